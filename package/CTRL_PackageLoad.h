@@ -1,0 +1,67 @@
+// The content package: loading (unscrambling, MD5 and RSA signature check,
+// "config.xml" version check) and reading one file out of it.
+//
+// After unscrambling, a package is a run of ZIP local-file records starting
+// at offset 0 (no central directory) followed by a 128-byte RSA signature,
+// big-endian, of the MD5 digest of every byte before it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class CTRL_Generic;
+struct CTRL_Package;
+
+struct CTRL_MD5Context {
+  uint32_t count[2];   // bits hashed so far, low word first
+  uint32_t state[4];   // chaining values A, B, C, D
+  uint8_t buffer[64];  // input not yet transformed
+  uint8_t digest[16];  // written by CTRL_iMD5Final
+};
+
+enum {
+  CTRL_SIGNATURE_SIZE = 128,       // bytes of the RSA signature block
+  CTRL_RECORD_HEADER = 30,         // bytes of a local-file record header
+  CTRL_RECORD_MAGIC = 0x04034b50,  // first four bytes of a record
+};
+
+// Sets the context to its starting values (count 0 and the RFC 1321 state).
+void CTRL_iMD5Init(CTRL_MD5Context* ctx);
+void CTRL_iMD5Update(CTRL_MD5Context* ctx, const uint8_t* bytes, size_t length);
+void CTRL_iMD5Final(CTRL_MD5Context* ctx);
+void CTRL_iMD5Transform(uint32_t state[4], const uint8_t block[64]);
+
+// XORs the buffer with the package key stream, last byte first. Scrambling
+// and unscrambling are the same operation.
+void CTRL_iScramble(uint8_t* bytes, size_t size);
+// Unscrambles and hashes in one pass: the digest covers the first
+// hashedSize bytes after unscrambling (hashedSize <= size).
+void CTRL_iUnscrambleAndHash(uint8_t* bytes, size_t size, size_t hashedSize, uint8_t digest[16]);
+
+// RSA check of a 16-byte digest against a 128-byte big-endian signature with
+// the given modulus (128 bytes, big-endian) and exponent 65537.
+bool CTRL_iCheckSignature(const uint8_t digest[16], const uint8_t signature[128],
+                          const uint8_t modulus[128]);
+// The modulus compiled into the player.
+const uint8_t* CTRL_iPublicModulus();
+
+// Takes over the buffer (the controller owns it from now on, also on failure)
+// and loads it; true when the package is accepted.
+bool CTRL_iLoadPackage(CTRL_Generic* controller, CTRL_Package* package);
+// Unscrambles the controller's package in place and checks its signature.
+bool CTRL_iVerifyPackage(CTRL_Generic* controller);
+// Reads "config.xml" and decides whether the content version is supported.
+bool CTRL_iReadConfig(CTRL_Generic* controller);
+
+// Finds the named file and hands out its bytes; true when the caller owns
+// them (an inflated file, free with free()). Not found: *data null, *size 0,
+// false. Stored files point into the package buffer. With the text flag the
+// data end in a NUL inside the stated size (an empty file gets a static
+// empty string).
+bool CTRL_iReadPackageFile(CTRL_Generic* controller, const char* name, uint8_t** data,
+                           uint32_t* size, bool text);
+
+// Where a record named `name` sits in a package buffer; false when no record
+// of that name lies wholly inside it. Offsets are those of the header.
+bool CTRL_iFindRecord(const uint8_t* bytes, size_t size, const char* name, size_t nameLength,
+                      size_t* headerOffset);
