@@ -1,0 +1,20 @@
+// Ear-clipping fill of a simple 2-D polygon, used for the fill of polyline
+// overlays.
+#pragma once
+
+#include "controller/CTRL_Array.h"
+#include "math/MDL_Frame.h"
+
+#include <cstdint>
+
+// Appends one index by the growable-array rule (capacity 128, doubling).
+bool VIEW_iIntArrayAppend(CTRL_Array<int32_t>& out, int32_t value);
+
+// Appends three point indices per triangle to out, indices into points in
+// their given order whatever the winding. False when there are fewer than
+// three points or the polygon cannot be clipped completely (not simple,
+// or degenerate); out may then hold a partial list.
+bool VIEW_iTriangulate(const v2* points, int32_t count, CTRL_Array<int32_t>& out);
+
+// Ear test of the corner (u, v, w) of the current order list of n entries.
+bool VIEW_iSnip(const v2* points, int32_t u, int32_t v, int32_t w, int32_t n, const int32_t* order);
