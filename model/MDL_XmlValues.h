@@ -1,0 +1,42 @@
+// Value encodings of scene XML files: number lists, booleans, and the hex
+// encodings of byte, real and index arrays. Number parsing does not depend
+// on the C locale.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class TiXmlElement;
+
+// Text content of an element (its first child node when that is text), or null.
+const char* MDL_iElementText(const TiXmlElement* element);
+
+// Reads up to n reals from a list separated by spaces, commas, tabs, CR or
+// LF; a token that is no number gives 0. Returns how many were read.
+int MDL_iParseNumbers(const char* text, double* target, int n);
+// Reads the first token as a decimal integer; returns 1 when there was a token.
+int MDL_iParseInteger(const char* text, int32_t* target);
+
+// First child element of that name read as n numbers; true when exactly n
+// were read (those read are stored either way), false without the element.
+bool MDL_iGetChildNumbers(const TiXmlElement* element, const char* name, double* target, int n);
+// First child element of that name read as an integer flag (value != 0);
+// without the element or a token the flag is left as it is.
+bool MDL_iGetChildBool(const TiXmlElement* element, const char* name, uint8_t* target);
+
+// Number of lowercase hex digit pairs the text holds (upper bound of the
+// bytes MDL_iDecodeHex can produce from it).
+size_t MDL_iCountHexBytes(const char* text);
+
+// Lowercase hex pairs into bytes; other characters are skipped. Stops after
+// count bytes or at the end of the text. *decoded (optional) gets the bytes
+// written. Returns the position after the last character used.
+const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size_t* decoded = nullptr);
+// Reals of 8 (double) or 4 (float) little-endian bytes; other sizes read
+// nothing. *decoded (optional) gets the values written.
+const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, double* target,
+                               size_t* decoded = nullptr);
+// Indices of 4 or 2 little-endian bytes (0xFFFF with size 2 becomes
+// 0xFFFFFFFF); other sizes read nothing.
+const char* MDL_iDecodeIndices(const char* text, int elementSize, size_t count, uint32_t* target,
+                               size_t* decoded = nullptr);
