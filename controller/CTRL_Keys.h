@@ -1,0 +1,79 @@
+// Callback, event and key codes shared by the controller, the scenes and the
+// script engine. Key codes are the Windows virtual-key codes.
+#pragma once
+
+#include <cstdint>
+
+enum CTRL_CallbackId {
+    CB_UPDATE = 1,
+    CB_EVENT = 2,
+    CB_MOUSE_DOWN = 3,
+    CB_MOUSE_UP = 4,
+    CB_MOUSE_CLICK = 5,
+    CB_MOVED = 6,
+    CB_MECHA = 7,
+    CB_POST_INTEGRATION = 8,
+    CB_PRE_COLLISION = 9,
+    CB_POST_COLLISION = 10,
+    CB_ASPECT_RATIO_CHANGED = 11,
+    CB_MAX = 11,
+};
+
+enum CTRL_EventType {
+    EVENT_KEY_DOWN = 1,
+    EVENT_KEY_UP = 2,
+    EVENT_MOUSE_MOVE = 3,   // named, never sent
+    EVENT_MOUSE_DOWN = 4,   // named, never sent
+    EVENT_MOUSE_UP = 5,     // named, never sent
+    EVENT_ZOOM = 6,
+    EVENT_DEVICE = 7,
+    EVENT_CLOSE = 8,
+};
+
+// The KEY_ constants, in the order the script constants list them.
+#define CTRL_KEY_LIST(ROW)                                                                                  \
+    ROW(LBUTTON, 1) ROW(RBUTTON, 2) ROW(CANCEL, 3) ROW(MBUTTON, 4) ROW(XBUTTON1, 5) ROW(XBUTTON2, 6) ROW(BACK, 8)      \
+    ROW(TAB, 9) ROW(CLEAR, 12) ROW(RETURN, 13) ROW(SHIFT, 16) ROW(CONTROL, 17) ROW(MENU, 18) ROW(PAUSE, 19)             \
+    ROW(CAPITAL, 20) ROW(KANA, 21) ROW(JUNJA, 23) ROW(FINAL, 24) ROW(HANJA, 25) ROW(KANJI, 25) ROW(ESCAPE, 27)          \
+    ROW(CONVERT, 28) ROW(NONCONVERT, 29) ROW(ACCEPT, 30) ROW(MODECHANGE, 31) ROW(SPACE, 32) ROW(PRIOR, 33)            \
+    ROW(NEXT, 34) ROW(END, 35) ROW(HOME, 36) ROW(LEFT, 37) ROW(UP, 38) ROW(RIGHT, 39) ROW(DOWN, 40) ROW(SELECT, 41)       \
+    ROW(PRINT, 42) ROW(EXECUTELM, 43) ROW(SNAPSHOT, 44) ROW(INSERT, 45) ROW(DELETE, 46) ROW(HELP, 47)                 \
+    ROW(0, 48) ROW(1, 49) ROW(2, 50) ROW(3, 51) ROW(4, 52) ROW(5, 53) ROW(6, 54) ROW(7, 55) ROW(8, 56) ROW(9, 57)             \
+    ROW(A, 65) ROW(B, 66) ROW(C, 67) ROW(D, 68) ROW(E, 69) ROW(F, 70) ROW(G, 71) ROW(H, 72) ROW(I, 73) ROW(J, 74) ROW(K, 75)    \
+    ROW(L, 76) ROW(M, 77) ROW(N, 78) ROW(O, 79) ROW(P, 80) ROW(Q, 81) ROW(R, 82) ROW(S, 83) ROW(T, 84) ROW(U, 85) ROW(V, 86)    \
+    ROW(W, 87) ROW(X, 88) ROW(Y, 89) ROW(Z, 90) ROW(LWIN, 91) ROW(RWIN, 92) ROW(APPS, 93) ROW(SLEEP, 95)                  \
+    ROW(NUMPAD0, 96) ROW(NUMPAD1, 97) ROW(NUMPAD2, 98) ROW(NUMPAD3, 99) ROW(NUMPAD4, 100) ROW(NUMPAD5, 101)           \
+    ROW(NUMPAD6, 102) ROW(NUMPAD7, 103) ROW(NUMPAD8, 104) ROW(NUMPAD9, 105) ROW(MULTIPLY, 106) ROW(ADD, 107)          \
+    ROW(SEPARATOR, 108) ROW(SUBTRACT, 109) ROW(DECIMAL, 110) ROW(DIVIDE, 111) ROW(F1, 112) ROW(F2, 113) ROW(F3, 114)    \
+    ROW(F4, 115) ROW(F5, 116) ROW(F6, 117) ROW(F7, 118) ROW(F8, 119) ROW(F9, 120) ROW(F10, 121) ROW(F11, 122)            \
+    ROW(F12, 123) ROW(F13, 124) ROW(F14, 125) ROW(F15, 126) ROW(F16, 127) ROW(F17, 128) ROW(F18, 129) ROW(F19, 130)       \
+    ROW(F20, 131) ROW(F21, 132) ROW(F22, 133) ROW(F23, 134) ROW(F24, 135) ROW(NUMLOCK, 144) ROW(SCROLL, 145)            \
+    ROW(OEM_NEC_EQUAL, 146) ROW(OEM_FJ_JISHO, 146) ROW(OEM_FJ_MASSHOU, 147) ROW(OEM_FJ_TOUROKU, 148)              \
+    ROW(OEM_FJ_LOYA, 149) ROW(OEM_FJ_ROYA, 150) ROW(LSHIFT, 160) ROW(RSHIFT, 161) ROW(LCONTROL, 162)                \
+    ROW(RCONTROL, 163) ROW(LMENU, 164) ROW(RMENU, 165) ROW(BROWSER_BACK, 166) ROW(BROWSER_FORWARD, 167)             \
+    ROW(BROWSER_REFRESH, 168) ROW(BROWSER_STOP, 169) ROW(BROWSER_SEARCH, 170) ROW(BROWSER_FAVORITES, 171)         \
+    ROW(BROWSER_HOME, 172) ROW(VOLUME_MUTE, 173) ROW(VOLUME_DOWN, 174) ROW(VOLUME_UP, 175)                        \
+    ROW(MEDIA_NEXT_TRACK, 176) ROW(MEDIA_PREV_TRACK, 177) ROW(MEDIA_STOP, 178) ROW(MEDIA_PLAY_PAUSE, 179)         \
+    ROW(LAUNCH_MAIL, 180) ROW(LAUNCH_MEDIA_SELECT, 181) ROW(LAUNCH_APP1, 182) ROW(LAUNCH_APP2, 183)               \
+    ROW(OEM_1, 186) ROW(OEM_PLUS, 187) ROW(OEM_COMMA, 188) ROW(OEM_MINUS, 189) ROW(OEM_PERIOD, 190) ROW(OEM_2, 191)   \
+    ROW(OEM_3, 192) ROW(OEM_4, 219) ROW(OEM_5, 220) ROW(OEM_6, 221) ROW(OEM_7, 222) ROW(OEM_8, 223) ROW(OEM_AX, 225)    \
+    ROW(OEM_102, 226) ROW(ICO_HELP, 227) ROW(ICO_00, 228) ROW(PROCESSKEY, 229) ROW(ICO_CLEAR, 230) ROW(PACKET, 231)   \
+    ROW(OEM_RESET, 233) ROW(OEM_JUMP, 234) ROW(OEM_PA1, 235) ROW(OEM_PA2, 236) ROW(OEM_PA3, 237)                    \
+    ROW(OEM_WSCTRL, 238) ROW(OEM_CUSEL, 239) ROW(OEM_ATTN, 240) ROW(OEM_FINISH, 241) ROW(OEM_COPY, 242)             \
+    ROW(OEM_AUTO, 243) ROW(OEM_ENLW, 244) ROW(OEM_BACKTAB, 245) ROW(ATTN, 246) ROW(CRSEL, 247) ROW(EXSEL, 248)        \
+    ROW(EREOF, 249) ROW(PLAY, 250) ROW(ZOOM, 251) ROW(NONAME, 252) ROW(PA1, 253) ROW(OEM_CLEAR, 254)
+
+enum CTRL_KeyCode {
+#define CTRL_KEY_ENUM(name, code) KEY_##name = code,
+    CTRL_KEY_LIST(CTRL_KEY_ENUM)
+#undef CTRL_KEY_ENUM
+};
+
+struct CTRL_KeyName {
+    const char* name;   // with its KEY_ prefix
+    int32_t code;
+};
+
+// Every KEY_ constant in table order; CTRL_keyNameCount entries.
+extern const CTRL_KeyName CTRL_keyNames[];
+extern const int32_t CTRL_keyNameCount;
