@@ -61,7 +61,40 @@ bool CTRL_iReadConfig(CTRL_Generic* controller);
 bool CTRL_iReadPackageFile(CTRL_Generic* controller, const char* name, uint8_t** data,
                            uint32_t* size, bool text);
 
-// Where a record named `name` sits in a package buffer; false when no record
-// of that name lies wholly inside it. Offsets are those of the header.
+// One local-file record, located inside a package buffer.
+struct CTRL_Record {
+  uint64_t header;        // offset of the 30-byte header
+  uint64_t data;          // offset of the data field
+  uint32_t compressed;    // bytes of the data field
+  uint32_t uncompressed;  // size after inflating (deflated records)
+  uint16_t method;        // 0 stored, 8 deflate
+};
+
+// Walks the records from offset 0 and finds the first whose name is exactly
+// the given bytes. Every part of a record must lie inside the buffer; the
+// walk ends at the first place that holds no record.
 bool CTRL_iFindRecord(const uint8_t* bytes, size_t size, const char* name, size_t nameLength,
-                      size_t* headerOffset);
+                      CTRL_Record* record);
+
+enum CTRL_ExtractStatus {
+  CTRL_EXTRACT_OK,
+  CTRL_EXTRACT_NOT_FOUND,
+  CTRL_EXTRACT_BAD_METHOD,  // compression other than stored or deflate
+  CTRL_EXTRACT_DAMAGED,     // the deflate stream does not inflate to its stated size
+  CTRL_EXTRACT_NO_MEMORY,
+};
+
+struct CTRL_Extracted {
+  uint8_t* data = nullptr;  // null unless status is OK
+  uint32_t size = 0;
+  bool owned = false;       // free() the data when set
+  bool noNewline = false;   // a text file whose last byte was not CR, LF or NUL
+  CTRL_ExtractStatus status = CTRL_EXTRACT_NOT_FOUND;
+};
+
+// The reader behind CTRL_iReadPackageFile, on a bare buffer. Data of size 0
+// point at a static empty string. With the text flag the data are an owned
+// copy whose last byte is NUL (the package buffer is never written), and a
+// further NUL follows the stated size.
+CTRL_Extracted CTRL_iExtractFile(const uint8_t* bytes, size_t size, const char* name, size_t nameLength,
+                                 bool text);
