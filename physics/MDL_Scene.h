@@ -1,0 +1,84 @@
+// One physics world and the registry of the objects that live in it. The
+// world sorts its objects into per-type lists read by the renderer, the mixer
+// and the physics, owns springs, joints and playing animations, runs one step
+// at a time and frees the objects marked deleted once per frame.
+#pragma once
+
+#include <cstdint>
+
+#include "controller/CTRL_Array.h"
+#include "math/MDL_Frame.h"
+
+// A record's link to its script proxy (the same alias as script/LMP_Proxy.h).
+class LMP_Proxy;
+using MDL_Proxy = LMP_Proxy*;
+
+class MDL_Object;
+class MDL_RigidBody;
+class MDL_CollisionVolume;
+class MDL_Bone;
+class MDL_Spring;
+class MDL_Joint;
+class MDL_Animation;
+class CTRL_ScriptEngine;
+
+// One end of a collision volume's extent along x.
+struct MDL_SweepEntry {
+  uint8_t isStart;  // 1 lower end, 0 upper end
+  double value;     // x of that end, recomputed every step
+  MDL_CollisionVolume* volume;
+};
+
+class MDL_Scene {
+ public:
+  explicit MDL_Scene(const char* name = nullptr);
+  ~MDL_Scene();
+  MDL_Scene(const MDL_Scene&) = delete;
+  MDL_Scene& operator=(const MDL_Scene&) = delete;
+
+  // Adds the object to objects and to the list of its type; the world owns it.
+  void addObject(MDL_Object* object);
+  MDL_Spring* addSpring();
+  MDL_Joint* addJoint();
+
+  // Copy of one object by type, without links; null for the types that have
+  // no copy. A remap table (source, copy pairs) shares copies between calls.
+  static MDL_Object* cloneObject(MDL_Object* source, CTRL_Array<MDL_Object*>* remap);
+  // Copy of a subtree, added to this world; the copy's root is not attached
+  // under any parent.
+  MDL_Object* cloneTree(MDL_Object* source, CTRL_Array<MDL_Object*>* remap);
+  MDL_Object* clone(MDL_Object* source);
+
+  // One physics step; fires the world's callbacks through its proxy.
+  void step(double dt, CTRL_ScriptEngine* engine);
+  // Frees every object marked deleted.
+  void purgeDeleted();
+
+  MDL_Proxy proxy = nullptr;  // the scene's script proxy; every callback fires through it
+  CTRL_Array<MDL_Object*> objects;
+  CTRL_Array<MDL_Object*> overlays;
+  CTRL_Array<MDL_Object*> sounds;
+  CTRL_Array<MDL_Object*> meshes;
+  CTRL_Array<MDL_RigidBody*> rigidBodies;
+  CTRL_Array<MDL_CollisionVolume*> collisionVolumes;
+  CTRL_Array<MDL_Object*> lamps;
+  CTRL_Array<MDL_Bone*> bones;
+  CTRL_Array<MDL_Spring*> springs;
+  CTRL_Array<MDL_Joint*> joints;
+  CTRL_Array<MDL_Animation*> animations;
+  char* name = nullptr;
+  v3 gravity;
+  double integrationStep;
+  double friction;
+  double elasticity;
+  uint8_t active = 1;
+  double bounds[6];  // min x, max x, min y, max y, min z, max z
+  CTRL_Array<MDL_SweepEntry*> sweepEntries;
+  CTRL_Array<MDL_CollisionVolume*> activeVolumes;
+};
+
+// Removes, keeping the order of the rest, every entry whose object is marked
+// deleted; frees nothing.
+void MDL_iRemoveDeletedEntries(CTRL_Array<MDL_Object*>& list);
+// Ascending global z, for sorting overlays.
+int MDL_iCompareDepth(MDL_Object* a, MDL_Object* b);
