@@ -1,0 +1,276 @@
+#include "platform/PLAT_Services.h"
+
+#include <SDL.h>
+#include <hidapi.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+extern char **environ;
+
+// ---------------------------------------------------------------- sound
+//
+// The ring is read by SDL's audio thread from the play position on; the
+// player writes behind it. Lock and unlock hold the device lock so that the
+// callback never sees a half-written span.
+
+struct PLAT_SoundBuffer {
+    SDL_AudioDeviceID device = 0;
+    std::vector<uint8_t> ring;
+    uint32_t play = 0;      // next byte the callback reads
+    uint32_t chunk = 0;     // bytes the callback takes at a time
+    bool playing = false;
+};
+
+static void PLAT_iSoundCallback(void *user, Uint8 *stream, int length) {
+    auto *b = static_cast<PLAT_SoundBuffer *>(user);
+    uint32_t size = static_cast<uint32_t>(b->ring.size());
+    if (!b->playing || size == 0) {
+        memset(stream, 0, static_cast<size_t>(length));
+        return;
+    }
+    uint32_t left = static_cast<uint32_t>(length);
+    while (left > 0) {
+        uint32_t n = std::min(left, size - b->play);
+        memcpy(stream, b->ring.data() + b->play, n);
+        stream += n;
+        left -= n;
+        b->play = (b->play + n) % size;
+    }
+}
+
+PLAT_SoundBuffer *PLAT_iSoundCreate(const PLAT_SoundFormat &format, uint32_t bytes) {
+    if (bytes == 0 || format.bits != 16 || format.channels == 0) return nullptr;
+    if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
+    auto b = std::make_unique<PLAT_SoundBuffer>();
+    b->ring.assign(bytes, 0);
+    SDL_AudioSpec want{}, have{};
+    want.freq = static_cast<int>(format.rate);
+    want.format = AUDIO_S16LSB;
+    want.channels = static_cast<Uint8>(format.channels);
+    want.samples = 512;
+    want.callback = PLAT_iSoundCallback;
+    want.userdata = b.get();
+    b->device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (b->device == 0) return nullptr;
+    b->chunk = std::min<uint32_t>(have.size ? have.size : 2048, bytes / 2);
+    SDL_PauseAudioDevice(b->device, 0);
+    return b.release();
+}
+
+void PLAT_iSoundDelete(PLAT_SoundBuffer *b) {
+    if (!b) return;
+    SDL_CloseAudioDevice(b->device);
+    delete b;
+}
+
+bool PLAT_iSoundPlay(PLAT_SoundBuffer *b) {
+    SDL_LockAudioDevice(b->device);
+    b->playing = true;
+    SDL_UnlockAudioDevice(b->device);
+    return true;
+}
+
+bool PLAT_iSoundStop(PLAT_SoundBuffer *b) {
+    SDL_LockAudioDevice(b->device);
+    b->playing = false;
+    SDL_UnlockAudioDevice(b->device);
+    return true;
+}
+
+bool PLAT_iSoundPosition(PLAT_SoundBuffer *b, uint32_t *play, uint32_t *write) {
+    uint32_t size = static_cast<uint32_t>(b->ring.size());
+    SDL_LockAudioDevice(b->device);
+    *play = b->play;
+    SDL_UnlockAudioDevice(b->device);
+    *write = (*play + b->chunk) % size;
+    return true;
+}
+
+bool PLAT_iSoundLock(PLAT_SoundBuffer *b, uint32_t offset, uint32_t bytes, void **p1, uint32_t *n1, void **p2,
+                     uint32_t *n2) {
+    uint32_t size = static_cast<uint32_t>(b->ring.size());
+    if (offset >= size || bytes > size) return false;
+    SDL_LockAudioDevice(b->device);
+    uint32_t first = std::min(bytes, size - offset);
+    *p1 = b->ring.data() + offset;
+    *n1 = first;
+    *p2 = bytes > first ? b->ring.data() : nullptr;
+    *n2 = bytes - first;
+    return true;
+}
+
+bool PLAT_iSoundUnlock(PLAT_SoundBuffer *b) {
+    SDL_UnlockAudioDevice(b->device);
+    return true;
+}
+
+// ---------------------------------------------------------------- HID
+
+namespace {
+
+struct HidEntry {
+    std::string path;
+    hid_device *device = nullptr;  // opened for reading raw input
+};
+std::vector<HidEntry> g_hid;
+bool g_hidReady = false;
+
+bool hidReady() {
+    if (!g_hidReady) g_hidReady = hid_init() == 0;
+    return g_hidReady;
+}
+
+}  // namespace
+
+int32_t PLAT_iHidList(PLAT_HidInfo *out, int32_t max) {
+    if (!hidReady()) return -1;
+    hid_device_info *list = hid_enumerate(0, 0);
+    int32_t n = 0;
+    for (hid_device_info *d = list; d; d = d->next, n++) {
+        if (n >= max) continue;
+        PLAT_HidInfo &info = out[n];
+        info = PLAT_HidInfo{};
+        info.vendor = d->vendor_id;
+        info.product = d->product_id;
+        info.usagePage = d->usage_page;
+        info.usage = d->usage;
+        snprintf(info.path, sizeof info.path, "%s", d->path ? d->path : "");
+    }
+    hid_free_enumeration(list);
+    return n;
+}
+
+uint32_t PLAT_iHidRegister(const PLAT_HidInfo &info) {
+    if (!hidReady()) return 0;
+    for (size_t i = 0; i < g_hid.size(); i++)
+        if (g_hid[i].path == info.path) return static_cast<uint32_t>(i + 1);
+    hid_device *d = hid_open_path(info.path);
+    if (!d) return 0;
+    hid_set_nonblocking(d, 1);
+    g_hid.push_back(HidEntry{info.path, d});
+    return static_cast<uint32_t>(g_hid.size());
+}
+
+bool PLAT_iHidName(uint32_t handle, char *name, uint32_t size) {
+    if (handle == 0 || handle > g_hid.size() || size == 0) return false;
+    snprintf(name, size, "%s", g_hid[handle - 1].path.c_str());
+    return true;
+}
+
+int32_t PLAT_iHidWrite(const char *name, const uint8_t *bytes, uint32_t length) {
+    if (!hidReady() || !name) return -1;
+    hid_device *d = hid_open_path(name);
+    if (!d) return -1;
+    int r = hid_write(d, bytes, length);
+    hid_close(d);
+    return r < 0 ? -1 : r;
+}
+
+void PLAT_iHidPoll(std::vector<std::vector<uint8_t>> *records) {
+    uint8_t report[1024];
+    for (size_t i = 0; i < g_hid.size(); i++) {
+        if (!g_hid[i].device) continue;
+        for (int reads = 0; reads < 16; reads++) {
+            int n = hid_read(g_hid[i].device, report, sizeof report);
+            if (n <= 0) break;
+            PLAT_RawInputHeader h{};
+            h.type = PLAT_RIM_TYPEHID;
+            h.size = static_cast<uint32_t>(sizeof h + static_cast<size_t>(n));
+            h.device = static_cast<uint32_t>(i + 1);
+            h.reportSize = static_cast<uint32_t>(n);
+            h.reportCount = 1;
+            std::vector<uint8_t> rec(sizeof h + static_cast<size_t>(n));
+            memcpy(rec.data(), &h, sizeof h);
+            memcpy(rec.data() + sizeof h, report, static_cast<size_t>(n));
+            records->push_back(std::move(rec));
+        }
+    }
+}
+
+void PLAT_iHidShutdown() {
+    for (auto &e : g_hid)
+        if (e.device) hid_close(e.device);
+    g_hid.clear();
+    if (g_hidReady) hid_exit();
+    g_hidReady = false;
+}
+
+// ---------------------------------------------------------------- misc
+
+bool PLAT_iSpawnOpener(const char *text) {
+    if (!text) return false;
+    std::string arg(text);
+    char program[] = "xdg-open";
+    char *argv[] = {program, arg.data(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, program, nullptr, nullptr, argv, environ) != 0) return false;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool PLAT_iLocaleLanguage(char *out, uint32_t size) {
+    if (size == 0) return false;
+    const char *names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    const char *value = nullptr;
+    for (const char *n : names) {
+        const char *v = getenv(n);
+        if (v && *v) {
+            value = v;
+            break;
+        }
+    }
+    std::string code;
+    if (value)
+        for (const char *p = value; *p && *p != '_' && *p != '.' && *p != '@' && *p != '-'; p++)
+            code += static_cast<char>(tolower(static_cast<unsigned char>(*p)));
+    if (code.empty() || code == "c" || code == "posix") code = "en";
+    snprintf(out, size, "%s", code.c_str());
+    return true;
+}
+
+int64_t PLAT_iCounter() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+int64_t PLAT_iFrequency() { return 1000000000LL; }
+
+// The package sits at the end of the executable, followed by a 16-byte
+// trailer: its length (u64, little-endian) and the bytes "HVRC0130".
+bool PLAT_iReadAppended(const char *path, std::vector<uint8_t> *out) {
+    out->clear();
+    FILE *f = fopen(path, "rb");
+    if (!f) return false;
+    bool ok = false;
+    uint8_t trailer[16];
+    if (fseeko(f, 0, SEEK_END) == 0) {
+        off_t fileSize = ftello(f);
+        if (fileSize >= 16 && fseeko(f, fileSize - 16, SEEK_SET) == 0 && fread(trailer, 1, 16, f) == 16 &&
+            memcmp(trailer + 8, "HVRC0130", 8) == 0) {
+            uint64_t n = 0;
+            for (int i = 7; i >= 0; i--) n = n << 8 | trailer[i];
+            uint64_t room = static_cast<uint64_t>(fileSize) - 16;
+            if (n <= room && n <= 0x7fffffffULL) {
+                out->resize(static_cast<size_t>(n));
+                ok = fseeko(f, static_cast<off_t>(room - n), SEEK_SET) == 0 &&
+                     fread(out->data(), 1, out->size(), f) == out->size();
+                if (!ok) out->clear();
+            }
+        }
+    }
+    fclose(f);
+    return ok;
+}

@@ -1,0 +1,739 @@
+// The real platform layer: wx (GTK 3) windows with a GLX canvas as their
+// client area, wx timers, menus and dialogs, and the services of
+// PLAT_Services.cpp. wx events are turned into queued messages; the shell's
+// own message loop takes them out with getMessage, which runs the toolkit's
+// event loop while the queue is empty.
+
+#include "platform/PLAT.h"
+#include "platform/PLAT_Keys.h"
+#include "platform/PLAT_Services.h"
+
+#include <wx/wx.h>
+#include <wx/display.h>
+#include <wx/evtloop.h>
+#include <wx/glcanvas.h>
+#include <wx/mstream.h>
+
+#include <GL/glx.h>
+
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class PLAT_Real;
+static PLAT_Real *g_real = nullptr;
+
+namespace {
+
+class PlatApp : public wxApp {
+public:
+    bool OnInit() override { return true; }
+};
+
+class PlatCanvas;
+class PlatFrame;
+
+}  // namespace
+
+struct PLAT_Window {
+    PLAT_WndProc proc = nullptr;
+    void *userData = nullptr;
+    PlatFrame *frame = nullptr;
+    PlatCanvas *canvas = nullptr;
+    uint32_t style = 0;
+    const PLAT_MenuBar *menu = nullptr;  // attached description, or null
+    const PLAT_MenuBar *builtFor = nullptr;
+    wxMenuBar *bar = nullptr;            // built once, attached or detached
+    std::map<int, uint32_t> commandOf;   // wx id -> command
+    std::map<uint32_t, int> idOf;        // command -> wx id
+    std::map<uint32_t, std::unique_ptr<wxTimer>> timers;
+    bool alive = true;
+    bool active = false;
+    bool sizing = false;
+    int menuDepth = 0;
+};
+
+struct PLAT_GLContext {
+    wxGLContext *context = nullptr;
+};
+
+namespace {
+
+constexpr int kFirstMenuId = 5000;  // wx ids stay well below 32767
+
+uint32_t mouseFlags(const wxMouseState &m) {
+    uint32_t f = 0;
+    if (m.LeftIsDown()) f |= PLAT_MK_LBUTTON;
+    if (m.RightIsDown()) f |= PLAT_MK_RBUTTON;
+    if (m.ShiftDown()) f |= PLAT_MK_SHIFT;
+    if (m.ControlDown()) f |= PLAT_MK_CONTROL;
+    return f;
+}
+
+intptr_t packPoint(int x, int y) {
+    return static_cast<intptr_t>((static_cast<uint32_t>(x) & 0xFFFF) | ((static_cast<uint32_t>(y) & 0xFFFF) << 16));
+}
+
+wxGLAttributes glAttributes() {
+    wxGLAttributes a;
+    a.PlatformDefaults().RGBA().DoubleBuffer().MinRGBA(8, 8, 8, 8).Depth(32).Stencil(8).EndList();
+    if (wxGLCanvas::IsDisplaySupported(a)) return a;
+    // Software GL offers no 32-bit depth buffer.
+    wxGLAttributes b;
+    b.PlatformDefaults().RGBA().DoubleBuffer().MinRGBA(8, 8, 8, 8).Depth(24).Stencil(8).EndList();
+    return b;
+}
+
+}  // namespace
+
+class PLAT_Real : public PLAT_System {
+public:
+    PLAT_Real() { g_real = this; }
+    ~PLAT_Real() override;
+
+    std::deque<PLAT_Msg> queue;
+    bool quit = false;
+    std::vector<std::unique_ptr<PLAT_Window>> windows;
+    std::set<uint32_t> keys;
+    std::map<intptr_t, std::vector<uint8_t>> raw;
+    intptr_t nextRaw = 1;
+    std::unique_ptr<wxGUIEventLoop> loop;
+    struct Class {
+        PLAT_WndProc proc;
+        const PLAT_MenuBar *menu;
+    };
+    std::map<std::string, Class> classes;
+    std::vector<uint8_t> package;
+    bool packageRead = false;
+
+    void post(PLAT_Window *w, uint32_t m, uintptr_t wp = 0, intptr_t lp = 0) {
+        if (w && !w->alive) return;
+        queue.push_back(PLAT_Msg{w, m, wp, lp});
+        wxWakeUpIdle();
+    }
+    bool queued(PLAT_Window *w, uint32_t m) const {
+        for (const auto &q : queue)
+            if (q.window == w && q.message == m) return true;
+        return false;
+    }
+    void activate(PLAT_Window *w, bool on) {
+        if (!w->alive || w->active == on) return;
+        w->active = on;
+        post(w, PLAT_WM_ACTIVATE, on ? PLAT_WA_ACTIVE : PLAT_WA_INACTIVE);
+    }
+    void pollDevices() {
+        std::vector<std::vector<uint8_t>> records;
+        PLAT_iHidPoll(&records);
+        for (auto &r : records) {
+            intptr_t id = nextRaw++;
+            raw[id] = std::move(r);
+            while (raw.size() > 256) raw.erase(raw.begin());
+            for (auto &w : windows)
+                if (w->alive) {
+                    post(w.get(), PLAT_WM_INPUT, 0, id);
+                    break;
+                }
+        }
+    }
+    void buildMenu(PLAT_Window *w, const PLAT_MenuBar *desc);
+
+    // PLAT_System.
+    bool registerClass(const char *name, PLAT_WndProc proc, const PLAT_MenuBar *menu) override {
+        classes[name] = Class{proc, menu};
+        return true;
+    }
+    void unregisterClass(const char *name) override { classes.erase(name); }
+    PLAT_Window *createWindow(const char *className, const char *title, uint32_t style, uint32_t exStyle, int32_t x,
+                              int32_t y, int32_t width, int32_t height) override;
+    bool destroyWindow(PLAT_Window *w) override;
+    bool isWindow(PLAT_Window *w) override {
+        for (auto &p : windows)
+            if (p.get() == w) return w->alive;
+        return false;
+    }
+    void setWindowText(PLAT_Window *w, const char *text) override;
+    void setUserData(PLAT_Window *w, void *data) override {
+        if (isWindow(w)) w->userData = data;
+    }
+    void *getUserData(PLAT_Window *w) override { return isWindow(w) ? w->userData : nullptr; }
+    bool getClientRect(PLAT_Window *w, PLAT_Rect *r) override;
+    bool getWindowRect(PLAT_Window *w, PLAT_Rect *r) override;
+    bool setWindowPos(PLAT_Window *w, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) override;
+    uint32_t getWindowStyle(PLAT_Window *w) override { return isWindow(w) ? w->style : 0; }
+    void setWindowStyle(PLAT_Window *w, uint32_t style) override;
+    bool getWindowPlacement(PLAT_Window *w, PLAT_Placement *p) override;
+    bool setWindowPlacement(PLAT_Window *w, const PLAT_Placement &p) override;
+    void showWindow(PLAT_Window *w, int32_t command) override;
+    void setForegroundWindow(PLAT_Window *w) override;
+    const PLAT_MenuBar *getMenu(PLAT_Window *w) override { return isWindow(w) ? w->menu : nullptr; }
+    void setMenu(PLAT_Window *w, const PLAT_MenuBar *menu) override;
+    void drawMenuBar(PLAT_Window *w) override;
+    void checkMenuItem(PLAT_Window *w, uint32_t command, bool checked) override;
+    intptr_t dialogBox(PLAT_Window *parent, const PLAT_DialogDesc &dialog) override;
+    bool getMessage(PLAT_Msg *msg) override;
+    bool peekMessage(PLAT_Msg *msg, PLAT_Window *w, uint32_t first, uint32_t last, bool remove) override {
+        for (auto it = queue.begin(); it != queue.end(); ++it) {
+            if (w && it->window != w) continue;
+            if (it->message < first || it->message > last) continue;
+            *msg = *it;
+            if (remove) queue.erase(it);
+            return true;
+        }
+        return false;
+    }
+    void postMessage(PLAT_Window *w, uint32_t m, uintptr_t wp, intptr_t lp) override { post(w, m, wp, lp); }
+    intptr_t sendMessage(PLAT_Window *w, uint32_t m, uintptr_t wp, intptr_t lp) override {
+        if (!isWindow(w) || !w->proc) return 0;
+        return w->proc(w, m, wp, lp);
+    }
+    intptr_t dispatchMessage(const PLAT_Msg &m) override { return sendMessage(m.window, m.message, m.wParam, m.lParam); }
+    void postQuitMessage(int32_t) override {
+        quit = true;
+        wxWakeUpIdle();
+    }
+    intptr_t defWindowProc(PLAT_Window *w, uint32_t m, uintptr_t, intptr_t) override {
+        if (m == PLAT_WM_CLOSE) destroyWindow(w);
+        return 0;
+    }
+    bool isKeyDown(uint32_t vk) override { return keys.count(vk) != 0; }
+    bool setTimer(PLAT_Window *w, uint32_t id, uint32_t ms) override;
+    void killTimer(PLAT_Window *w, uint32_t id) override {
+        if (isWindow(w)) w->timers.erase(id);
+    }
+    void beginPaint(PLAT_Window *) override {}
+    void endPaint(PLAT_Window *) override {}
+    void setCursor(PLAT_Cursor shape) override;
+    bool clientToScreen(PLAT_Window *w, int32_t *x, int32_t *y) override;
+    void setCursorPos(int32_t x, int32_t y) override;
+    void setCapture(PLAT_Window *w) override;
+    void releaseCapture() override;
+    void setFocus(PLAT_Window *w) override;
+    bool enumDisplay(uint32_t index, PLAT_Display *display) override;
+    bool currentDisplaySettings(PLAT_Display *display) override;
+    bool setPixelFormat(PLAT_Window *w, const PLAT_PixelFormat &) override { return isWindow(w); }
+    PLAT_GLContext *createGLContext(PLAT_Window *w) override;
+    void deleteGLContext(PLAT_GLContext *c) override {
+        if (!c) return;
+        delete c->context;
+        delete c;
+    }
+    bool makeCurrent(PLAT_Window *w, PLAT_GLContext *c) override;
+    bool swapBuffers(PLAT_Window *w) override;
+    bool hasSwapInterval() override;
+    bool setSwapInterval(int32_t interval) override;
+    PLAT_SoundBuffer *createSoundBuffer(PLAT_Window *, const PLAT_SoundFormat &f, uint32_t bytes) override {
+        return PLAT_iSoundCreate(f, bytes);
+    }
+    void deleteSoundBuffer(PLAT_SoundBuffer *b) override { PLAT_iSoundDelete(b); }
+    bool soundPlay(PLAT_SoundBuffer *b) override { return PLAT_iSoundPlay(b); }
+    bool soundStop(PLAT_SoundBuffer *b) override { return PLAT_iSoundStop(b); }
+    bool soundGetPosition(PLAT_SoundBuffer *b, uint32_t *p, uint32_t *w) override { return PLAT_iSoundPosition(b, p, w); }
+    bool soundLock(PLAT_SoundBuffer *b, uint32_t o, uint32_t n, void **p1, uint32_t *n1, void **p2,
+                   uint32_t *n2) override {
+        return PLAT_iSoundLock(b, o, n, p1, n1, p2, n2);
+    }
+    bool soundUnlock(PLAT_SoundBuffer *b, void *, uint32_t, void *, uint32_t) override { return PLAT_iSoundUnlock(b); }
+    int32_t listHidDevices(PLAT_HidInfo *out, int32_t max) override { return PLAT_iHidList(out, max); }
+    uint32_t registerHidDevice(const PLAT_HidInfo &d) override { return PLAT_iHidRegister(d); }
+    bool getHidDeviceName(uint32_t h, char *name, uint32_t size) override { return PLAT_iHidName(h, name, size); }
+    int32_t writeHidDevice(const char *name, const uint8_t *bytes, uint32_t length) override {
+        return PLAT_iHidWrite(name, bytes, length);
+    }
+    uint32_t getRawInputData(intptr_t input, void *data, uint32_t size) override {
+        auto it = raw.find(input);
+        if (it == raw.end()) return static_cast<uint32_t>(-1);
+        uint32_t n = static_cast<uint32_t>(it->second.size());
+        if (!data) return n;
+        n = std::min(n, size);
+        memcpy(data, it->second.data(), n);
+        return n;
+    }
+    bool openURL(const char *text) override { return PLAT_iSpawnOpener(text); }
+    bool getUILanguage(char *out, uint32_t size) override { return PLAT_iLocaleLanguage(out, size); }
+    int64_t performanceCounter() override { return PLAT_iCounter(); }
+    int64_t performanceFrequency() override { return PLAT_iFrequency(); }
+    void debugOutput(const char *text) override {
+        fputs(text, stderr);
+        fflush(stderr);
+    }
+    bool findResource(uint32_t type, uint32_t id, const uint8_t **data, size_t *size) override {
+        if (type != PLAT_RT_RCDATA || id != 130) return false;
+        if (!packageRead) {
+            packageRead = true;
+            PLAT_iReadAppended("/proc/self/exe", &package);
+        }
+        if (package.empty()) return false;
+        *data = package.data();
+        *size = package.size();
+        return true;
+    }
+};
+
+namespace {
+
+class PlatTimer : public wxTimer {
+public:
+    PlatTimer(PLAT_Window *w, uint32_t id) : window_(w), id_(id) {}
+    void Notify() override {
+        if (!g_real || !window_->alive) return;
+        g_real->pollDevices();
+        g_real->post(window_, PLAT_WM_TIMER, id_, 0);
+    }
+
+private:
+    PLAT_Window *window_;
+    uint32_t id_;
+};
+
+void onKey(PLAT_Window *w, wxKeyEvent &e, bool down) {
+    if (!g_real || !w->alive) return;
+    uint32_t vk = PLAT_iKeysymToVirtualKey(e.GetRawKeyCode());
+    if (vk == 0) return;
+    if (down)
+        g_real->keys.insert(vk);
+    else
+        g_real->keys.erase(vk);
+    bool alt = e.AltDown() && vk != 0x12;
+    if (alt && down && vk == 0x0D) {
+        g_real->post(w, PLAT_WM_SYSCOMMAND, PLAT_SC_KEYMENU, 13);
+        return;
+    }
+    uint32_t m = alt ? (down ? PLAT_WM_SYSKEYDOWN : PLAT_WM_SYSKEYUP) : (down ? PLAT_WM_KEYDOWN : PLAT_WM_KEYUP);
+    g_real->post(w, m, vk, 1);
+}
+
+class PlatCanvas : public wxGLCanvas {
+public:
+    PlatCanvas(wxWindow *parent, PLAT_Window *w, const wxGLAttributes &attrs)
+        : wxGLCanvas(parent, attrs, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxWANTS_CHARS), window_(w) {
+        Bind(wxEVT_PAINT, &PlatCanvas::onPaint, this);
+        Bind(wxEVT_ERASE_BACKGROUND, [](wxEraseEvent &) {});
+        Bind(wxEVT_SIZE, &PlatCanvas::onSize, this);
+        Bind(wxEVT_KEY_DOWN, [this](wxKeyEvent &e) { onKey(window_, e, true); });
+        Bind(wxEVT_KEY_UP, [this](wxKeyEvent &e) { onKey(window_, e, false); });
+        Bind(wxEVT_MOTION, [this](wxMouseEvent &e) { mouse(PLAT_WM_MOUSEMOVE, e); });
+        Bind(wxEVT_LEFT_DOWN, [this](wxMouseEvent &e) { mouse(PLAT_WM_LBUTTONDOWN, e); });
+        Bind(wxEVT_LEFT_DCLICK, [this](wxMouseEvent &e) { mouse(PLAT_WM_LBUTTONDBLCLK, e); });
+        Bind(wxEVT_LEFT_UP, [this](wxMouseEvent &e) { mouse(PLAT_WM_LBUTTONUP, e); });
+        Bind(wxEVT_RIGHT_DOWN, [this](wxMouseEvent &e) { mouse(PLAT_WM_RBUTTONDOWN, e); });
+        Bind(wxEVT_RIGHT_UP, [this](wxMouseEvent &e) { mouse(PLAT_WM_RBUTTONUP, e); });
+        Bind(wxEVT_MOUSEWHEEL, &PlatCanvas::onWheel, this);
+        Bind(wxEVT_MOUSE_CAPTURE_LOST, [](wxMouseCaptureLostEvent &) {});
+        Bind(wxEVT_SET_FOCUS, [this](wxFocusEvent &e) {
+            if (g_real) g_real->activate(window_, true);
+            e.Skip();
+        });
+    }
+
+private:
+    PLAT_Window *window_;
+    void onPaint(wxPaintEvent &) {
+        wxPaintDC dc(this);
+        if (g_real && window_->alive && !g_real->queued(window_, PLAT_WM_PAINT)) g_real->post(window_, PLAT_WM_PAINT);
+    }
+    void onSize(wxSizeEvent &e) {
+        wxSize s = GetClientSize();
+        if (g_real) g_real->post(window_, PLAT_WM_SIZE, 0, packPoint(s.x, s.y));
+        Refresh(false);
+        e.Skip();
+    }
+    void mouse(uint32_t m, wxMouseEvent &e) {
+        if (g_real) g_real->post(window_, m, mouseFlags(e), packPoint(e.GetX(), e.GetY()));
+        if (m == PLAT_WM_LBUTTONDOWN || m == PLAT_WM_RBUTTONDOWN) e.Skip();  // let the toolkit focus us
+    }
+    void onWheel(wxMouseEvent &e) {
+        if (!g_real) return;
+        int delta = e.GetWheelRotation();
+        if (e.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL) return;
+        wxPoint p = ClientToScreen(e.GetPosition());
+        uintptr_t wp = (static_cast<uintptr_t>(static_cast<uint16_t>(delta)) << 16) | mouseFlags(e);
+        g_real->post(window_, PLAT_WM_MOUSEWHEEL, wp, packPoint(p.x, p.y));
+    }
+};
+
+class PlatFrame : public wxFrame {
+public:
+    PlatFrame(PLAT_Window *w, const wxString &title, const wxPoint &pos, const wxSize &size)
+        : wxFrame(nullptr, wxID_ANY, title, pos, size), window_(w) {
+        Bind(wxEVT_CLOSE_WINDOW, &PlatFrame::onClose, this);
+        Bind(wxEVT_ACTIVATE, [this](wxActivateEvent &e) {
+            if (g_real) g_real->activate(window_, e.GetActive());
+            e.Skip();
+        });
+        Bind(wxEVT_MENU, [this](wxCommandEvent &e) {
+            auto it = window_->commandOf.find(e.GetId());
+            if (g_real && it != window_->commandOf.end()) g_real->post(window_, PLAT_WM_COMMAND, it->second, 0);
+        });
+        Bind(wxEVT_MENU_OPEN, [this](wxMenuEvent &) {
+            if (g_real && window_->menuDepth++ == 0) g_real->post(window_, PLAT_WM_ENTERMENULOOP);
+        });
+        Bind(wxEVT_MENU_CLOSE, [this](wxMenuEvent &) {
+            if (g_real && window_->menuDepth > 0 && --window_->menuDepth == 0)
+                g_real->post(window_, PLAT_WM_EXITMENULOOP);
+        });
+        Bind(wxEVT_SIZE, &PlatFrame::onSize, this);
+        Bind(wxEVT_KEY_DOWN, [this](wxKeyEvent &e) { onKey(window_, e, true); });
+        Bind(wxEVT_KEY_UP, [this](wxKeyEvent &e) { onKey(window_, e, false); });
+    }
+
+private:
+    PLAT_Window *window_;
+    void onClose(wxCloseEvent &e) {
+        if (!g_real || !window_->alive) {
+            Destroy();
+            return;
+        }
+        if (e.CanVeto()) {
+            e.Veto();
+            g_real->post(window_, PLAT_WM_CLOSE);
+        } else {
+            g_real->destroyWindow(window_);
+        }
+    }
+    // Resizing by the user: the window procedure may correct the proposed
+    // rectangle (minimum size), as it does while an edge is dragged.
+    void onSize(wxSizeEvent &e) {
+        e.Skip();
+        if (!g_real || !window_->alive || window_->sizing || (window_->style & PLAT_WS_POPUP)) return;
+        PLAT_Rect r, before;
+        if (!g_real->getWindowRect(window_, &r)) return;
+        before = r;
+        window_->sizing = true;
+        g_real->sendMessage(window_, PLAT_WM_SIZING, 8, reinterpret_cast<intptr_t>(&r));
+        if (r.left != before.left || r.top != before.top || r.right != before.right || r.bottom != before.bottom)
+            SetSize(r.left, r.top, r.right - r.left, r.bottom - r.top);
+        window_->sizing = false;
+    }
+};
+
+}  // namespace
+
+PLAT_Real::~PLAT_Real() {
+    for (auto &w : windows)
+        if (w->alive) destroyWindow(w.get());
+    PLAT_iHidShutdown();
+    loop.reset();
+    g_real = nullptr;
+    wxEntryCleanup();
+}
+
+PLAT_Window *PLAT_Real::createWindow(const char *className, const char *title, uint32_t style, uint32_t,
+                                     int32_t x, int32_t y, int32_t width, int32_t height) {
+    auto c = classes.find(className);
+    if (c == classes.end()) return nullptr;
+    auto w = std::make_unique<PLAT_Window>();
+    w->proc = c->second.proc;
+    w->style = style;
+    wxPoint pos = (x == PLAT_USEDEFAULT || y == PLAT_USEDEFAULT) ? wxDefaultPosition : wxPoint(x, y);
+    wxSize size = (width == PLAT_USEDEFAULT || height == PLAT_USEDEFAULT) ? wxSize(800, 600) : wxSize(width, height);
+    w->frame = new PlatFrame(w.get(), wxString::FromUTF8(title ? title : ""), pos, size);
+    w->canvas = new PlatCanvas(w->frame, w.get(), glAttributes());
+    if (c->second.menu) {
+        buildMenu(w.get(), c->second.menu);
+        w->frame->SetMenuBar(w->bar);
+        w->menu = c->second.menu;
+    }
+    windows.push_back(std::move(w));
+    return windows.back().get();
+}
+
+void PLAT_Real::buildMenu(PLAT_Window *w, const PLAT_MenuBar *desc) {
+    w->bar = new wxMenuBar();
+    w->builtFor = desc;
+    int next = kFirstMenuId;
+    for (size_t p = 0; p < desc->count; p++) {
+        const PLAT_MenuPopup &popup = desc->popups[p];
+        auto *menu = new wxMenu();
+        for (size_t i = 0; i < popup.count; i++) {
+            const PLAT_MenuItem &item = popup.items[i];
+            std::string text = item.text;
+            if (!item.bindShortcut) text = text.substr(0, text.find('\t'));
+            int id = next++;
+            w->commandOf[id] = item.command;
+            w->idOf[item.command] = id;
+            menu->Append(id, wxString::FromUTF8(text.c_str()), wxEmptyString,
+                         item.checkable ? wxITEM_CHECK : wxITEM_NORMAL);
+        }
+        w->bar->Append(menu, wxString::FromUTF8(popup.text));
+    }
+}
+
+bool PLAT_Real::destroyWindow(PLAT_Window *w) {
+    if (!isWindow(w)) return false;
+    if (w->proc) w->proc(w, PLAT_WM_DESTROY, 0, 0);
+    w->alive = false;
+    w->timers.clear();
+    for (auto it = queue.begin(); it != queue.end();)
+        it = it->window == w ? queue.erase(it) : it + 1;
+    if (w->canvas && w->canvas->HasCapture()) w->canvas->ReleaseMouse();
+    if (w->bar && !w->menu) delete w->bar;  // detached: the frame does not own it
+    w->bar = nullptr;
+    w->frame->Destroy();
+    return true;
+}
+
+void PLAT_Real::setWindowText(PLAT_Window *w, const char *text) {
+    if (isWindow(w)) w->frame->SetTitle(wxString::FromUTF8(text ? text : ""));
+}
+
+bool PLAT_Real::getClientRect(PLAT_Window *w, PLAT_Rect *r) {
+    if (!isWindow(w)) return false;
+    wxSize s = w->frame->GetClientSize();
+    *r = PLAT_Rect{0, 0, s.x, s.y};
+    return true;
+}
+
+bool PLAT_Real::getWindowRect(PLAT_Window *w, PLAT_Rect *r) {
+    if (!isWindow(w)) return false;
+    wxRect rc = w->frame->GetRect();
+    *r = PLAT_Rect{rc.x, rc.y, rc.x + rc.width, rc.y + rc.height};
+    return true;
+}
+
+bool PLAT_Real::setWindowPos(PLAT_Window *w, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
+    if (!isWindow(w)) return false;
+    wxRect rc = w->frame->GetRect();
+    if (!(flags & PLAT_SWP_NOMOVE)) rc.SetPosition(wxPoint(x, y));
+    if (!(flags & PLAT_SWP_NOSIZE)) rc.SetSize(wxSize(width, height));
+    w->frame->SetSize(rc);
+    if (flags & PLAT_SWP_SHOWWINDOW) w->frame->Show(true);
+    return true;
+}
+
+void PLAT_Real::setWindowStyle(PLAT_Window *w, uint32_t style) {
+    if (!isWindow(w)) return;
+    bool wasPopup = (w->style & PLAT_WS_POPUP) != 0, popup = (style & PLAT_WS_POPUP) != 0;
+    w->style = style;
+    // A borderless window: the toolkit drops the frame and the title; the
+    // display mode never changes.
+    if (popup != wasPopup)
+        w->frame->ShowFullScreen(popup, wxFULLSCREEN_NOBORDER | wxFULLSCREEN_NOCAPTION | wxFULLSCREEN_NOMENUBAR);
+}
+
+bool PLAT_Real::getWindowPlacement(PLAT_Window *w, PLAT_Placement *p) {
+    if (!getWindowRect(w, &p->normal)) return false;
+    p->showCmd = w->frame->IsIconized() ? 2 : PLAT_SW_SHOWNORMAL;
+    return true;
+}
+
+bool PLAT_Real::setWindowPlacement(PLAT_Window *w, const PLAT_Placement &p) {
+    if (!isWindow(w)) return false;
+    w->frame->SetSize(p.normal.left, p.normal.top, p.normal.right - p.normal.left, p.normal.bottom - p.normal.top);
+    return true;
+}
+
+void PLAT_Real::showWindow(PLAT_Window *w, int32_t command) {
+    if (isWindow(w)) w->frame->Show(command != PLAT_SW_HIDE);
+}
+
+void PLAT_Real::setForegroundWindow(PLAT_Window *w) {
+    if (!isWindow(w)) return;
+    w->frame->Raise();
+    w->canvas->SetFocus();
+    // Without a window manager nobody activates the window: the focus it is
+    // given here is its activation.
+    activate(w, true);
+}
+
+void PLAT_Real::setMenu(PLAT_Window *w, const PLAT_MenuBar *menu) {
+    if (!isWindow(w) || menu == w->menu) return;
+    if (!menu) {
+        w->frame->SetMenuBar(nullptr);  // detaches; we keep the bar
+        w->menu = nullptr;
+        return;
+    }
+    if (w->bar && w->builtFor != menu) {
+        if (!w->menu) delete w->bar;
+        w->bar = nullptr;
+    }
+    if (!w->bar) buildMenu(w, menu);
+    w->frame->SetMenuBar(w->bar);
+    w->menu = menu;
+}
+
+void PLAT_Real::drawMenuBar(PLAT_Window *w) {
+    if (isWindow(w) && w->frame->GetMenuBar()) w->frame->GetMenuBar()->Refresh();
+}
+
+void PLAT_Real::checkMenuItem(PLAT_Window *w, uint32_t command, bool checked) {
+    if (!isWindow(w) || !w->bar) return;
+    auto it = w->idOf.find(command);
+    if (it == w->idOf.end()) return;
+    wxMenuItem *item = w->bar->FindItem(it->second);
+    if (item && item->IsCheckable()) item->Check(checked);
+}
+
+intptr_t PLAT_Real::dialogBox(PLAT_Window *parent, const PLAT_DialogDesc &d) {
+    wxWindow *owner = isWindow(parent) ? static_cast<wxWindow *>(parent->frame) : nullptr;
+    wxDialog dialog(owner, wxID_ANY, wxString::FromUTF8(d.title), wxDefaultPosition, wxDefaultSize,
+                    wxDEFAULT_DIALOG_STYLE);
+    auto *sizer = new wxBoxSizer(wxVERTICAL);
+    if (d.picture && d.pictureSize) {
+        if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler());
+        wxMemoryInputStream in(d.picture, d.pictureSize);
+        wxImage image(in, wxBITMAP_TYPE_PNG);
+        if (image.IsOk()) sizer->Add(new wxStaticBitmap(&dialog, wxID_ANY, wxBitmap(image)), 0, wxALL | wxCENTER, 8);
+    }
+    sizer->Add(new wxButton(&dialog, wxID_OK, "OK"), 0, wxALL | wxCENTER, 8);
+    dialog.SetSizerAndFit(sizer);
+    if (d.width > 0 && d.height > 0) dialog.SetClientSize(std::max(d.width, dialog.GetClientSize().x),
+                                                          std::max(d.height, dialog.GetClientSize().y));
+    dialog.ShowModal();
+    return d.okId;
+}
+
+bool PLAT_Real::getMessage(PLAT_Msg *msg) {
+    for (;;) {
+        if (!queue.empty()) {
+            *msg = queue.front();
+            queue.pop_front();
+            return true;
+        }
+        if (quit) {
+            msg->message = PLAT_WM_QUIT;
+            return false;
+        }
+        if (wxTheApp) wxTheApp->ProcessPendingEvents();
+        if (!queue.empty() || quit) continue;
+        if (!loop->Pending()) {
+            loop->ProcessIdle();
+            if (!queue.empty() || quit) continue;
+        }
+        loop->Dispatch();
+    }
+}
+
+bool PLAT_Real::setTimer(PLAT_Window *w, uint32_t id, uint32_t ms) {
+    if (!isWindow(w)) return false;
+    auto t = std::make_unique<PlatTimer>(w, id);
+    bool ok = t->Start(static_cast<int>(ms));
+    w->timers[id] = std::move(t);
+    return ok;
+}
+
+void PLAT_Real::setCursor(PLAT_Cursor shape) {
+    wxStockCursor stock = shape == PLAT_CURSOR_SIZEALL ? wxCURSOR_SIZING
+                          : shape == PLAT_CURSOR_HAND  ? wxCURSOR_HAND
+                                                       : wxCURSOR_ARROW;
+    wxCursor cursor(stock);
+    for (auto &w : windows)
+        if (w->alive) w->canvas->SetCursor(cursor);
+}
+
+bool PLAT_Real::clientToScreen(PLAT_Window *w, int32_t *x, int32_t *y) {
+    if (!isWindow(w)) return false;
+    int px = *x, py = *y;
+    w->canvas->ClientToScreen(&px, &py);
+    *x = px;
+    *y = py;
+    return true;
+}
+
+void PLAT_Real::setCursorPos(int32_t x, int32_t y) {
+    for (auto &w : windows)
+        if (w->alive && w->frame->IsShown()) {
+            wxPoint p = w->canvas->ScreenToClient(wxPoint(x, y));
+            w->canvas->WarpPointer(p.x, p.y);
+            return;
+        }
+}
+
+void PLAT_Real::setCapture(PLAT_Window *w) {
+    if (isWindow(w) && !w->canvas->HasCapture()) w->canvas->CaptureMouse();
+}
+
+void PLAT_Real::releaseCapture() {
+    for (auto &w : windows)
+        if (w->alive && w->canvas->HasCapture()) w->canvas->ReleaseMouse();
+}
+
+void PLAT_Real::setFocus(PLAT_Window *w) {
+    if (isWindow(w)) w->canvas->SetFocus();
+}
+
+bool PLAT_Real::enumDisplay(uint32_t index, PLAT_Display *d) {
+    if (index >= wxDisplay::GetCount()) return false;
+    wxDisplay display(index);
+    wxRect g = display.GetGeometry();
+    *d = PLAT_Display{};
+    d->x = g.x;
+    d->y = g.y;
+    d->width = g.width;
+    d->height = g.height;
+    d->refreshHz = display.GetCurrentMode().GetRefresh();
+    d->settingsReadable = g.width > 0 && g.height > 0;
+    return true;
+}
+
+bool PLAT_Real::currentDisplaySettings(PLAT_Display *d) {
+    if (wxDisplay::GetCount() == 0) return false;
+    wxDisplay display;
+    wxRect g = display.GetGeometry();
+    *d = PLAT_Display{};
+    d->x = g.x;
+    d->y = g.y;
+    d->width = g.width;
+    d->height = g.height;
+    d->refreshHz = display.GetCurrentMode().GetRefresh();
+    return true;
+}
+
+PLAT_GLContext *PLAT_Real::createGLContext(PLAT_Window *w) {
+    if (!isWindow(w)) return nullptr;
+    auto *context = new wxGLContext(w->canvas);
+    if (!context->IsOK()) {
+        delete context;
+        return nullptr;
+    }
+    return new PLAT_GLContext{context};
+}
+
+bool PLAT_Real::makeCurrent(PLAT_Window *w, PLAT_GLContext *c) {
+    if (!c) {
+        Display *display = glXGetCurrentDisplay();
+        if (!display) return true;
+        return glXMakeCurrent(display, None, nullptr) == True;
+    }
+    if (!isWindow(w) || !w->frame->IsShown()) return false;
+    return c->context->SetCurrent(*w->canvas);
+}
+
+bool PLAT_Real::swapBuffers(PLAT_Window *w) { return isWindow(w) && w->canvas->SwapBuffers(); }
+
+namespace {
+using SwapMesa = int (*)(unsigned);
+using SwapSgi = int (*)(int);
+SwapMesa swapMesa() {
+    return reinterpret_cast<SwapMesa>(glXGetProcAddressARB(reinterpret_cast<const GLubyte *>("glXSwapIntervalMESA")));
+}
+SwapSgi swapSgi() {
+    return reinterpret_cast<SwapSgi>(glXGetProcAddressARB(reinterpret_cast<const GLubyte *>("glXSwapIntervalSGI")));
+}
+}  // namespace
+
+bool PLAT_Real::hasSwapInterval() { return swapMesa() || swapSgi(); }
+
+bool PLAT_Real::setSwapInterval(int32_t interval) {
+    if (SwapMesa f = swapMesa()) return f(static_cast<unsigned>(interval)) == 0;
+    if (SwapSgi f = swapSgi()) return interval > 0 && f(interval) == 0;
+    return false;
+}
+
+PLAT_System *PLAT_iCreateReal(int argc, char **argv) {
+    // GLX needs the X11 backend of the toolkit.
+    setenv("GDK_BACKEND", "x11", 0);
+    wxApp::SetInstance(new PlatApp());
+    if (!wxEntryStart(argc, argv)) return nullptr;
+    if (!wxTheApp || !wxTheApp->CallOnInit()) {
+        wxEntryCleanup();
+        return nullptr;
+    }
+    auto *real = new PLAT_Real();
+    real->loop = std::make_unique<wxGUIEventLoop>();
+    wxEventLoopBase::SetActive(real->loop.get());
+    return real;
+}
