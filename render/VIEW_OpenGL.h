@@ -1,0 +1,138 @@
+// The OpenGL renderer: fixed-function OpenGL 1.x behind VIEW_Generic.
+// VIEW_OpenGL does the drawing; VIEW_OpenGLWin32 owns the GL context of one
+// window and makes it current around each frame. Scene drawing, texture
+// upload and glyph textures live in their own files (VIEW_OpenGL3D.cpp,
+// VIEW_OpenGLTexture.cpp, VIEW_OpenGL2D.cpp); each declares its operations
+// here.
+#pragma once
+
+#include <cstdint>
+
+#include "math/m44.h"
+#include "render/VIEW_BSP.h"
+#include "render/VIEW_Generic.h"
+#include "render/VIEW_HashMap.h"
+
+struct PLAT_GLContext;
+
+// Render paths.
+enum : uint32_t {
+    RENDER_PATH_NONE = 0,    // client-side vertex arrays
+    RENDER_PATH_VBO = 1,     // vertex buffer objects
+    RENDER_PATH_SHADER = 2,  // named, never chosen
+};
+
+struct MDL_MeshData;
+
+// GL buffer names of one mesh's geometry.
+struct VIEW_BufferPair {
+    uint32_t vertexBuffer;
+    uint32_t indexBuffer;
+};
+
+struct VIEW_GlyphKey {
+    uint32_t fontInstance;
+    uint32_t code;
+    uint32_t scale;  // face x scale
+};
+
+struct VIEW_GlyphTexture {
+    uint32_t glName;          // 0 for an empty glyph
+    double sExtent, tExtent;  // bitmap size over texture size
+    int32_t width, rows, left, top;
+    double advance;
+    uint32_t glyphIndex;
+    uint32_t byteSize;
+};
+
+struct VIEW_ImageTexture {
+    uint32_t glName;
+    double s0, t0, s1, t1;  // the part of the GL texture that holds the picture
+    uint64_t byteSize;
+};
+
+class VIEW_OpenGL : public VIEW_Generic {
+public:
+    VIEW_OpenGL();
+    ~VIEW_OpenGL() override;
+
+    void setDefaultTextureFilter(uint32_t mode) override;
+    void resetTextureCache() override;
+    void resetGlyphTextureCache() override;
+    void initExtensions() override;
+    void resetRenderingOpti() override;
+    void beginFrame(void *dc, uint8_t wireframe) override;
+    void releaseImageTexture(VIEW_Texture *texture) override;
+    void endFrame(void *dc) override;
+    bool readStencil(void *dc, int x, int y, int width, int height, VIEW_Image *image) override;
+    bool readPixels(void *dc, int x, int y, int width, int height, VIEW_Image *image) override;
+    bool readDepth(void *dc, int x, int y, int width, int height, VIEW_Image *image) override;
+    void clear(const double *colour) override;
+    const char *getVersionString() override;
+    const char *getRendererString() override;
+    const char *getVendorString() override;
+    const char *getRenderPathName() override;
+
+    // Context switching; VIEW_OpenGL itself has no context and answers true.
+    virtual bool makeCurrent(void *dc);
+    virtual bool releaseCurrent(void *dc);
+    virtual bool swapBuffers(void *dc);
+
+    // Deletes every cached GL texture; the context must be current.
+    void releaseGlyphTextures();
+    void releaseImageTextures();
+
+    // The extension scan over a GL_EXTENSIONS string: the buffer-object path
+    // only for the exact name, and only when its entry points exist.
+    static bool hasExtension(const char *extensions, const char *name);
+    // 10 x major + minor of a GL_VERSION string; 0 for null.
+    static uint32_t versionNumber(const char *version);
+
+    double viewportWidth = 0, viewportHeight = 0;
+    m44 modelView{};
+    m44 projection{};
+    m44 viewProjection{};
+    VIEW_Transparency transparency;
+    VIEW_HashMap<MDL_MeshData *, VIEW_BufferPair *> bufferObjects;
+    VIEW_HashMap<VIEW_GlyphKey, VIEW_GlyphTexture> glyphTextures;
+    VIEW_HashMap<uint32_t, VIEW_ImageTexture> imageTextures;
+    // Copies of the driver's strings from the last beginFrame (owned).
+    char *versionString = nullptr;
+    char *vendorString = nullptr;
+    char *rendererString = nullptr;
+    uint32_t version = 0;
+    int32_t maxTextureSize = 0;
+    uint32_t defaultFilter = 2;
+    uint32_t renderPath = RENDER_PATH_NONE;
+    uint8_t glyphReset = 0;
+    uint8_t imageReset = 0;
+    // Buffer objects dropped by a script outside a frame wait for the next
+    // frame, when the context is current.
+    uint8_t buffersReset = 0;
+    // GL entry points are loaded once a context has been current.
+    uint8_t extensionsLoaded = 0;
+
+protected:
+    // Loads the entry points and scans the extensions on the current context.
+    void loadExtensions();
+    void freeBufferObjects();
+};
+
+class VIEW_OpenGLWin32 : public VIEW_OpenGL {
+public:
+    // Sets the window's pixel format and makes its context; vsync chooses the
+    // swap interval. Without a context every frame draws nothing.
+    VIEW_OpenGLWin32(void *dc, bool vsync);
+    ~VIEW_OpenGLWin32() override;
+
+    bool makeCurrent(void *dc) override;
+    bool releaseCurrent(void *dc) override;
+    bool swapBuffers(void *dc) override;
+
+    PLAT_GLContext *context = nullptr;
+    void *window = nullptr;  // used only to make the context current at teardown
+    bool vsync = true;
+    // The context could not be made current while the window was hidden;
+    // entry points and swap interval are set up at the first frame instead.
+    bool setupPending = false;
+};
