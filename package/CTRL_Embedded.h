@@ -33,8 +33,6 @@ inline void CTRL_iMakeEmbedTrailer(uint64_t length, uint8_t trailer[16]) {
 
 struct CTRL_Package;
 // Copies the package embedded in the executable at `path` into a new
-// buffer (free it with CTRL_iFreePackage). Null when the file has none, the
+// buffer made with new (free it with CTRL_iFreePackage). Null when the file has none, the
 // package is larger than a package buffer can hold, or reading fails.
 CTRL_Package* CTRL_iReadEmbeddedPackage(const char* path);
-// Frees a package buffer made by new, with its bytes.
-void CTRL_iFreePackage(CTRL_Package* package);

@@ -45,6 +45,9 @@ bool CTRL_iCheckSignature(const uint8_t digest[16], const uint8_t signature[128]
 // The modulus compiled into the player.
 const uint8_t* CTRL_iPublicModulus();
 
+// Frees a package buffer made with new, with its bytes. Null does nothing.
+void CTRL_iFreePackage(CTRL_Package* package);
+
 // Takes over the buffer (the controller owns it from now on, also on failure)
 // and loads it; true when the package is accepted.
 bool CTRL_iLoadPackage(CTRL_Generic* controller, CTRL_Package* package);
@@ -56,8 +59,10 @@ bool CTRL_iReadConfig(CTRL_Generic* controller);
 // Finds the named file and hands out its bytes; true when the caller owns
 // them (an inflated file, free with free()). Not found: *data null, *size 0,
 // false. Stored files point into the package buffer. With the text flag the
-// data end in a NUL inside the stated size (an empty file gets a static
-// empty string).
+// data are an owned copy ending in a NUL inside the stated size. A damaged
+// deflate stream is not found; an unknown compression method stops the
+// player, as does a text file without a final line end (whose bytes are
+// still handed out).
 bool CTRL_iReadPackageFile(CTRL_Generic* controller, const char* name, uint8_t** data,
                            uint32_t* size, bool text);
 

@@ -14,6 +14,7 @@
 
 #include <cstring>
 
+#include "package/CTRL_MD5Rounds.h"
 #include "package/CTRL_PackageLoad.h"
 #include "halvorin_key.h"
 
@@ -53,31 +54,82 @@ void CTRL_iScramble(uint8_t* bytes, size_t size) {
   }
 }
 
+namespace {
+
+inline uint32_t load32(const uint8_t* p) {
+  uint32_t v;
+  memcpy(&v, p, 4);  // little-endian host
+  return v;
+}
+
+inline void xorBlock(uint8_t* block, const uint8_t key[64]) {
+  for (int i = 0; i < 64; i += 8) {
+    uint64_t a, b;
+    memcpy(&a, block + i, 8);
+    memcpy(&b, key + i, 8);
+    a ^= b;
+    memcpy(block + i, &a, 8);
+  }
+}
+
+// Key bytes of one block from two lanes: lane A walks down from byte 31,
+// lane B from byte 63.
+inline void blockKey(uint32_t wa, uint32_t wb, uint8_t key[64]) {
+  for (int k = 31; k >= 0; k--) {
+    key[k] = uint8_t(wa);
+    key[k + 32] = uint8_t(wb);
+    wa = stepW(wa);
+    wb = stepW(wb);
+  }
+}
+
+// One key-stream step per MD5 step, alternating the lanes.
+#define KEY_STEP(i)                          \
+  if ((i) & 1) {                             \
+    key[63 - ((i) >> 1)] = uint8_t(wb);      \
+    wb = stepW(wb);                          \
+  } else {                                   \
+    key[31 - ((i) >> 1)] = uint8_t(wa);      \
+    wa = stepW(wa);                          \
+  }
+
+// Hashes one block while making the key bytes of another: the two are
+// independent dependency chains, so the core runs them side by side.
+inline void transformWithKey(uint32_t state[4], const uint8_t* block, uint32_t wa, uint32_t wb, uint8_t key[64]) {
+  uint32_t x[16];
+  for (int i = 0; i < 16; i++) x[i] = load32(block + 4 * i);
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+  MD5_ROUNDS(KEY_STEP)
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+}
+
+}  // namespace
+
 void CTRL_iUnscrambleAndHash(uint8_t* bytes, size_t size, size_t hashedSize, uint8_t digest[16]) {
   CTRL_MD5Context ctx;
   CTRL_iMD5Init(&ctx);
   if (hashedSize > size) hashedSize = size;
-  size_t blocks = size / 64;
-  // Four lanes per block, each walking 16 bytes down from its top byte.
-  // Moving a lane to the next block up the buffer is 64 steps backwards,
-  // a multiplication by 2^(16*64) modulo M.
-  uint32_t lane[4] = {0, 0, 0, 0};
-  const uint64_t back64 = powMod(65536, 64);
-  if (blocks)
-    for (int j = 0; j < 4; j++) lane[j] = wAt(size, 16 * j + 15);
-  size_t hashedBlocks = hashedSize / 64;
-  for (size_t b = 0; b < blocks; b++) {
-    uint8_t* block = bytes + 64 * b;
-    for (int j = 0; j < 4; j++) {
-      uint32_t w = lane[j];
-      uint8_t* p = block + 16 * j;
-      for (int k = 15; k >= 0; k--) {
-        p[k] ^= uint8_t(w);
-        w = stepW(w);
-      }
-      lane[j] = uint32_t(mulMod(lane[j], back64));
+  const size_t blocks = size / 64, hashedBlocks = hashedSize / 64;
+  if (blocks) {
+    // Moving a lane one block up the buffer is 64 steps backwards, a
+    // multiplication by 2^(16*64) modulo M.
+    const uint64_t up = powMod(65536, 64);
+    uint32_t wa = wAt(size, 31), wb = wAt(size, 63);
+    uint8_t key[64];
+    blockKey(wa, wb, key);
+    xorBlock(bytes, key);
+    for (size_t b = 0; b < blocks; b++) {
+      wa = uint32_t(mulMod(wa, up));
+      wb = uint32_t(mulMod(wb, up));
+      if (b < hashedBlocks)
+        transformWithKey(ctx.state, bytes + 64 * b, wa, wb, key);
+      else
+        blockKey(wa, wb, key);
+      if (b + 1 < blocks) xorBlock(bytes + 64 * (b + 1), key);
     }
-    if (b < hashedBlocks) CTRL_iMD5Transform(ctx.state, block);
   }
   // The last partial block: straight from the seed, last byte first.
   uint32_t w = kSeedW;

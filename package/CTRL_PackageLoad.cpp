@@ -1,0 +1,145 @@
+// Loading the content package into a controller: unscramble and verify,
+// then check the content version in "config.xml".
+#include "package/CTRL_PackageLoad.h"
+
+#include <tinyxml.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "controller/CTRL_Array.h"
+#include "controller/CTRL_Generic.h"
+#include "package/CTRL_Embedded.h"
+#include "package/CTRL_File.h"
+
+namespace {
+
+// The newest content version this player plays.
+const int kMaxMajor = 1, kMaxMinor = 6, kMaxPatch = 4;
+
+bool versionSupported(const int32_t v[3]) {
+  if (v[0] != kMaxMajor) return v[0] < kMaxMajor;
+  if (v[1] != kMaxMinor) return v[1] < kMaxMinor;
+  return v[2] <= kMaxPatch;
+}
+
+}  // namespace
+
+void CTRL_iFreePackage(CTRL_Package* package) {
+  if (!package) return;
+  CTRL_iResizeByteBuffer(package, 0);
+  delete package;
+}
+
+bool CTRL_iReadPackageFile(CTRL_Generic* controller, const char* name, uint8_t** data, uint32_t* size,
+                           bool text) {
+  *data = nullptr;
+  *size = 0;
+  if (!controller || !name) return false;
+  const CTRL_Package* pkg = controller->package;
+  if (!pkg || pkg->size < 1 || !pkg->data) return false;
+  CTRL_Extracted e = CTRL_iExtractFile(pkg->data, pkg->size, name, strlen(name), text);
+  switch (e.status) {
+    case CTRL_EXTRACT_OK:
+      break;
+    case CTRL_EXTRACT_NOT_FOUND:
+      return false;
+    case CTRL_EXTRACT_BAD_METHOD:
+      controller->stopOnError("Unknown compression type for file %s", name);
+      return false;
+    case CTRL_EXTRACT_DAMAGED:
+      CTRL_iDebugLog("Damaged compressed data in file %s", name);
+      return false;
+    case CTRL_EXTRACT_NO_MEMORY:
+      CTRL_iDebugLog("Not enough memory to read file %s", name);
+      return false;
+  }
+  if (e.noNewline) controller->stopOnError("No newline at end of file %s", name);
+  *data = e.data;
+  *size = e.size;
+  return e.owned;
+}
+
+bool CTRL_iVerifyPackage(CTRL_Generic* controller) {
+  CTRL_Package* pkg = controller ? controller->package : nullptr;
+  if (!pkg || !pkg->data || pkg->size < CTRL_SIGNATURE_SIZE) {
+    // Still unscrambled in place, so the buffer is in one known state.
+    if (pkg && pkg->data) CTRL_iScramble(pkg->data, pkg->size);
+    return false;
+  }
+  size_t signedPart = pkg->size - CTRL_SIGNATURE_SIZE;
+  uint8_t digest[16];
+  CTRL_iUnscrambleAndHash(pkg->data, pkg->size, signedPart, digest);
+  return CTRL_iCheckSignature(digest, pkg->data + signedPart, CTRL_iPublicModulus());
+}
+
+bool CTRL_iReadConfig(CTRL_Generic* controller) {
+  controller->stage = STAGE_CONFIG;
+  uint8_t* text;
+  uint32_t size;
+  bool owned = CTRL_iReadPackageFile(controller, "config.xml", &text, &size, true);
+  if (!text) return false;
+  TiXmlDocument doc("config.xml");
+  doc.Parse(reinterpret_cast<const char*>(text));
+  bool ok = false;
+  if (!doc.Error()) {
+    TiXmlElement* root = doc.FirstChildElement("kolma");
+    if (!root) root = doc.FirstChildElement("nerl");
+    TiXmlElement* version = root ? root->FirstChildElement("version") : nullptr;
+    if (version) {
+      // An attribute that is absent or not an integer leaves its field alone.
+      version->QueryIntAttribute("major", &controller->version[0]);
+      version->QueryIntAttribute("minor", &controller->version[1]);
+      version->QueryIntAttribute("patch", &controller->version[2]);
+      ok = versionSupported(controller->version);
+    }
+  }
+  if (owned) free(text);
+  return ok;
+}
+
+bool CTRL_iLoadPackage(CTRL_Generic* controller, CTRL_Package* package) {
+  if (!controller) {
+    CTRL_iFreePackage(package);
+    return false;
+  }
+  if (controller->package != package) CTRL_iFreePackage(controller->package);
+  controller->package = package;
+  if (package && package->size > 0) {
+    if (package->capacity != package->size) CTRL_iResizeByteBuffer(package, package->size);
+    if (CTRL_iVerifyPackage(controller) && CTRL_iReadConfig(controller)) return true;
+  }
+  controller->stopOnError("Problem reading %s.\nCheck with your content provider.",
+                          controller->packageName ? controller->packageName : "the content package");
+  // Nothing is loaded, so the first frame never starts scripts; the buffer
+  // goes with it.
+  CTRL_iFreePackage(controller->package);
+  controller->package = nullptr;
+  return false;
+}
+
+CTRL_Package* CTRL_iReadEmbeddedPackage(const char* path) {
+  if (!path) return nullptr;
+  FILE* f = fopen(path, "rb");
+  if (!f) return nullptr;
+  CTRL_Package* pkg = nullptr;
+  uint8_t trailer[CTRL_EMBED_TRAILER];
+  uint64_t offset, length;
+  off_t fileSize;
+  if (fseeko(f, 0, SEEK_END) == 0 && (fileSize = ftello(f)) >= off_t(CTRL_EMBED_TRAILER) &&
+      fseeko(f, fileSize - off_t(CTRL_EMBED_TRAILER), SEEK_SET) == 0 &&
+      fread(trailer, 1, sizeof trailer, f) == sizeof trailer &&
+      CTRL_iParseEmbedTrailer(trailer, uint64_t(fileSize), &offset, &length) && length <= 0xFFFFFFFFull) {
+    pkg = new CTRL_Package();
+    bool ok = length == 0 || (CTRL_iResizeByteBuffer(pkg, uint32_t(length)) &&
+                              fseeko(f, off_t(offset), SEEK_SET) == 0 &&
+                              fread(pkg->data, 1, size_t(length), f) == size_t(length));
+    if (!ok) {
+      CTRL_iFreePackage(pkg);
+      pkg = nullptr;
+    }
+  }
+  fclose(f);
+  return pkg;
+}
