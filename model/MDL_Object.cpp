@@ -1,0 +1,228 @@
+#include "model/MDL_Object.h"
+
+#include <tinyxml.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "model/MDL_ObjectLoad.h"
+#include "script/LMP_Proxy.h"
+#include "model/MDL_XmlValues.h"
+
+const char* const MDL_objectTypeNames[MDL_OBJECT_TYPE_COUNT] = {
+    "None",  "Lamp",  "Camera", "Mesh",     "RigidBody",       "Sound",  "Bone", "AnimatedMesh",
+    "Text",  "RtfText", "Image", "Mike", "Polyline", "CollisionVolume", "Locator",
+};
+
+static int lowerAscii(int c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+
+bool MDL_iSameName(const char* a, const char* b) {
+  if (!a || !b) return false;
+  for (;; ++a, ++b) {
+    int ca = lowerAscii(static_cast<unsigned char>(*a));
+    int cb = lowerAscii(static_cast<unsigned char>(*b));
+    if (ca != cb) return false;
+    if (ca == 0) return true;
+  }
+}
+
+int32_t MDL_iObjectTypeFromName(const char* name) {
+  for (int i = 0; i < MDL_OBJECT_TYPE_COUNT; ++i)
+    if (MDL_iSameName(name, MDL_objectTypeNames[i])) return i;
+  return -1;
+}
+
+static char* copyText(const char* text) {
+  if (!text) return nullptr;
+  size_t n = std::strlen(text) + 1;
+  char* out = static_cast<char*>(std::malloc(n));
+  if (out) std::memcpy(out, text, n);
+  return out;
+}
+
+MDL_Object::MDL_Object() {
+  MDL_iResetFrame(globalFrame);
+  MDL_iResetFrame(localFrame);
+}
+
+MDL_Object::MDL_Object(const MDL_Object& source) {
+  // Bring both of the source's frames up to date first: the copy has no
+  // parent to rebuild a stale frame against, and cloning then marks its
+  // global frame stale, which would leave it with no valid frame at all.
+  // Validation only fills the source's caches, it does not move it.
+  MDL_Object& src = const_cast<MDL_Object&>(source);
+  src.validateGlobalFrame();
+  src.validateLocalFrame();
+  type = source.type;
+  name = copyText(source.name);
+  moved = source.moved;
+  maxMouseMove = source.maxMouseMove;
+  state = source.state;
+  globalFrame = source.globalFrame;
+  globalValid = source.globalValid;
+  localFrame = source.localFrame;
+  localValid = source.localValid;
+}
+
+MDL_Object::~MDL_Object() {
+  std::free(name);
+  name = nullptr;
+  LMP_iReleaseProxy(&proxy);
+}
+
+bool MDL_Object::hitTest(double, double) { return false; }
+bool MDL_Object::isValid() { return true; }
+
+void MDL_Object::validateGlobalFrame() {
+  if (globalValid) return;
+  globalFrame = localFrame;
+  if (parent) {
+    parent->validateGlobalFrame();
+    MDL_Frame::localToGlobalFrame(parent->globalFrame, globalFrame);
+  }
+  globalValid = 1;
+}
+
+void MDL_Object::validateLocalFrame() {
+  if (localValid) return;
+  localFrame = globalFrame;
+  if (parent) {
+    parent->validateGlobalFrame();
+    MDL_Frame::globalToLocalFrame(parent->globalFrame, localFrame);
+  }
+  localValid = 1;
+}
+
+void MDL_Object::invalidateDescendants() {
+  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
+    // Express the child against this object's frame from before the edit.
+    c->validateLocalFrame();
+    c->invalidateDescendants();
+    c->globalValid = 0;
+    c->moved = 1;
+  }
+}
+
+MDL_Frame& MDL_Object::editLocalFrame() {
+  moved = 1;
+  validateLocalFrame();
+  invalidateDescendants();
+  globalValid = 0;
+  return localFrame;
+}
+
+MDL_Frame& MDL_Object::editGlobalFrame() {
+  moved = 1;
+  validateGlobalFrame();
+  invalidateDescendants();
+  localValid = 0;
+  return globalFrame;
+}
+
+void MDL_Object::addChild(MDL_Object* child) {
+  if (!child) return;
+  if (!firstChild) {
+    firstChild = child;
+  } else {
+    MDL_Object* last = firstChild;
+    while (last->nextSibling) last = last->nextSibling;
+    last->nextSibling = child;
+  }
+  child->moved = 1;
+  child->validateGlobalFrame();
+  child->invalidateDescendants();
+  child->localValid = 0;
+  child->parent = this;
+}
+
+void MDL_Object::unlinkFromParent() {
+  if (parent) {
+    // Walk the parent's chain rather than trusting the links: an object
+    // unlinked once must not splice a chain it is no longer part of.
+    MDL_Object** link = &parent->firstChild;
+    while (*link && *link != this) link = &(*link)->nextSibling;
+    if (*link == this) *link = nextSibling;
+  }
+  nextSibling = nullptr;
+  parent = nullptr;
+}
+
+bool MDL_Object::hasAncestor(const MDL_Object* ancestor) const {
+  if (!ancestor) return false;
+  for (const MDL_Object* p = parent; p; p = p->parent)
+    if (p == ancestor) return true;
+  return false;
+}
+
+void MDL_Object::setState(uint32_t bits) {
+  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
+    c->state = bits;
+    c->setState(bits);
+  }
+}
+
+void MDL_Object::enableState(uint32_t bits) {
+  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
+    c->state |= bits;
+    c->enableState(bits);
+  }
+}
+
+void MDL_Object::disableState(uint32_t bits) {
+  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
+    c->state &= ~bits;
+    c->disableState(bits);
+  }
+}
+
+void MDL_Object::toggleState(uint32_t bits) {
+  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
+    c->state ^= bits;
+    c->toggleState(bits);
+  }
+}
+
+void MDL_Object::setMaxMouseMove(double distance) {
+  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
+    c->maxMouseMove = distance;
+    c->setMaxMouseMove(distance);
+  }
+}
+
+MDL_Object* MDL_Object::getDescendant(const char* wanted) {
+  if (!wanted) return nullptr;
+  for (MDL_Object* c = firstChild; c; c = c->nextSibling)
+    if (MDL_iSameName(c->name, wanted)) return c;
+  for (MDL_Object* c = firstChild; c; c = c->nextSibling)
+    if (MDL_Object* found = c->getDescendant(wanted)) return found;
+  return nullptr;
+}
+
+MDL_RigidBody* MDL_Object::getRigidBody() {
+  for (MDL_Object* p = parent; p; p = p->parent)
+    if (p->type == OBJECT_RIGID_BODY) return reinterpret_cast<MDL_RigidBody*>(p);
+  return nullptr;
+}
+
+void MDL_Object::setName(const char* text) {
+  char* copy = copyText(text);
+  std::free(name);
+  name = copy;
+}
+
+bool MDL_Object::load(const TiXmlElement* element) {
+  if (!element) return true;
+  setName(element->Attribute("name"));
+  const TiXmlElement* matrix = element->FirstChildElement("matrix");
+  if (!matrix) return true;
+  // Missing numbers read as those of the identity transform, so a short
+  // matrix still gives a usable frame.
+  double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  MDL_iParseNumbers(MDL_iElementText(matrix), m, 16);
+  validateLocalFrame();
+  moved = 1;
+  invalidateDescendants();
+  globalValid = 0;
+  MDL_iSetFrameFromColumns(localFrame, m);
+  return true;
+}
