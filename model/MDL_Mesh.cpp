@@ -1,0 +1,514 @@
+#include "model/MDL_Mesh.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "media/VIEW_Texture.h"
+#include "model/MDL_ModelsSet.h"
+#include "model/MDL_Objects.h"
+#include "render/VIEW_HashMap.h"
+#include "render/VIEW_Shadow.h"
+
+#include <vector>
+
+static char* MDL_iCopyName(const char* s)
+{
+    if (!s) return nullptr;
+    size_t n = std::strlen(s) + 1;
+    char* copy = static_cast<char*>(std::malloc(n));
+    if (copy) std::memcpy(copy, s, n);
+    return copy;
+}
+
+// ---------------------------------------------------------------- mesh data
+
+MDL_MeshData::~MDL_MeshData()
+{
+    std::free(name);
+    std::free(positions);
+    std::free(normals);
+    std::free(uvs);
+    std::free(colors);
+    std::free(indices);
+    std::free(faces);
+    std::free(positionsBackup);
+    std::free(colorsBackup);
+}
+
+int32_t MDL_MeshData::countTranslucentColors() const
+{
+    int32_t n = 0;
+    for (int32_t i = 0; i < colorCount; i++)
+        if (colors[4 * i + 3] != 1.0) n++;
+    return n;
+}
+
+namespace {
+
+struct MDL_Position {
+    double p[3];
+};
+
+// Positions are matched with ==, so the hash must not tell -0.0 from +0.0
+// (adding 0.0 turns -0.0 into +0.0).
+struct MDL_PositionTraits {
+    static uint32_t hash(const MDL_Position& k)
+    {
+        double c[3] = {k.p[0] + 0.0, k.p[1] + 0.0, k.p[2] + 0.0};
+        return VIEW_iHashBytes(c, sizeof c);
+    }
+    static bool equal(const MDL_Position& a, const MDL_Position& b)
+    {
+        return a.p[0] == b.p[0] && a.p[1] == b.p[1] && a.p[2] == b.p[2];
+    }
+};
+
+bool MDL_iSamePosition(const double* a, const double* b)
+{
+    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
+
+}  // namespace
+
+void MDL_MeshData::buildAdjacency()
+{
+    if (!faces || !indices || !positions) return;
+    for (uint32_t t = 0; t < triangleCount; t++)
+        faces[t].neighbours[0] = faces[t].neighbours[1] = faces[t].neighbours[2] = MDL_NO_FACE;
+
+    VIEW_HashMap<MDL_Position, uint32_t, MDL_PositionTraits> map;
+    while (map.initialBucketCount < (1 << 29) && uint32_t(map.initialBucketCount) < triangleCount)
+        map.initialBucketCount *= 2;
+    auto corner = [&](uint32_t t, int c) { return positions + 3 * size_t(indices[3 * size_t(t) + c]); };
+    for (uint32_t t = 0; t < triangleCount; t++)
+        for (int c = 0; c < 3; c++) {
+            MDL_Position key;
+            std::memcpy(key.p, corner(t, c), sizeof key.p);
+            uint32_t* v = map.insert(key);
+            if (v) *v = t;
+        }
+
+    for (uint32_t t = 0; t < triangleCount; t++) {
+        MDL_Face& ft = faces[t];
+        for (int c = 0; c < 3; c++) {
+            MDL_Position key;
+            std::memcpy(key.p, corner(t, c), sizeof key.p);
+            for (auto* e = map.chainOf(key); e; e = e->next) {
+                uint32_t u = e->value;
+                if (u == t || !MDL_PositionTraits::equal(e->key, key)) continue;
+                MDL_Face& fu = faces[u];
+                for (int edge = 0; edge < 3; edge++) {
+                    if (ft.neighbours[edge] != MDL_NO_FACE) continue;
+                    const double* a = corner(t, edge);
+                    const double* b = corner(t, (edge + 1) % 3);
+                    for (int k = 0; k < 3; k++) {
+                        // A link that is already taken is never overwritten:
+                        // with three triangles on one edge, the first pair
+                        // stays linked both ways and the third stays open.
+                        if (fu.neighbours[k] != MDL_NO_FACE) continue;
+                        const double* ua = corner(u, k);
+                        const double* ub = corner(u, (k + 1) % 3);
+                        if ((MDL_iSamePosition(a, ua) && MDL_iSamePosition(b, ub)) ||
+                            (MDL_iSamePosition(a, ub) && MDL_iSamePosition(b, ua))) {
+                            ft.neighbours[edge] = u;
+                            fu.neighbours[k] = t;
+                            break;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    map.free();
+}
+
+void MDL_MeshData::computeFaceNormals()
+{
+    if (!faces || !indices || !positions) return;
+    for (uint32_t t = 0; t < triangleCount; t++) {
+        const double* p0 = positions + 3 * size_t(indices[3 * size_t(t)]);
+        const double* p1 = positions + 3 * size_t(indices[3 * size_t(t) + 1]);
+        const double* p2 = positions + 3 * size_t(indices[3 * size_t(t) + 2]);
+        v3 a{p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
+        v3 b{p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
+        v3::cross(faces[t].normal, a, b);
+    }
+}
+
+// ---------------------------------------------------------------- materials
+
+MDL_TextureLayer MDL_TextureLayer::makeDefault(VIEW_Texture* texture)
+{
+    MDL_TextureLayer layer;
+    layer.texture = texture;
+    layer.color[0] = layer.color[1] = layer.color[2] = layer.color[3] = 1.0;
+    layer.uvTransform.position = {0, 0, 0};
+    layer.uvTransform.basis = m33::identity();
+    std::memset(&layer.uvTransform.inverse, 0, sizeof layer.uvTransform.inverse);
+    layer.uvTransform.inverseDirty = 1;
+    return layer;
+}
+
+MDL_Material::MDL_Material(const MDL_Material& s)
+    : name(MDL_iCopyName(s.name)), shininess(s.shininess), shadeless(s.shadeless),
+      castShadows(s.castShadows), mirror(s.mirror)
+{
+    for (int32_t i = 0; i < s.layers.count; i++) appendLayer(s.layers[i]);
+    std::memcpy(ambient, s.ambient, sizeof ambient);
+    std::memcpy(diffuse, s.diffuse, sizeof diffuse);
+    std::memcpy(specular, s.specular, sizeof specular);
+}
+
+MDL_Material::~MDL_Material()
+{
+    for (int32_t i = 0; i < layers.count; i++) VIEW_Texture::release(layers[i].texture);
+    layers.resize(0);
+    std::free(name);
+    name = nullptr;
+    LMP_iReleaseProxy(&proxy);
+}
+
+void MDL_Material::destroy(MDL_Material* material)
+{
+    delete material;
+}
+
+bool MDL_Material::appendLayer(const MDL_TextureLayer& layer)
+{
+    if (!layers.append(layer)) return false;
+    VIEW_Texture::retain(layer.texture);
+    return true;
+}
+
+void MDL_Material::setLayerTexture(int32_t index, VIEW_Texture* texture)
+{
+    if (index < 0 || index >= layers.count) return;
+    VIEW_Texture::retain(texture);
+    VIEW_Texture::release(layers[index].texture);
+    layers[index].texture = texture;
+}
+
+void MDL_Material::deleteLayer(int32_t index)
+{
+    if (index < 0 || index >= layers.count) return;
+    VIEW_Texture::release(layers[index].texture);
+    layers.removeAt(index);
+}
+
+bool MDL_Material::isTransparent(const MDL_Material* m)
+{
+    if (!m || m->mirror) return false;
+    if (m->diffuse[3] > 0.0 && m->diffuse[3] < 1.0) return true;
+    if (m->layers.count == 0) return false;
+    const MDL_TextureLayer& first = m->layers[0];
+    if (first.color[3] > 0.0 && first.color[3] < 1.0) return true;
+    return first.texture && first.texture->transparent && !first.texture->rawPixels;
+}
+
+// ---------------------------------------------------------------- meshes
+
+MDL_Mesh::MDL_Mesh()
+{
+    type = OBJECT_MESH;
+}
+
+MDL_Mesh::MDL_Mesh(const MDL_Mesh& s)
+    : MDL_Object(s), meshData(s.meshData), material(s.material), ownMaterial(0),
+      displayMode(s.displayMode)
+{
+    setSourceSet(s.sourceSet, true);
+}
+
+MDL_Mesh::~MDL_Mesh()
+{
+    if (ownMaterial) MDL_Material::destroy(material);
+    material = nullptr;
+    shadowSideQuads.resize(0);
+    shadowFrontCap.resize(0);
+    shadowBackCap.resize(0);
+    MDL_ModelsSet* set = sourceSet;
+    bool retained = retainsSourceSet;
+    sourceSet = nullptr;
+    retainsSourceSet = 0;
+    if (retained) MDL_ModelsSet::releaseUse(set);
+}
+
+void MDL_Mesh::setSourceSet(MDL_ModelsSet* set, bool retain)
+{
+    if (retainsSourceSet) MDL_ModelsSet::releaseUse(sourceSet);
+    sourceSet = set;
+    retainsSourceSet = set && retain;
+    if (retainsSourceSet) MDL_ModelsSet::retainUse(set);
+}
+
+const double* MDL_Mesh::getVertex(int32_t i)
+{
+    if (!meshData || !meshData->positions || i < 0 || i >= meshData->vertexCount) return nullptr;
+    return meshData->positions + 3 * size_t(i);
+}
+
+const double* MDL_Mesh::getNormal(int32_t i)
+{
+    if (!meshData || !meshData->normals || i < 0 || i >= meshData->normalCount) return nullptr;
+    return meshData->normals + 3 * size_t(i);
+}
+
+MDL_Face* MDL_Mesh::getFaces()
+{
+    return meshData ? meshData->faces : nullptr;
+}
+
+const double* MDL_Mesh::getBoundingBoxMin()
+{
+    return meshData ? meshData->boxMin : nullptr;
+}
+
+const double* MDL_Mesh::getBoundingBoxMax()
+{
+    return meshData ? meshData->boxMax : nullptr;
+}
+
+void MDL_Mesh::setOwnMaterial()
+{
+    if (ownMaterial) return;
+    MDL_Material* m = material ? new MDL_Material(*material) : new MDL_Material();
+    material = m;
+    ownMaterial = 1;
+}
+
+namespace {
+
+// The triangle test: corners a, b, c; only hits nearer than *best, and at
+// t > 0 when positiveOnly. On a hit *best becomes its distance.
+bool MDL_iRayTriangle(const v3& o, const v3& d, const v3& A, const v3& B, const v3& C, bool doubleSided,
+                      bool positiveOnly, double* best)
+{
+    v3 e1 = C - B, e2 = A - B, n;
+    v3::cross(n, e1, e2);
+    double den = v3::dot(n, d);
+    if (den == 0.0) return false;
+    if (den > 0.0 && !doubleSided) return false;
+    double t = (v3::dot(n, B) - v3::dot(n, o)) / den;
+    if (!(t < *best)) return false;
+    if (positiveOnly && t <= 0.0) return false;
+    v3 q = o + d * t - B;
+    double ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
+    double qu, qv, e1u, e1v, e2u, e2v, w;
+    if (ax > ay && ax > az) {
+        qu = q.y; qv = q.z; e1u = e1.y; e1v = e1.z; e2u = e2.y; e2v = e2.z; w = n.x;
+    } else if (ay > az) {
+        qu = q.z; qv = q.x; e1u = e1.z; e1v = e1.x; e2u = e2.z; e2v = e2.x; w = n.y;
+    } else {
+        qu = q.x; qv = q.y; e1u = e1.x; e1v = e1.y; e2u = e2.x; e2v = e2.y; w = n.z;
+    }
+    double a = qu * e2v - qv * e2u;  // weight of edge C - B
+    double b = e1u * qv - e1v * qu;  // weight of edge A - B
+    bool inside = w > 0 ? (a >= 0 && b >= 0 && a + b <= w) : (a <= 0 && b <= 0 && a + b >= w);
+    if (!inside) return false;
+    *best = t;
+    return true;
+}
+
+}  // namespace
+
+bool MDL_Mesh::intersectRay(const v3& p0, const v3& p1, double* distance, uint32_t* triangle)
+{
+    if (!meshData) return false;
+    const double* lo = getBoundingBoxMin();
+    const double* hi = getBoundingBoxMax();
+    if (!lo || !hi) return false;
+    const bool twoSided = meshData->doubleSided != 0;
+    const v3 d = p1 - p0;
+
+    // Box faces wound outwards, two triangles each.
+    static const int quads[6][4] = {{0, 4, 6, 2}, {1, 3, 7, 5}, {0, 1, 5, 4},
+                                    {2, 6, 7, 3}, {0, 2, 3, 1}, {4, 5, 7, 6}};
+    v3 corner[8];
+    for (int i = 0; i < 8; i++)
+        corner[i] = {(i & 1) ? hi[0] : lo[0], (i & 2) ? hi[1] : lo[1], (i & 4) ? hi[2] : lo[2]};
+    bool boxHit = false;
+    for (int f = 0; f < 6 && !boxHit; f++) {
+        const int* q = quads[f];
+        double best = HUGE_VAL;
+        boxHit = MDL_iRayTriangle(p0, d, corner[q[0]], corner[q[1]], corner[q[2]], twoSided, false, &best);
+        best = HUGE_VAL;
+        if (!boxHit)
+            boxHit = MDL_iRayTriangle(p0, d, corner[q[0]], corner[q[2]], corner[q[3]], twoSided, false, &best);
+    }
+    if (!boxHit) return false;
+
+    bool hit = false;
+    const uint32_t* idx = meshData->indices;
+    if (!idx) return false;
+    for (uint32_t t = 0; t < meshData->triangleCount; t++) {
+        const double* a = getVertex(int32_t(idx[3 * size_t(t)]));
+        const double* b = getVertex(int32_t(idx[3 * size_t(t) + 1]));
+        const double* c = getVertex(int32_t(idx[3 * size_t(t) + 2]));
+        if (!a || !b || !c) continue;
+        if (MDL_iRayTriangle(p0, d, {a[0], a[1], a[2]}, {b[0], b[1], b[2]}, {c[0], c[1], c[2]}, twoSided, true,
+                             distance)) {
+            hit = true;
+            if (triangle) *triangle = t;
+        }
+    }
+    return hit;
+}
+
+void MDL_Mesh::updateShadowGeometry(MDL_Lamp* lamp)
+{
+    if (!lamp || !material || !material->castShadows) return;
+    if (!moved && !lamp->moved && shadowLamp == lamp) return;
+    shadowLamp = lamp;
+    shadowSideQuads.resize(0);
+    shadowFrontCap.resize(0);
+    shadowBackCap.resize(0);
+    moved = 0;
+
+    MDL_Face* fs = getFaces();
+    if (!meshData || !fs || !meshData->indices) return;
+    const MDL_Frame& mesh = getGlobalFrame();
+    const MDL_Frame& lampFrame = lamp->getGlobalFrame();
+    MDL_Frame::validateInverse(mesh);
+    v3 lampPos;
+    MDL_Frame::globalToLocalPoint(mesh, lampFrame.position, lampPos);
+    v3 lampZ = m33::apply(mesh.inverse, lampFrame.basis.c[2]);
+
+    // A mesh scaled to nothing has no volume to extrude.
+    const double scale = v3::length(mesh.basis.c[0]);
+    if (!(scale > 0.0) || !std::isfinite(scale)) return;
+
+    const uint32_t n = meshData->triangleCount;
+    const double* positions = getVertex(0);
+    if (!positions || n == 0) return;
+    std::vector<uint32_t> neighbours(size_t(n) * 3);
+    for (uint32_t t = 0; t < n; t++)
+        for (int e = 0; e < 3; e++) neighbours[3 * size_t(t) + e] = fs[t].neighbours[e];
+    VIEW_ShadowGeometry geometry;
+    geometry.positions = positions;
+    geometry.vertexCount = meshData->vertexCount;
+    geometry.indices = meshData->indices;
+    geometry.neighbours = neighbours.data();
+    geometry.triangleCount = n;
+    VIEW_ShadowLight light;
+    light.directional = lamp->lampType == LAMP_SUN;
+    light.position = lampPos;
+    light.direction = -lampZ;
+    light.extrusion = lamp->shadowDepth / scale;
+    std::vector<uint8_t> facing;
+    VIEW_iBuildShadowVolume(geometry, light, lamp->shadowType == SHADOW_ZFAIL,
+                            {&shadowSideQuads, &shadowFrontCap, &shadowBackCap}, facing);
+    for (uint32_t t = 0; t < n && t < facing.size(); t++) fs[t].facing = facing[t];
+}
+
+// ---------------------------------------------------------------- animated meshes
+
+MDL_AnimatedMesh::MDL_AnimatedMesh()
+{
+    type = OBJECT_ANIMATED_MESH;
+}
+
+MDL_AnimatedMesh::MDL_AnimatedMesh(const MDL_AnimatedMesh& s)
+    : MDL_Mesh(s), boxMin(s.boxMin), boxMax(s.boxMax), locked(s.locked)
+{
+    if (setBindings(s.boneCount)) {
+        for (int32_t i = 0; i < boneCount; i++) {
+            vertexGroups[i] = s.vertexGroups[i];
+            boneList[i] = s.boneList[i];
+        }
+    }
+    resetSkin();
+    boxMin = s.boxMin;
+    boxMax = s.boxMax;
+}
+
+MDL_AnimatedMesh::~MDL_AnimatedMesh()
+{
+    std::free(vertexGroups);
+    std::free(boneList);
+    std::free(skinnedPositions);
+    std::free(skinnedNormals);
+    std::free(faces);
+}
+
+bool MDL_AnimatedMesh::load(const TiXmlElement* element)
+{
+    return MDL_Object::load(element);
+}
+
+bool MDL_AnimatedMesh::setBindings(int32_t k)
+{
+    std::free(vertexGroups);
+    std::free(boneList);
+    vertexGroups = nullptr;
+    boneList = nullptr;
+    boneCount = 0;
+    if (k <= 0) return true;
+    vertexGroups = static_cast<MDL_VertexGroup**>(std::calloc(size_t(k), sizeof(MDL_VertexGroup*)));
+    boneList = static_cast<MDL_Bone**>(std::calloc(size_t(k), sizeof(MDL_Bone*)));
+    if (!vertexGroups || !boneList) {
+        std::free(vertexGroups);
+        std::free(boneList);
+        vertexGroups = nullptr;
+        boneList = nullptr;
+        return false;
+    }
+    boneCount = k;
+    return true;
+}
+
+void MDL_AnimatedMesh::resetSkin()
+{
+    std::free(skinnedPositions);
+    std::free(skinnedNormals);
+    std::free(faces);
+    skinnedPositions = skinnedNormals = nullptr;
+    faces = nullptr;
+    if (!meshData) return;
+    if (meshData->vertexCount > 0 && meshData->positions) {
+        skinnedPositions = static_cast<v3*>(std::malloc(sizeof(v3) * size_t(meshData->vertexCount)));
+        if (skinnedPositions)
+            std::memcpy(static_cast<void*>(skinnedPositions), meshData->positions,
+                        sizeof(v3) * size_t(meshData->vertexCount));
+    }
+    if (meshData->normalCount > 0 && meshData->normals) {
+        skinnedNormals = static_cast<v3*>(std::malloc(sizeof(v3) * size_t(meshData->normalCount)));
+        if (skinnedNormals)
+            std::memcpy(static_cast<void*>(skinnedNormals), meshData->normals,
+                        sizeof(v3) * size_t(meshData->normalCount));
+    }
+    if (meshData->triangleCount > 0 && meshData->faces) {
+        faces = static_cast<MDL_Face*>(std::malloc(sizeof(MDL_Face) * meshData->triangleCount));
+        if (faces)
+            std::memcpy(static_cast<void*>(faces), meshData->faces, sizeof(MDL_Face) * meshData->triangleCount);
+    }
+    boxMin = {meshData->boxMin[0], meshData->boxMin[1], meshData->boxMin[2]};
+    boxMax = {meshData->boxMax[0], meshData->boxMax[1], meshData->boxMax[2]};
+}
+
+const double* MDL_AnimatedMesh::getVertex(int32_t i)
+{
+    if (!skinnedPositions || !meshData || i < 0 || i >= meshData->vertexCount) return nullptr;
+    return &skinnedPositions[i].x;
+}
+
+const double* MDL_AnimatedMesh::getNormal(int32_t i)
+{
+    if (!skinnedNormals || !meshData || i < 0 || i >= meshData->normalCount) return nullptr;
+    return &skinnedNormals[i].x;
+}
+
+MDL_Face* MDL_AnimatedMesh::getFaces()
+{
+    return faces;
+}
+
+const double* MDL_AnimatedMesh::getBoundingBoxMin()
+{
+    return &boxMin.x;
+}
+
+const double* MDL_AnimatedMesh::getBoundingBoxMax()
+{
+    return &boxMax.x;
+}
