@@ -95,7 +95,9 @@ TEST(MeshAdjacency, MatchesBruteForceEdgeSearch)
                     // Open edge: any triangle sharing it has all matching edges taken.
                     for (uint32_t w = 0; w < d->triangleCount; w++) {
                         for (int k = 0; k < 3 && w != t; k++) {
-                            if (shares(t, e, w, k)) ASSERT_NE(d->faces[w].neighbours[k], MDL_NO_FACE) << round;
+                            if (shares(t, e, w, k)) {
+                                ASSERT_NE(d->faces[w].neighbours[k], MDL_NO_FACE) << round;
+                            }
                         }
                     }
                     continue;
