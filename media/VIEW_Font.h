@@ -7,6 +7,10 @@
 
 
 struct FT_FaceRec_;
+
+// A record's link to its script proxy (the same alias as script/LMP_Proxy.h).
+class LMP_Proxy;
+using MDL_Proxy = LMP_Proxy*;
 struct FT_LibraryRec_;
 
 // The process-wide FreeType library, made on first use (the shell makes it at
@@ -50,6 +54,7 @@ class VIEW_Font {
   // Advance of the space glyph in font units (0 when missing).
   double spaceAdvanceUnits();
 
+  MDL_Proxy proxy = nullptr;  // the script proxy, holding one count of it
   double lastSize = -1.0;
   FT_FaceRec_* face = nullptr;
   char* name = nullptr;

@@ -12,10 +12,13 @@
 #include <cstdint>
 
 #include "math/MDL_Frame.h"
-#include "script/LMP_Proxy.h"
 
 class MDL_Camera;
 class MDL_Mike;
+
+// A record's link to its script proxy (the same alias as script/LMP_Proxy.h).
+class LMP_Proxy;
+using MDL_Proxy = LMP_Proxy*;
 
 constexpr int32_t NAVIGATION_FREE = 0;
 constexpr int32_t NAVIGATION_FIXED = 1;
@@ -25,7 +28,7 @@ constexpr int32_t NAVIGATION_GLASSBALL = 3;
 constexpr int32_t SHADOW_2D = 0;  // shadowed pixels darkened by a black overlay
 constexpr int32_t SHADOW_3D = 1;  // opaque pass redrawn there with the shadow lamp dimmed
 
-class MDL_Viewport : public MDL_Proxy {
+class MDL_Viewport {
  public:
   MDL_Viewport(double x, double y, double w, double h);
   MDL_Viewport(const MDL_Viewport&) = delete;
@@ -47,6 +50,7 @@ class MDL_Viewport : public MDL_Proxy {
   // origin := toScene(x, y, 0); direction := toScene(x, y, 1) - origin.
   void getPickRay(double x, double y, v3& origin, v3& direction);
 
+  MDL_Proxy proxy = nullptr;  // the script proxy, holding one count of it
   v3 navPosition = {0, 0, 0};
   double navRadius = 0;
   double navElevation = 0;  // radians

@@ -23,6 +23,11 @@ enum : uint32_t {
 };
 
 struct MDL_MeshData;
+class MDL_Camera;
+class MDL_Material;
+class MDL_Polyline;
+class MDL_Scene;
+class MDL_Text;
 
 // GL buffer names of one mesh's geometry.
 struct VIEW_BufferPair {
@@ -77,6 +82,36 @@ public:
     virtual bool makeCurrent(void *dc);
     virtual bool releaseCurrent(void *dc);
     virtual bool swapBuffers(void *dc);
+
+    // Texture upload (VIEW_OpenGLTexture.cpp). bindTexture binds the GL copy
+    // of a texture, making it on first use; null when the picture cannot be
+    // decoded. getGlyphTexture binds the glyph texture of a character at the
+    // font's current size; null without a face or glyph.
+    VIEW_ImageTexture *bindTexture(VIEW_Texture *texture);
+    VIEW_GlyphTexture *getGlyphTexture(VIEW_Font *font, uint32_t code);
+
+    // 2-D drawing (VIEW_OpenGL2D.cpp).
+    void drawMessage(const v2 &position, const v2 &size, const char *text, VIEW_Font *font, double textSize,
+                     double alpha) override;
+    void drawLoadingScreen(const v2 &position, const v2 &size, const char *text, VIEW_Font *font,
+                           MDL_Image *image) override;
+    void drawStatusText(const v2 &position, const v2 &size, const char *text, VIEW_Font *font) override;
+    // Viewport rectangle in pixels and both matrices: the camera's
+    // perspective and inverse frame, or (no camera) the overlays' pixel
+    // projection with an identity model-view.
+    void setupCamera(MDL_Camera *camera, const v2 &position, const v2 &size);
+    // Colour, lighting, blending and texture state of one material layer
+    // (flat: unlit, the texture matrix mapping the unit square onto the
+    // picture); answers whether a texture is bound.
+    bool applyMaterial(MDL_Material *material, int32_t layer, bool flat, bool forceBlend);
+    // Overlay camera and the 2-D state.
+    void begin2D(const v2 &position, const v2 &size);
+    // The overlay pass of drawScene: the scene's visible overlays in
+    // ascending global z, over whatever is drawn.
+    void drawOverlays(MDL_Scene *scene, const v2 &position, const v2 &size);
+    void drawText(MDL_Text *text);
+    void drawImage(MDL_Image *image);
+    void drawPolyline(MDL_Polyline *polyline);
 
     // Deletes every cached GL texture; the context must be current.
     void releaseGlyphTextures();

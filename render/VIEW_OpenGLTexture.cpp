@@ -1,0 +1,249 @@
+// Texture upload: decoded pictures and video frames into GL textures, and
+// glyph bitmaps into small alpha textures. The sizes, rectangles and levels
+// come from VIEW_TexturePlan; this file makes the GL calls.
+#include <GL/glew.h>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_BITMAP_H
+
+#include "media/VIEW_Font.h"
+#include "media/VIEW_Image.h"
+#include "media/VIEW_Texture.h"
+#include "render/VIEW_OpenGL.h"
+#include "render/VIEW_TexturePlan.h"
+
+static GLenum formatOf(uint32_t channels)
+{
+    switch (channels) {
+    case 1: return GL_LUMINANCE;
+    case 2: return GL_LUMINANCE_ALPHA;
+    case 3: return GL_RGB;
+    default: return GL_RGBA;
+    }
+}
+
+// Filters of a fresh texture; 0 (and unknown codes) leave GL's defaults.
+static void applyFilter(uint32_t filter, bool mipmapped)
+{
+    switch (filter) {
+    case FILTER_NEAREST_POINT:
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        break;
+    case FILTER_LINEAR:
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        break;
+    case FILTER_MIPMAP:
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        break;
+    default:
+        break;
+    }
+}
+
+// Uploads a video frame at (0, 0) of the bound texture, through a shrunk
+// copy when the frame is larger than any texture. Answers the size uploaded.
+static void uploadFrame(const VIEW_Texture* t, int32_t maxSize, uint32_t* w, uint32_t* h)
+{
+    VIEW_Image scratch;
+    const uint8_t* pixels = t->data;
+    *w = t->width;
+    *h = t->height;
+    if (VIEW_iShrinkFrame(t->data, t->width, t->height, 3, maxSize, &scratch)) {
+        pixels = scratch.pixels;
+        *w = scratch.width;
+        *h = scratch.height;
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, (GLsizei)*w, (GLsizei)*h, GL_RGB, GL_UNSIGNED_BYTE, pixels);
+}
+
+static bool frameFits(const VIEW_Texture* t)
+{
+    // The frame block must hold width x height RGB pixels.
+    return t->data && t->width > 0 && t->height > 0 &&
+           (uint64_t)t->width * t->height * 3 <= (uint64_t)t->dataSize;
+}
+
+VIEW_ImageTexture* VIEW_OpenGL::bindTexture(VIEW_Texture* t)
+{
+    if (!t)
+        return nullptr;
+    const uint32_t filter = t->filter ? t->filter : defaultFilter;
+    VIEW_ImageTexture* e = imageTextures.find(t->instanceId);
+
+    if (t->rawPixels) {
+        if (e) {
+            glBindTexture(GL_TEXTURE_2D, e->glName);
+            if (t->dirty && frameFits(t)) {
+                uint32_t w, h;
+                uploadFrame(t, maxTextureSize, &w, &h);
+            }
+            t->dirty = 0;
+            return e;
+        }
+        if (!frameFits(t))
+            return nullptr;
+        e = imageTextures.insert(t->instanceId);
+        if (!e)
+            return nullptr;
+        GLuint name = 0;
+        glGenTextures(1, &name);
+        glBindTexture(GL_TEXTURE_2D, name);
+        uint32_t W = VIEW_iTextureSide(t->width, maxTextureSize);
+        uint32_t H = VIEW_iTextureSide(t->height, maxTextureSize);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, (GLsizei)W, (GLsizei)H, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+        uint32_t w, h;
+        uploadFrame(t, maxTextureSize, &w, &h);
+        VIEW_UvRect r = VIEW_iTexelCentreRect(w, h, W, H);
+        e->glName = name;
+        e->s0 = r.s0;
+        e->t0 = r.t0;
+        e->s1 = r.s1;
+        e->t1 = r.t1;
+        e->byteSize = (uint64_t)W * H * 3;
+        if (filter == FILTER_NEAREST_POINT || filter == FILTER_LINEAR || filter == FILTER_MIPMAP)
+            applyFilter(filter == FILTER_MIPMAP ? (uint32_t)FILTER_LINEAR : filter, false);
+        t->dirty = 0;
+        return e;
+    }
+
+    if (e) {
+        glBindTexture(GL_TEXTURE_2D, e->glName);
+        return e;
+    }
+    VIEW_Image image;
+    VIEW_ImageSource source;
+    source.name = t->name ? t->name : "";
+    source.data = t->data;
+    source.size = t->dataSize;
+    if (!t->data || t->dataSize == 0)
+        return nullptr;
+    if (!VIEW_iDecodePng(&image, source) && !VIEW_iDecodeJpeg(&image, source))
+        return nullptr;  // drawn untextured; tried again next time
+    if (!VIEW_iFitImageToTexture(&image, maxTextureSize))
+        return nullptr;
+    // Decoded rows come top first; GL's first row is t = 0, and the top of
+    // the picture belongs at t = 1.
+    VIEW_iFlipRows(&image);
+
+    e = imageTextures.insert(t->instanceId);
+    if (!e)
+        return nullptr;
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    applyFilter(filter, true);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    const uint32_t W = image.width, H = image.height, c = image.channels;
+    const GLenum format = formatOf(c);
+    e->glName = name;
+    if (filter == FILTER_MIPMAP) {
+        glTexImage2D(GL_TEXTURE_2D, 0, (GLint)c, (GLsizei)W, (GLsizei)H, 0, format, GL_UNSIGNED_BYTE, image.pixels);
+        VIEW_Image levels[2];
+        const VIEW_Image* previous = &image;
+        for (int level = 1; previous->width > 1 || previous->height > 1; level++) {
+            VIEW_Image& next = levels[level & 1];
+            if (!VIEW_iHalveImage(*previous, &next))
+                break;
+            glTexImage2D(GL_TEXTURE_2D, level, (GLint)c, (GLsizei)next.width, (GLsizei)next.height, 0, format,
+                         GL_UNSIGNED_BYTE, next.pixels);
+            previous = &next;
+        }
+        e->s0 = e->t0 = 0;
+        e->s1 = e->t1 = 1;
+        e->byteSize = VIEW_iMipChainBytes(W, H, c);
+    } else {
+        glTexImage2D(GL_TEXTURE_2D, 0, (GLint)c, (GLsizei)W, (GLsizei)H, 0, format, GL_UNSIGNED_BYTE, nullptr);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, (GLsizei)W, (GLsizei)H, format, GL_UNSIGNED_BYTE, image.pixels);
+        VIEW_UvRect r = VIEW_iTexelCentreRect(W, H, W, H);
+        e->s0 = r.s0;
+        e->t0 = r.t0;
+        e->s1 = r.s1;
+        e->t1 = r.t1;
+        e->byteSize = (uint64_t)W * H * c;
+    }
+    return e;
+}
+
+VIEW_GlyphTexture* VIEW_OpenGL::getGlyphTexture(VIEW_Font* font, uint32_t code)
+{
+    if (!font || !font->face || !font->face->size)
+        return nullptr;
+    FT_Face face = font->face;
+    VIEW_GlyphKey key = {font->instanceId, code, (uint32_t)face->size->metrics.x_scale};
+    if (VIEW_GlyphTexture* g = glyphTextures.find(key)) {
+        if (g->glName)
+            glBindTexture(GL_TEXTURE_2D, g->glName);
+        return g;
+    }
+    FT_UInt index = FT_Get_Char_Index(face, code);
+    if (FT_Load_Glyph(face, index, FT_LOAD_RENDER) != 0)
+        return nullptr;
+    FT_GlyphSlot slot = face->glyph;
+    VIEW_GlyphTexture* g = glyphTextures.insert(key);
+    if (!g)
+        return nullptr;
+    g->width = (int32_t)slot->bitmap.width;
+    g->rows = (int32_t)slot->bitmap.rows;
+    g->left = slot->bitmap_left;
+    g->top = slot->bitmap_top;
+    g->advance = (double)slot->linearHoriAdvance / 65536.0;
+    g->glyphIndex = index;
+    g->glName = 0;
+    g->byteSize = 0;
+    g->sExtent = g->tExtent = 0;
+    if (g->width == 0 || g->rows == 0)
+        return g;
+
+    // Only 8-bit coverage goes up as it is; other bitmap kinds (one-bit,
+    // bottom-up) are converted first.
+    const FT_Bitmap* bitmap = &slot->bitmap;
+    FT_Bitmap converted;
+    FT_Bitmap_Init(&converted);
+    bool usedConverted = false;
+    if (bitmap->pixel_mode != FT_PIXEL_MODE_GRAY || bitmap->pitch < 0) {
+        if (FT_Bitmap_Convert(VIEW_iFreeTypeLibrary(), bitmap, &converted, 1) != 0) {
+            FT_Bitmap_Done(VIEW_iFreeTypeLibrary(), &converted);
+            return g;
+        }
+        // Converted levels run 0 .. num_grays - 1; stretch them to 0 .. 255.
+        int grays = converted.num_grays > 1 ? converted.num_grays : 2;
+        if (grays != 256) {
+            for (unsigned y = 0; y < converted.rows; y++)
+                for (unsigned x = 0; x < converted.width; x++) {
+                    unsigned char& v = converted.buffer[y * (unsigned)converted.pitch + x];
+                    v = (unsigned char)(v * 255 / (grays - 1));
+                }
+        }
+        bitmap = &converted;
+        usedConverted = true;
+    }
+    VIEW_Image pixels;
+    uint32_t usedW = 0, usedH = 0;
+    bool ok = VIEW_iGlyphTexturePixels(bitmap->buffer, bitmap->pitch, (int32_t)bitmap->width, (int32_t)bitmap->rows,
+                                       maxTextureSize, &pixels, &usedW, &usedH);
+    if (usedConverted)
+        FT_Bitmap_Done(VIEW_iFreeTypeLibrary(), &converted);
+    if (!ok)
+        return g;
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA, (GLsizei)pixels.width, (GLsizei)pixels.height, 0, GL_ALPHA,
+                 GL_UNSIGNED_BYTE, pixels.pixels);
+    g->glName = name;
+    g->sExtent = (double)usedW / pixels.width;
+    g->tExtent = (double)usedH / pixels.height;
+    g->byteSize = pixels.width * pixels.height;
+    return g;
+}
