@@ -1,5 +1,7 @@
 #include "media/VIEW_Font.h"
 
+#include "media/VIEW_Texture.h"
+
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
@@ -17,12 +19,6 @@ FT_LibraryRec_* VIEW_iFreeTypeLibrary()
             library = nullptr;
     }
     return library;
-}
-
-uint32_t VIEW_iNextResourceId()
-{
-    static uint32_t counter = 0;
-    return counter++;
 }
 
 int32_t VIEW_iDecodeUtf8(const char** p)
@@ -80,7 +76,7 @@ VIEW_Font::VIEW_Font(const char* fontName, const uint8_t* data, uint32_t size, u
     bytes = data;
     byteCount = size;
     flag = ownsBytes;
-    instanceId = VIEW_iNextResourceId();
+    instanceId = VIEW_iTakeInstanceId();
     if (startsWithDefault(fontName)) {
         // The compiled-in font replaces whatever bytes came with the name.
         if (flag && bytes)

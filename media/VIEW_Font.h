@@ -28,9 +28,6 @@ uint32_t VIEW_iDefaultFontSize();
 // it answers 0 and does not move.
 int32_t VIEW_iDecodeUtf8(const char** p);
 
-// Next instance id of the resource counter shared by textures and fonts.
-uint32_t VIEW_iNextResourceId();
-
 class VIEW_Font {
  public:
   // Keeps the bytes (the compiled-in font for names that begin with

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "media/VIEW_Font.h"
+#include "media/VIEW_Texture.h"
 
 namespace {
 
@@ -44,8 +45,11 @@ TEST(Font, DefaultNamesSelectCompiledInFont)
 TEST(Font, InstanceIdsAreDistinct)
 {
     VIEW_Font a("default", nullptr, 0, 0);
+    VIEW_Texture t("t", nullptr, 0, 0);
     VIEW_Font b("default", nullptr, 0, 0);
-    EXPECT_NE(a.instanceId, b.instanceId);
+    // Fonts and textures draw on one counter: the renderer keys both by it.
+    EXPECT_EQ(t.instanceId, a.instanceId + 1);
+    EXPECT_EQ(b.instanceId, t.instanceId + 1);
 }
 
 // Bytes that are no font leave the font without a face; every use of it
