@@ -51,12 +51,25 @@ struct MDL_Position {
 };
 
 // Positions are matched with ==, so the hash must not tell -0.0 from +0.0
-// (adding 0.0 turns -0.0 into +0.0).
+// (adding 0.0 turns -0.0 into +0.0). Fletcher sums spread lattice positions
+// (grids, boxes) over very few buckets, so the bits are mixed instead; equal
+// keys still share one chain in insertion order, so the links found do not
+// depend on the hash.
 struct MDL_PositionTraits {
     static uint32_t hash(const MDL_Position& k)
     {
-        double c[3] = {k.p[0] + 0.0, k.p[1] + 0.0, k.p[2] + 0.0};
-        return VIEW_iHashBytes(c, sizeof c);
+        uint64_t h = 0x9E3779B97F4A7C15ull;
+        for (int i = 0; i < 3; i++) {
+            double c = k.p[i] + 0.0;
+            uint64_t bits;
+            std::memcpy(&bits, &c, 8);
+            h ^= bits + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+            h *= 0xFF51AFD7ED558CCDull;
+            h ^= h >> 33;
+        }
+        h *= 0xC4CEB9FE1A85EC53ull;
+        h ^= h >> 33;
+        return uint32_t(h) ^ uint32_t(h >> 32);
     }
     static bool equal(const MDL_Position& a, const MDL_Position& b)
     {

@@ -82,19 +82,28 @@ bool MDL_iGetChildBool(const TiXmlElement* element, const char* name, uint8_t* t
     return true;
 }
 
-static int MDL_iHexDigit(char c)
+// Value of each lowercase hex digit, -1 for every other character.
+static const struct MDL_HexTable {
+    int8_t value[256];
+    MDL_HexTable()
+    {
+        for (int i = 0; i < 256; i++) value[i] = -1;
+        for (int i = 0; i < 10; i++) value['0' + i] = int8_t(i);
+        for (int i = 0; i < 6; i++) value['a' + i] = int8_t(10 + i);
+    }
+} MDL_gHex;
+
+static inline int MDL_iHexDigit(char c)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
+    return MDL_gHex.value[static_cast<unsigned char>(c)];
 }
 
 size_t MDL_iCountHexBytes(const char* text)
 {
     if (!text) return 0;
     size_t digits = 0;
-    for (const char* p = text; *p; p++)
-        if (MDL_iHexDigit(*p) >= 0) digits++;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; p++)
+        digits += MDL_gHex.value[*p] >= 0;
     return digits / 2;
 }
 

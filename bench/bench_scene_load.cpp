@@ -1,0 +1,145 @@
+// Loading a 20 MB scene file (two grid meshes of 100,000 triangles, two
+// textures of 4 MB of hex text) against parsing the same text with TinyXML
+// alone. Prints "ratio R": load time over parse time.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+
+#include <tinyxml.h>
+
+#include "model/MDL_Mesh.h"
+#include "model/MDL_ModelsSet.h"
+
+namespace {
+
+void appendHex(std::string& out, const void* data, size_t n)
+{
+    static const char digits[] = "0123456789abcdef";
+    const uint8_t* b = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < n; i++) {
+        out += digits[b[i] >> 4];
+        out += digits[b[i] & 15];
+        if (i % 32 == 31) out += '\n';
+    }
+}
+
+std::string makeScene()
+{
+    std::string s = "<?xml version=\"1.0\"?>\n<textures>\n";
+    std::mt19937 rng(1);
+    for (int t = 0; t < 2; t++) {
+        std::vector<uint8_t> bytes(2 << 20);
+        for (auto& b : bytes) b = uint8_t(rng());
+        const uint8_t head[] = {137, 80, 78, 71, 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 4, 0, 0, 0, 2, 0, 8, 6};
+        std::memcpy(bytes.data(), head, sizeof head);
+        s += "<texture name=\"tex" + std::to_string(t) + "\" size=\"" + std::to_string(bytes.size()) + "\">\n";
+        appendHex(s, bytes.data(), bytes.size());
+        s += "</texture>\n";
+    }
+    s += "</textures>\n<materials><material name=\"m\"><texture>tex0</texture></material></materials>\n<meshes>\n";
+    const int nx = 250, ny = 200;  // 100,000 triangles
+    for (int m = 0; m < 2; m++) {
+        std::vector<double> pos, uv;
+        std::vector<uint32_t> tri;
+        for (int y = 0; y <= ny; y++)
+            for (int x = 0; x <= nx; x++) {
+                pos.insert(pos.end(), {x * 0.1, y * 0.1, 0.01 * ((x * 7 + y * 3) % 5)});
+                uv.insert(uv.end(), {double(x) / nx, double(y) / ny});
+            }
+        for (int y = 0; y < ny; y++)
+            for (int x = 0; x < nx; x++) {
+                uint32_t a = uint32_t(y * (nx + 1) + x), b = a + 1, c = a + nx + 1, d = c + 1;
+                tri.insert(tri.end(), {a, b, d, a, d, c});
+            }
+        s += "<mesh name=\"mesh" + std::to_string(m) + "\"><min>0 0 0</min><max>25 20 0.04</max>\n";
+        s += "<vertices count=\"" + std::to_string(pos.size() / 3) + "\" size=\"8\">\n";
+        appendHex(s, pos.data(), pos.size() * 8);
+        s += "</vertices>\n<uvs count=\"" + std::to_string(uv.size() / 2) + "\" size=\"8\">\n";
+        appendHex(s, uv.data(), uv.size() * 8);
+        s += "</uvs>\n<triangles count=\"" + std::to_string(tri.size() / 3) + "\" size=\"4\">\n";
+        appendHex(s, tri.data(), tri.size() * 4);
+        s += "</triangles>\n</mesh>\n";
+    }
+    s += "</meshes>\n<objects>\n";
+    for (int o = 0; o < 20; o++)
+        s += "<object type=\"Mesh\" name=\"o" + std::to_string(o) + "\"><mesh>mesh" + std::to_string(o % 2) +
+             "</mesh><material>m</material><matrix>1 0 0 0 0 1 0 0 0 0 1 0 " + std::to_string(o) +
+             " 0 0 1</matrix></object>\n";
+    s += "</objects>\n";
+    return s;
+}
+
+const std::string& scene()
+{
+    static const std::string text = makeScene();
+    return text;
+}
+
+void BM_TinyXmlParse(benchmark::State& state)
+{
+    for (auto _ : state) {
+        TiXmlDocument doc;
+        doc.Parse(scene().c_str());
+        benchmark::DoNotOptimize(doc.Error());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scene().size()));
+}
+
+void BM_SceneLoad(benchmark::State& state)
+{
+    for (auto _ : state) {
+        MDL_ModelsSet* set = MDL_iLoadModelsSetFromText("bench.xml", scene().c_str());
+        if (!set || set->meshData.count != 2 || set->meshData[0]->triangleCount != 100000) {
+            state.SkipWithError("scene did not load");
+            delete set;
+            break;
+        }
+        delete set;
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scene().size()));
+}
+
+BENCHMARK(BM_TinyXmlParse)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_SceneLoad)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// Console output as usual, plus the mean real time of each run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> seconds;
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs)
+            if (r.iterations > 0 && !r.error_occurred)
+                seconds[r.benchmark_name()] = r.GetAdjustedRealTime();
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::printf("scene text: %.1f MB\n", scene().size() / 1e6);
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    double parse = reporter.seconds["BM_TinyXmlParse/min_time:1.000"];
+    double load = reporter.seconds["BM_SceneLoad/min_time:1.000"];
+    if (parse <= 0 || load <= 0) {
+        for (auto& kv : reporter.seconds) {
+            if (kv.first.rfind("BM_TinyXmlParse", 0) == 0) parse = kv.second;
+            if (kv.first.rfind("BM_SceneLoad", 0) == 0) load = kv.second;
+        }
+    }
+    if (parse <= 0 || load <= 0) {
+        std::printf("ratio nan\n");
+        return 1;
+    }
+    std::printf("ratio %.3f\n", load / parse);
+    return 0;
+}
