@@ -460,3 +460,41 @@ TEST(PlainTypes, SoundSampleFetch) {
   EXPECT_EQ(MDL_Sound::getSample(&none, 0), 0.0f);
   sample.channels.resize(0);
 }
+
+#include "media/VIEW_Texture.h"
+#include "model/MDL_Mesh.h"
+
+TEST(PlainTypes, ImageAspectRatioAndHitTest) {
+  VIEW_Texture wide;
+  wide.width = 200;
+  wide.height = 100;
+  VIEW_Texture unknown;  // 0 x 0: no header read
+  MDL_Material shared;
+  shared.appendLayer(MDL_TextureLayer::makeDefault(nullptr));  // untextured layers are passed over
+  shared.appendLayer(MDL_TextureLayer::makeDefault(&wide));
+  {
+    MDL_Image image;
+    EXPECT_EQ(image.type, OBJECT_IMAGE);
+    EXPECT_EQ(image.getAspectRatio(), 1.0) << "no material";
+    image.material = &shared;
+    EXPECT_EQ(image.getAspectRatio(), 0.5);
+    EXPECT_TRUE(image.hitTest(1.0, 0.5));
+    EXPECT_TRUE(image.hitTest(0.0, 0.0));
+    EXPECT_FALSE(image.hitTest(1.0, 0.51));
+    EXPECT_FALSE(image.hitTest(-0.01, 0.2));
+    // Copy on write: the image's own material leaves the shared one alone.
+    image.setOwnMaterial();
+    ASSERT_NE(image.material, &shared);
+    EXPECT_EQ(image.ownMaterial, 1);
+    image.material->diffuse[0] = 0.25;
+    EXPECT_EQ(shared.diffuse[0], 1.0);
+    EXPECT_EQ(image.getAspectRatio(), 0.5);
+    image.material->setLayerTexture(1, &unknown);
+    EXPECT_EQ(image.getAspectRatio(), 1.0) << "width 0";
+  }  // the own material is destroyed with the image
+  MDL_Image bare;
+  bare.setOwnMaterial();
+  ASSERT_NE(bare.material, nullptr);
+  EXPECT_EQ(bare.material->layers.count, 0);
+  EXPECT_EQ(bare.getAspectRatio(), 1.0);
+}
