@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-struct MDL_Material;
+class MDL_Material;
 
 // One triangle of the tree.
 struct VIEW_BspNode {

@@ -14,6 +14,9 @@
 #include <cstdint>
 #include <vector>
 
+class MDL_Lamp;
+class MDL_Object;
+
 constexpr uint32_t VIEW_NO_NEIGHBOUR = 0xFFFFFFFFu;
 constexpr int32_t VIEW_MAX_LIGHTS = 8;
 
@@ -49,3 +52,16 @@ struct VIEW_ShadowArrays {
 // Answers false when the arrays could not grow (they are then empty).
 bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps,
                              VIEW_ShadowArrays out, std::vector<uint8_t>& facing);
+
+// The scene's shadow lamp: walks the lamps in order, each lamp that is on
+// taking the next of the eight GL lights, and answers the first of those
+// that has shadows (null when none), with its light index. The render
+// driver (building volumes) and the scene drawing (compositing them) both
+// choose through this, so they always agree.
+MDL_Lamp* VIEW_iFindShadowLamp(const CTRL_Array<MDL_Object*>& lamps, int32_t* lightIndex);
+
+// A visible mesh (or animated mesh) with triangles that throws a shadow: no
+// material, or one that casts shadows and does not blend (a mirror never
+// blends). The render driver rebuilds the volumes of these meshes and the
+// shadow passes draw them.
+bool VIEW_iCastsShadow(MDL_Object* object);
