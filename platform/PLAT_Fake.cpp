@@ -452,6 +452,7 @@ uint32_t PLAT_Fake::getRawInputData(intptr_t input, void *data, uint32_t size) {
 }
 
 bool PLAT_Fake::openURL(const char *text) {
+    std::lock_guard<std::mutex> lock(urlMutex);
     urls.push_back(text ? text : "");
     return true;
 }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -63,7 +64,8 @@ public:
     // --- What the test reads.
     std::vector<std::string> calls;         // one line per recorded call
     std::vector<std::string> debugLines;
-    std::vector<std::string> urls;
+    std::vector<std::string> urls;  // openURL runs on other threads: lock urlMutex
+    std::mutex urlMutex;
     std::deque<PLAT_Msg> queue;
     bool quitPosted = false;
     int32_t quitCode = 0;

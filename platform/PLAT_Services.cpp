@@ -1,5 +1,7 @@
 #include "platform/PLAT_Services.h"
 
+#include "package/CTRL_Embedded.h"
+
 #include <SDL.h>
 #include <hidapi.h>
 
@@ -248,28 +250,22 @@ int64_t PLAT_iCounter() {
 
 int64_t PLAT_iFrequency() { return 1000000000LL; }
 
-// The package sits at the end of the executable, followed by a 16-byte
-// trailer: its length (u64, little-endian) and the bytes "HVRC0130".
 bool PLAT_iReadAppended(const char *path, std::vector<uint8_t> *out) {
     out->clear();
     FILE *f = fopen(path, "rb");
     if (!f) return false;
     bool ok = false;
-    uint8_t trailer[16];
-    if (fseeko(f, 0, SEEK_END) == 0) {
-        off_t fileSize = ftello(f);
-        if (fileSize >= 16 && fseeko(f, fileSize - 16, SEEK_SET) == 0 && fread(trailer, 1, 16, f) == 16 &&
-            memcmp(trailer + 8, "HVRC0130", 8) == 0) {
-            uint64_t n = 0;
-            for (int i = 7; i >= 0; i--) n = n << 8 | trailer[i];
-            uint64_t room = static_cast<uint64_t>(fileSize) - 16;
-            if (n <= room && n <= 0x7fffffffULL) {
-                out->resize(static_cast<size_t>(n));
-                ok = fseeko(f, static_cast<off_t>(room - n), SEEK_SET) == 0 &&
-                     fread(out->data(), 1, out->size(), f) == out->size();
-                if (!ok) out->clear();
-            }
-        }
+    uint8_t trailer[CTRL_EMBED_TRAILER];
+    uint64_t offset = 0, length = 0;
+    off_t fileSize = 0;
+    if (fseeko(f, 0, SEEK_END) == 0 && (fileSize = ftello(f)) >= static_cast<off_t>(CTRL_EMBED_TRAILER) &&
+        fseeko(f, fileSize - static_cast<off_t>(CTRL_EMBED_TRAILER), SEEK_SET) == 0 &&
+        fread(trailer, 1, sizeof trailer, f) == sizeof trailer &&
+        CTRL_iParseEmbedTrailer(trailer, static_cast<uint64_t>(fileSize), &offset, &length) &&
+        length <= 0xFFFFFFFFull) {
+        out->resize(static_cast<size_t>(length));
+        ok = fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0 && fread(out->data(), 1, out->size(), f) == out->size();
+        if (!ok) out->clear();
     }
     fclose(f);
     return ok;
