@@ -1,6 +1,8 @@
 // halvorin-pack: the content author's tool. Makes signing keys, builds
 // signed, scrambled packages from a directory, and puts a package into a
 // built player.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -63,6 +65,7 @@ int keygen(const std::vector<std::string>& args) {
   PackKey key;
   std::string error;
   if (!PACK_generateKey(&key, &error) || !PACK_writeKey(args[0], key, &error)) return fail(error);
+  chmod(args[0].c_str(), 0600);  // it holds the private half
   return 0;
 }
 
