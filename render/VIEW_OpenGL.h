@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "controller/CTRL_Array.h"
 #include "math/m44.h"
 #include "render/VIEW_BSP.h"
 #include "render/VIEW_Generic.h"
@@ -26,7 +27,7 @@ struct MDL_MeshData;
 class MDL_Camera;
 class MDL_Material;
 class MDL_Polyline;
-class MDL_Scene;
+class MDL_Object;
 class MDL_Text;
 
 // GL buffer names of one mesh's geometry.
@@ -106,9 +107,9 @@ public:
     bool applyMaterial(MDL_Material *material, int32_t layer, bool flat, bool forceBlend);
     // Overlay camera and the 2-D state.
     void begin2D(const v2 &position, const v2 &size);
-    // The overlay pass of drawScene: the scene's visible overlays in
-    // ascending global z, over whatever is drawn.
-    void drawOverlays(MDL_Scene *scene, const v2 &position, const v2 &size);
+    // The overlay pass of drawScene: sorts a scene's overlay list by
+    // ascending global z and draws its visible members over what is drawn.
+    void drawOverlays(CTRL_Array<MDL_Object *> &overlays, const v2 &position, const v2 &size);
     void drawText(MDL_Text *text);
     void drawImage(MDL_Image *image);
     void drawPolyline(MDL_Polyline *polyline);

@@ -15,7 +15,6 @@
 #include "model/MDL_Objects.h"
 #include "model/MDL_Text.h"
 #include "model/MDL_Viewport.h"
-#include "physics/MDL_Scene.h"
 #include "render/VIEW_OpenGL.h"
 #include "render/VIEW_OpenGL2D.h"
 
@@ -266,14 +265,12 @@ void VIEW_OpenGL::begin2D(const v2& position, const v2& size)
 
 // ---- overlays
 
-void VIEW_OpenGL::drawOverlays(MDL_Scene* scene, const v2& position, const v2& size)
+void VIEW_OpenGL::drawOverlays(CTRL_Array<MDL_Object*>& list, const v2& position, const v2& size)
 {
-    if (!scene)
-        return;
-    CTRL_Array<MDL_Object*>& list = scene->overlays;
     // Ascending global z: a higher overlay lies on top.
-    std::stable_sort(list.begin(), list.end(),
-                     [](MDL_Object* a, MDL_Object* b) { return MDL_iCompareDepth(a, b) < 0; });
+    std::stable_sort(list.begin(), list.end(), [](MDL_Object* a, MDL_Object* b) {
+        return a->getGlobalFrame().position.z < b->getGlobalFrame().position.z;
+    });
     begin2D(position, size);
     for (int32_t i = 0; i < list.count; i++) {
         MDL_Object* o = list[i];
