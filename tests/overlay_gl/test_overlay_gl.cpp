@@ -1,0 +1,369 @@
+// Overlay drawing checked on the pixels of a real GL context.
+#include <gtest/gtest.h>
+
+#include <GL/glew.h>
+#include <GL/glx.h>
+#include <X11/Xlib.h>
+#include <png.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "media/VIEW_Font.h"
+#include "media/VIEW_Texture.h"
+#include "model/MDL_Mesh.h"
+#include "model/MDL_Objects.h"
+#include "model/MDL_Text.h"
+#include "render/VIEW_OpenGL.h"
+#include "render/VIEW_Splash.h"
+
+namespace {
+
+const int W = 256, H = 192;
+
+struct Rgb {
+    int r, g, b;
+};
+
+// One window with a current GLX context for the whole program.
+class GLWindow {
+ public:
+    static GLWindow* get()
+    {
+        static GLWindow w;
+        return w.ok ? &w : nullptr;
+    }
+
+ private:
+    GLWindow()
+    {
+        display = XOpenDisplay(nullptr);
+        if (!display)
+            return;
+        int attrs[] = {GLX_RGBA, GLX_DOUBLEBUFFER, GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8,
+                       GLX_DEPTH_SIZE, 24, GLX_STENCIL_SIZE, 8, None};
+        XVisualInfo* vi = glXChooseVisual(display, DefaultScreen(display), attrs);
+        if (!vi)
+            return;
+        XSetWindowAttributes swa;
+        std::memset(&swa, 0, sizeof swa);
+        swa.colormap = XCreateColormap(display, RootWindow(display, vi->screen), vi->visual, AllocNone);
+        window = XCreateWindow(display, RootWindow(display, vi->screen), 0, 0, W, H, 0, vi->depth, InputOutput,
+                               vi->visual, CWColormap, &swa);
+        XMapWindow(display, window);
+        XSync(display, False);
+        context = glXCreateContext(display, vi, nullptr, True);
+        XFree(vi);
+        if (!context || !glXMakeCurrent(display, window, context))
+            return;
+        ok = true;
+    }
+    Display* display = nullptr;
+    Window window = 0;
+    GLXContext context = nullptr;
+    bool ok = false;
+};
+
+// A PNG of w x h RGBA pixels, encoded in memory.
+std::vector<uint8_t> encodePng(int w, int h, const std::vector<uint8_t>& rgba)
+{
+    png_image img;
+    std::memset(&img, 0, sizeof img);
+    img.version = PNG_IMAGE_VERSION;
+    img.width = (png_uint_32)w;
+    img.height = (png_uint_32)h;
+    img.format = PNG_FORMAT_RGBA;
+    png_alloc_size_t size = 0;
+    png_image_write_to_memory(&img, nullptr, &size, 0, rgba.data(), 0, nullptr);
+    std::vector<uint8_t> out(size);
+    png_image_write_to_memory(&img, out.data(), &size, 0, rgba.data(), 0, nullptr);
+    out.resize(size);
+    return out;
+}
+
+class OverlayGL : public ::testing::Test {
+ protected:
+    void SetUp() override
+    {
+        if (!GLWindow::get())
+            GTEST_SKIP() << "no X display with GLX";
+        gl = std::make_unique<VIEW_OpenGL>();
+        gl->initExtensions();
+        gl->beginFrame(nullptr, 0);
+        const double white[4] = {1, 1, 1, 1};
+        gl->clear(white);
+    }
+    void TearDown() override
+    {
+        overlays.deleteAll();
+        if (gl) {
+            gl->releaseGlyphTextures();
+            gl->releaseImageTextures();
+        }
+    }
+
+    // Screen pixel at (x, y) from the top left.
+    Rgb pixel(int x, int y)
+    {
+        unsigned char p[3];
+        glReadBuffer(GL_BACK);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(x, H - 1 - y, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, p);
+        return {p[0], p[1], p[2]};
+    }
+    std::vector<uint8_t> screen()
+    {
+        std::vector<uint8_t> px((size_t)W * H * 3);
+        glReadBuffer(GL_BACK);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, W, H, GL_RGB, GL_UNSIGNED_BYTE, px.data());
+        return px;  // bottom row first
+    }
+
+    // An image of the scene showing the texture, top left corner at (x, y)
+    // overlay units, scaled by s.
+    MDL_Image* addImage(VIEW_Texture* t, double x, double y, double z, double s)
+    {
+        MDL_Image* img = new MDL_Image();
+        img->setOwnMaterial();
+        if (t)
+            img->material->appendLayer(MDL_TextureLayer::makeDefault(t));
+        MDL_Frame& f = img->editGlobalFrame();
+        f.position = {x, y, z};
+        f.basis.c[0] = {s, 0, 0};
+        f.basis.c[1] = {0, s, 0};
+        f.inverseDirty = 1;
+        overlays.append(img);
+        return img;
+    }
+
+    void drawOverlays() { gl->drawOverlays(overlays, {0, 0}, {(double)W, (double)H}); }
+
+    std::unique_ptr<VIEW_OpenGL> gl;
+    CTRL_Array<MDL_Object*> overlays;
+};
+
+// 2 x 2 picture: red top left, green top right, blue bottom left, white
+// bottom right.
+std::vector<uint8_t> quadrantPng()
+{
+    return encodePng(2, 2, {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255});
+}
+
+void expectColour(const Rgb& got, const Rgb& want, const char* where)
+{
+    EXPECT_NEAR(got.r, want.r, 8) << where;
+    EXPECT_NEAR(got.g, want.g, 8) << where;
+    EXPECT_NEAR(got.b, want.b, 8) << where;
+}
+
+}  // namespace
+
+TEST_F(OverlayGL, ImageShowsPictureUpright)
+{
+    std::vector<uint8_t> png = quadrantPng();
+    VIEW_Texture tex("q", png.data(), (uint32_t)png.size(), 0);
+    tex.filter = FILTER_NEAREST_POINT;
+    addImage(&tex, 0.25, 0.125, 0, 0.5);  // pixels 64..192 across, 32..160 down
+    drawOverlays();
+    expectColour(pixel(80, 48), {255, 0, 0}, "top left");
+    expectColour(pixel(176, 48), {0, 255, 0}, "top right");
+    expectColour(pixel(80, 144), {0, 0, 255}, "bottom left");
+    expectColour(pixel(176, 144), {255, 255, 255}, "bottom right");
+    expectColour(pixel(10, 10), {255, 255, 255}, "outside");
+}
+
+// A textured quad with ordinary uvs ((0, 0) bottom left) seen through a
+// camera shows the picture the same way up.
+TEST_F(OverlayGL, MeshUvsShowPictureUpright)
+{
+    std::vector<uint8_t> png = quadrantPng();
+    VIEW_Texture tex("q", png.data(), (uint32_t)png.size(), 0);
+    tex.filter = FILTER_NEAREST_POINT;
+    MDL_Material m;
+    m.shadeless = 1;
+    m.appendLayer(MDL_TextureLayer::makeDefault(&tex));
+    MDL_Camera cam;
+    cam.editGlobalFrame().position = {0, 0, 5};
+    gl->setupCamera(&cam, {0, 0}, {(double)W, (double)H});
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    ASSERT_TRUE(gl->applyMaterial(&m, 0, false, false));
+    const double pos[] = {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0};
+    const double uv[] = {0, 0, 1, 0, 1, 1, 0, 1};
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glVertexPointer(3, GL_DOUBLE, 0, pos);
+    glTexCoordPointer(2, GL_DOUBLE, 0, uv);
+    glDrawArrays(GL_QUADS, 0, 4);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    const int cx = W / 2, cy = H / 2, d = 10;
+    expectColour(pixel(cx - d, cy - d), {255, 0, 0}, "top left");
+    expectColour(pixel(cx + d, cy - d), {0, 255, 0}, "top right");
+    expectColour(pixel(cx - d, cy + d), {0, 0, 255}, "bottom left");
+    expectColour(pixel(cx + d, cy + d), {255, 255, 255}, "bottom right");
+}
+
+TEST_F(OverlayGL, HigherZLiesOnTop)
+{
+    // Listed top first: the drawing order must come from z, not the list.
+    MDL_Image* top = addImage(nullptr, 0.3, 0.2, 1, 0.3);
+    top->material->diffuse[0] = 1;
+    top->material->diffuse[1] = 0;
+    top->material->diffuse[2] = 0;
+    MDL_Image* below = addImage(nullptr, 0.2, 0.1, 0, 0.3);
+    below->material->diffuse[0] = 0;
+    below->material->diffuse[1] = 0;
+    below->material->diffuse[2] = 1;
+    drawOverlays();
+    expectColour(pixel(100, 70), {255, 0, 0}, "overlap");
+    expectColour(pixel(60, 35), {0, 0, 255}, "lower only");
+    // Turning the order round swaps the overlap.
+    top->editGlobalFrame().position.z = -1;
+    drawOverlays();
+    expectColour(pixel(100, 70), {0, 0, 255}, "overlap after swap");
+}
+
+TEST_F(OverlayGL, MipmapsAverageWhenShrunk)
+{
+    // A 1-pixel black and white checkerboard drawn 16 times smaller.
+    std::vector<uint8_t> rgba(64 * 64 * 4);
+    for (int y = 0; y < 64; y++)
+        for (int x = 0; x < 64; x++) {
+            uint8_t v = ((x + y) & 1) ? 255 : 0;
+            uint8_t* p = &rgba[(size_t)(y * 64 + x) * 4];
+            p[0] = p[1] = p[2] = v;
+            p[3] = 255;
+        }
+    std::vector<uint8_t> png = encodePng(64, 64, rgba);
+    VIEW_Texture tex("c", png.data(), (uint32_t)png.size(), 0);
+    tex.filter = FILTER_MIPMAP;
+    addImage(&tex, 0.25, 0.25, 0, 4.0 / W);
+    drawOverlays();
+    Rgb c = pixel(65, 65);
+    EXPECT_NEAR(c.r, 127, 12);
+    EXPECT_NEAR(c.g, 127, 12);
+    VIEW_ImageTexture* e = gl->imageTextures.find(tex.instanceId);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->s1, 1.0);
+    EXPECT_EQ(e->byteSize, (uint64_t)(64 * 64 + 32 * 32 + 16 * 16 + 8 * 8 + 4 * 4 + 2 * 2 + 1) * 4);
+}
+
+TEST_F(OverlayGL, GlyphsStayInsideTheTextBounds)
+{
+    VIEW_Font font("default", nullptr, 0, 0);
+    MDL_Text* t = new MDL_Text();
+    t->font = &font;
+    t->size = 0.08;
+    t->editGlobalFrame().position = {0.1, 0.2, 0};
+    t->setText("Ag\n\tjy");
+    overlays.append(t);
+    drawOverlays();
+    const double* b = t->bounds;
+    const double x0 = (0.1 + b[0]) * W - 1, x1 = (0.1 + b[2]) * W + 1;
+    const double y0 = (0.2 + b[1]) * W - 1, y1 = (0.2 + b[3]) * W + 1;
+    std::vector<uint8_t> px = screen();
+    int inked = 0, outside = 0;
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) {
+            const uint8_t* p = &px[(size_t)((H - 1 - y) * W + x) * 3];
+            if (p[0] > 200)
+                continue;
+            inked++;
+            if (x < x0 || x > x1 || y < y0 || y > y1)
+                outside++;
+        }
+    EXPECT_GT(inked, 50);
+    EXPECT_EQ(outside, 0);
+    // The same character at another size is another glyph texture.
+    int before = gl->glyphTextures.count;
+    t->size = 0.04;
+    t->invalidateLayout();
+    drawOverlays();
+    EXPECT_GT(gl->glyphTextures.count, before);
+    // A space has no texture but an advance.
+    VIEW_GlyphTexture* space = gl->getGlyphTexture(&font, ' ');
+    ASSERT_NE(space, nullptr);
+    EXPECT_EQ(space->glName, 0u);
+    EXPECT_GT(space->advance, 0);
+}
+
+TEST_F(OverlayGL, TextBackgroundAndZeroTabSize)
+{
+    VIEW_Font font("default", nullptr, 0, 0);
+    MDL_Text* t = new MDL_Text();
+    t->font = &font;
+    t->size = 0.06;
+    t->tabSize = 0;  // tabs then do nothing, in layout and in drawing
+    t->backgroundColor[1] = 1;
+    t->backgroundColor[3] = 1;
+    t->editGlobalFrame().position = {0.1, 0.3, 0};
+    t->setText("a\tb");
+    overlays.append(t);
+    drawOverlays();
+    const double* b = t->bounds;
+    // The box's inside is green where no glyph is.
+    expectColour(pixel((int)((0.1 + b[0]) * W) + 1, (int)((0.3 + b[1]) * W) + 1), {0, 255, 0}, "box corner");
+}
+
+TEST_F(OverlayGL, PolylineFillAndOutline)
+{
+    MDL_Polyline* p = new MDL_Polyline();
+    for (v2 q : {v2{0.2, 0.1}, v2{0.6, 0.1}, v2{0.6, 0.5}, v2{0.2, 0.5}})
+        p->addPoint(q);
+    p->thickness = 0.02;
+    p->fillOn = 1;
+    p->fillColor[0] = 1;
+    p->fillColor[3] = 1;
+    p->setOwnMaterial();
+    p->material->diffuse[0] = 0;
+    p->material->diffuse[1] = 0;
+    p->material->diffuse[2] = 1;
+    overlays.append(p);
+    drawOverlays();
+    expectColour(pixel((int)(0.4 * W), (int)(0.3 * W)), {255, 0, 0}, "fill");
+    expectColour(pixel((int)(0.4 * W), (int)(0.1 * W)), {0, 0, 255}, "outline");
+    expectColour(pixel((int)(0.1 * W), (int)(0.3 * W)), {255, 255, 255}, "outside");
+}
+
+TEST_F(OverlayGL, LoadingAndStatusScreens)
+{
+    VIEW_Font font("default", nullptr, 0, 0);
+    VIEW_Texture tex("Kolma", const_cast<uint8_t*>(VIEW_iSplashPngData()), VIEW_iSplashPngSize(), 0);
+    MDL_Image splash;
+    splash.setOwnMaterial();
+    splash.material->appendLayer(MDL_TextureLayer::makeDefault(&tex));
+    MDL_Frame& f = splash.editGlobalFrame();
+    f.basis.c[0] = {0.25, 0, 0};
+    f.basis.c[1] = {0, 0.25, 0};
+    f.position = {0.5 - 0.125, 0.2 - 0.125 * splash.getAspectRatio(), 1};
+    f.inverseDirty = 1;
+    gl->drawLoadingScreen({0, 0}, {(double)W, (double)H}, "Loading  .  .", &font, &splash);
+    std::vector<uint8_t> px = screen();
+    auto greenIn = [&](int xa, int xb, int ya, int yb) {
+        int n = 0;
+        for (int y = ya; y < yb; y++)
+            for (int x = xa; x < xb; x++) {
+                const uint8_t* p = &px[(size_t)((H - 1 - y) * W + x) * 3];
+                if (p[1] > p[0] + 30 && p[1] > p[2] + 30)
+                    n++;
+            }
+        return n;
+    };
+    EXPECT_GT(greenIn(96, 160, 20, 84), 30) << "splash picture";
+    EXPECT_GT(greenIn(100, 180, 50, 72), 5) << "loading text";
+    EXPECT_EQ(greenIn(0, 90, 100, H), 0);
+
+    const double white[4] = {1, 1, 1, 1};
+    gl->clear(white);
+    gl->drawStatusText({0, 0}, {(double)W, (double)H}, "Error", &font);
+    px = screen();
+    int dark = 0;
+    for (int y = 0; y < 20; y++)
+        for (int x = 0; x < 60; x++)
+            if (px[(size_t)((H - 1 - y) * W + x) * 3] < 100)
+                dark++;
+    EXPECT_GT(dark, 10);
+}
