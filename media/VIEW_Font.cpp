@@ -1,6 +1,7 @@
 #include "media/VIEW_Font.h"
 
 #include "media/VIEW_Texture.h"
+#include "script/LMP_Proxy.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -102,6 +103,7 @@ VIEW_Font::VIEW_Font(const char* fontName, const uint8_t* data, uint32_t size, u
 
 VIEW_Font::~VIEW_Font()
 {
+    LMP_iReleaseProxy(&proxy);
     if (face)
         FT_Done_Face(face);
     face = nullptr;

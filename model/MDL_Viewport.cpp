@@ -3,13 +3,16 @@
 #include <cmath>
 
 #include "model/MDL_Objects.h"
+#include "script/LMP_Proxy.h"
 
 MDL_Viewport::MDL_Viewport(double x, double y, double w, double h)
     : width(w), height(h), originX(x), originY(y)
 {
 }
 
-MDL_Viewport::~MDL_Viewport() = default;
+// A script still holding the viewport keeps a proxy that now stands for
+// nothing.
+MDL_Viewport::~MDL_Viewport() { LMP_iReleaseProxy(&proxy); }
 
 static double clampValue(double v, double lo, double hi)
 {

@@ -33,6 +33,7 @@ class MDL_Viewport {
   MDL_Viewport(double x, double y, double w, double h);
   MDL_Viewport(const MDL_Viewport&) = delete;
   MDL_Viewport& operator=(const MDL_Viewport&) = delete;
+  // Releases the proxy link.
   ~MDL_Viewport();
 
   bool isOrbitMode() const { return navigationMode == NAVIGATION_MIXED || navigationMode == NAVIGATION_GLASSBALL; }

@@ -4,6 +4,7 @@
 
 #include "model/MDL_Objects.h"
 #include "model/MDL_Viewport.h"
+#include "script/LMP_Proxy.h"
 
 namespace {
 
@@ -187,4 +188,19 @@ TEST(ViewportNavigation, FreeModesChangeNothing)
         EXPECT_EQ(fx.camera.moved, 0);
         expectNear(fx.camera.getGlobalFrame().position, {1, 2, 3});
     }
+}
+
+// A proxy outlives its record: freeing the record clears what the proxy
+// stands for.
+TEST(ViewportRecord, DestructionReleasesTheProxy)
+{
+    MDL_Viewport* vp = new MDL_Viewport(0, 0, 1, 1);
+    LMP_Proxy* p = new LMP_Proxy();
+    p->model = vp;
+    LMP_iAssignProxy(&vp->proxy, p);
+    p->refCount++;  // as a script value would hold it
+    delete vp;
+    EXPECT_EQ(p->model, nullptr);
+    EXPECT_EQ(p->refCount, 1u);
+    delete p;
 }
