@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-struct VIEW_Image {
+class VIEW_Image {
+public:
     uint32_t width = 0;
     uint32_t height = 0;
     uint32_t channels = 0;   // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA

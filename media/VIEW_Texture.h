@@ -22,7 +22,8 @@ enum {
 // resource takes the current value and raises it.
 uint32_t VIEW_iTakeInstanceId();
 
-struct VIEW_Texture {
+class VIEW_Texture {
+public:
     MDL_Proxy proxy{};            // script proxy link
     char* name = nullptr;         // owned copy
     uint32_t dataSize = 0;

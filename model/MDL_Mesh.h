@@ -19,7 +19,7 @@ class MDL_Lamp;
 class MDL_ModelsSet;
 struct MDL_VertexGroup;
 class MDL_Bone;
-struct VIEW_Texture;
+class VIEW_Texture;
 
 constexpr uint32_t MDL_NO_FACE = 0xFFFFFFFFu;
 

@@ -582,7 +582,11 @@ MDL_ModelsSet* MDL_iLoadModelsSetFromText(const char* fileName, const char* text
     if (!text || !*text) return nullptr;
     MDL_ModelsSet* set = new MDL_ModelsSet(fileName);
     TiXmlDocument doc;
-    doc.Parse(text);
+    // Byte-wise parsing: the UTF-8 mode of the parser steps over multi-byte
+    // sequences without looking at every byte and can run past the end of a
+    // text with a broken sequence at its end. Scene files need no more than
+    // bytes (names are compared as ASCII).
+    doc.Parse(text, nullptr, TIXML_ENCODING_LEGACY);
     if (doc.Error()) {
         delete set;
         return nullptr;

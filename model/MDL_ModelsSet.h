@@ -17,7 +17,7 @@ class MDL_Object;
 class MDL_Material;
 class TiXmlDocument;
 struct MDL_MeshData;
-struct VIEW_Texture;
+class VIEW_Texture;
 class MDL_ModelsSet;
 
 // The vertices one bone moves, with their weights and the rest data taken
