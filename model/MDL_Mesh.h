@@ -29,7 +29,16 @@ struct MDL_Face {
     uint8_t facing = 0;   // turned towards the shadow lamp (shadow upkeep)
 };
 
+// Every mesh data record takes the next number, so that the renderer never
+// takes a later record at a freed record's address for the freed one.
+inline uint32_t MDL_iNextMeshDataSerial()
+{
+    static uint32_t next = 0;
+    return ++next;
+}
+
 struct MDL_MeshData {
+    uint32_t serial = MDL_iNextMeshDataSerial();
     char* name = nullptr;
     int32_t vertexCount = 0;
     double* positions = nullptr;    // vertexCount x 3

@@ -13,6 +13,7 @@
 #include "render/VIEW_BSP.h"
 #include "render/VIEW_Generic.h"
 #include "render/VIEW_HashMap.h"
+#include "render/VIEW_Scene3D.h"
 
 struct PLAT_GLContext;
 
@@ -29,11 +30,15 @@ class MDL_Material;
 class MDL_Polyline;
 class MDL_Object;
 class MDL_Text;
+class MDL_Mesh;
+class MDL_Lamp;
+class MDL_Scene;
 
 // GL buffer names of one mesh's geometry.
 struct VIEW_BufferPair {
     uint32_t vertexBuffer;
     uint32_t indexBuffer;
+    uint32_t serial;   // the mesh data's serial: a later record at the same address is not this one
 };
 
 struct VIEW_GlyphKey {
@@ -113,6 +118,31 @@ public:
     void drawText(MDL_Text *text);
     void drawImage(MDL_Image *image);
     void drawPolyline(MDL_Polyline *polyline);
+
+    // 3-D scene drawing (VIEW_OpenGL3D.cpp).
+    void drawScene(MDL_Viewport *viewport, const v2 &position, const v2 &size) override;
+    // GL lights 0 to 7 from the scene's lamps that are on; chooses the
+    // frame's shadow lamp (scene3D).
+    void setupLights(MDL_Scene *scene);
+    // Camera model-view times the object's frame (a sprite keeps its axes).
+    void loadObjectMatrix(MDL_Object *object);
+    // One pass per material layer; depth only (positions, no material).
+    void drawMesh(MDL_Mesh *mesh, const VIEW_MeshArrays &arrays);
+    void drawMeshDepth(MDL_Mesh *mesh, const VIEW_MeshArrays &arrays);
+    // Opaque meshes, then the occluders' depth.
+    void drawOpaque(MDL_Scene *scene);
+    // The transparent triangles of the scene, ordered far to near.
+    void drawTransparent(MDL_Scene *scene);
+    // Rebuilds the volumes that were not built for this lamp and method.
+    void refreshShadowVolumes(MDL_Scene *scene, MDL_Lamp *lamp, bool zFail);
+    // Marks the shadowed pixels in the stencil buffer.
+    void drawShadowVolumes(MDL_Scene *scene, bool zFail);
+    // Drops stale buffer pairs and makes the missing ones.
+    void updateBufferObjects(MDL_Scene *scene);
+    // The mesh's buffer pair when it may draw from one, else null.
+    VIEW_BufferPair *bufferPairOf(MDL_Mesh *mesh);
+    void dropBufferPair(MDL_MeshData *data);
+    VIEW_SceneState scene3D;
 
     // Deletes every cached GL texture; the context must be current.
     void releaseGlyphTextures();

@@ -48,8 +48,15 @@ inline std::unique_ptr<MDL_MeshData> makeData(const DataSpec& s)
         new (&d->faces[t]) MDL_Face();
     d->doubleSided = s.doubleSided;
     d->translucentColorCount = d->countTranslucentColors();
-    d->buildAdjacency();
-    d->computeFaceNormals();
+    // The scene reader refuses indices past the vertices before it links
+    // faces; a fixture with such indices has no adjacency.
+    bool valid = true;
+    for (uint32_t i : s.indices)
+        valid = valid && i < (uint32_t)d->vertexCount;
+    if (valid) {
+        d->buildAdjacency();
+        d->computeFaceNormals();
+    }
     return d;
 }
 
