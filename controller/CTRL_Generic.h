@@ -187,6 +187,12 @@ public:
     VIEW_Texture* splashTexture;
     // 1 / counter frequency, read by every render pass (the loading dots).
     double inverseFrequency;
+    // What scripts learn of the display and the device: a high-density
+    // display flag, the device's acceleration vector (0, 0, -1 until a
+    // platform reports one) and the platform code (3, ENV_LINUX).
+    uint8_t hiDPI = 0;
+    v3 acceleration = {0, 0, -1};
+    int32_t platform = 3;
 
 protected:
     // One timed physics sub-step of a scene. Test controllers watch it.

@@ -42,11 +42,11 @@ class LMP_Engine : public CTRL_ScriptEngine {
   void collectGarbage() override;
   void attachController(CTRL_Generic* controller) override;
 
-  // Calls the function below nargs arguments on the stack. Refused (the
-  // function and its arguments dropped, false) without a controller or when
-  // it is halted. A failed call reports its error text to stopOnError and
-  // answers false; the stack then holds the error value in place of the
-  // function and arguments. Success leaves nresults values.
+  // Calls the function below nargs arguments on the stack. Success leaves
+  // nresults values in their place. Refused without a controller or when it
+  // is halted; a failed call reports its error text to stopOnError. Either
+  // way false, with the function and its arguments removed (the stack is as
+  // it was before the function was pushed).
   bool protectedCall(int nargs, int nresults);
 
   lua_State* luaState() const { return state; }
