@@ -31,10 +31,11 @@ int placeholderObjectCreate(lua_State* L) {
 // placeholder's own class (upvalue 2); its instances are all object proxies.
 int placeholderObjectThunk(lua_State* L) {
   auto* name = static_cast<const char*>(lua_touserdata(L, lua_upvalueindex(2)));
-  auto* self = static_cast<LMP_Object*>(LMP_iCheckProxy(L, 1, name));
+  LMP_Proxy* self = LMP_iCheckProxy(L, 1, name);
+  if (!self->asObject()) return luaL_argerror(L, 1, name);
   lua_remove(L, 1);
   auto* e = static_cast<const LMP_MethodEntry<LMP_Object>*>(lua_touserdata(L, lua_upvalueindex(1)));
-  return e->method ? (self->*(e->method))(L) : e->plain(self, L);
+  return LMP_iFindClassHooks("Object")->callObjectMethod(self, e, L);
 }
 
 }  // namespace

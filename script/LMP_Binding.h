@@ -143,10 +143,12 @@ struct LMP_ClassHooks {
   void (*registerClass)(lua_State* L);
   int (*push)(lua_State* L, LMP_Proxy* proxy);
   LMP_Proxy** (*test)(lua_State* L, int index);
-  // Object classes: a new proxy standing for nothing yet; else null.
-  LMP_Object* (*newObjectProxy)();
-  // The class "newObject" only: its method list (base list of placeholders).
+  // Object classes: a new object proxy standing for nothing yet; else null.
+  LMP_Proxy* (*newObjectProxy)();
+  // The class "newObject" only: its method list (base list of placeholders)
+  // and how to call one of them on an object proxy.
   const LMP_MethodEntry<LMP_Object>* objectMethods;
+  int (*callObjectMethod)(LMP_Proxy* self, const LMP_MethodEntry<LMP_Object>* entry, lua_State* L);
 };
 
 template <class T>
@@ -156,8 +158,14 @@ constexpr LMP_ClassHooks LMP_iMakeClassHooks() {
   h.registerClass = &LMP_Binding<T>::registerClass;
   h.push = [](lua_State* L, LMP_Proxy* p) { return LMP_Binding<T>::push(L, static_cast<T*>(p)); };
   h.test = &LMP_Binding<T>::test;
-  if constexpr (std::is_base_of_v<LMP_Object, T>) h.newObjectProxy = []() -> LMP_Object* { return new T(); };
-  if constexpr (std::is_same_v<LMP_Object, T>) h.objectMethods = T::methods;
+  if constexpr (std::is_base_of_v<LMP_Object, T>) h.newObjectProxy = []() -> LMP_Proxy* { return new T(); };
+  if constexpr (std::is_same_v<LMP_Object, T>) {
+    h.objectMethods = T::methods;
+    h.callObjectMethod = [](LMP_Proxy* p, const LMP_MethodEntry<LMP_Object>* e, lua_State* L) {
+      LMP_Object* self = p->asObject();
+      return e->method ? (self->*(e->method))(L) : e->plain(self, L);
+    };
+  }
   return h;
 }
 

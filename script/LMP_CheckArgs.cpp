@@ -42,6 +42,14 @@ void LMP_iStopOnError(CTRL_Generic* controller, const char* text) {
 }
 
 int32_t LMP_iNumberToInt(double value) {
+  if (std::fabs(value) < 2251799813685248.0) {
+    // Adding 1.5 * 2^52 rounds to a whole number (halves to even) and leaves
+    // it, offset by 2^51, in the low bits of the mantissa.
+    double t = value + 6755399441055744.0;
+    uint64_t bits;
+    std::memcpy(&bits, &t, sizeof bits);
+    return int32_t(uint32_t(bits));
+  }
   if (!std::isfinite(value)) return 0;
   // nearbyint rounds halves to even in the default rounding mode; the
   // remainder keeps the low 32 bits of the whole number exactly.

@@ -72,18 +72,23 @@ int tracePoint(lua_State* L) {
   return 0;
 }
 
-// The key tables are read at the low 8 bits of the code.
-int keyFunction(lua_State* L, bool (CTRL_Generic::*test)(int32_t) const) {
+// The key tables (1 = down) are read at the low 8 bits of the code.
+enum KeyTest { KEY_DOWN_NOW, KEY_PRESSED_NOW, KEY_RELEASED_NOW };
+
+int keyFunction(lua_State* L, KeyTest test) {
   NEED_CONTROLLER(c);
   int32_t key = 0;
   if (!LMP_iCheckArgs(L, "I", &key)) return 0;
-  lua_pushboolean(L, (c->*test)(key & 0xFF));
+  bool now = c->currentKeys && c->currentKeys[key & 0xFF] == 1;
+  bool before = c->previousKeys && c->previousKeys[key & 0xFF] == 1;
+  bool answer = test == KEY_DOWN_NOW ? now : test == KEY_PRESSED_NOW ? now && !before : !now && before;
+  lua_pushboolean(L, answer);
   return 1;
 }
 
-int isKeyPressed(lua_State* L) { return keyFunction(L, &CTRL_Generic::isKeyPressed); }
-int isKeyJustPressed(lua_State* L) { return keyFunction(L, &CTRL_Generic::isKeyJustPressed); }
-int isKeyJustReleased(lua_State* L) { return keyFunction(L, &CTRL_Generic::isKeyJustReleased); }
+int isKeyPressed(lua_State* L) { return keyFunction(L, KEY_DOWN_NOW); }
+int isKeyJustPressed(lua_State* L) { return keyFunction(L, KEY_PRESSED_NOW); }
+int isKeyJustReleased(lua_State* L) { return keyFunction(L, KEY_RELEASED_NOW); }
 
 int setCallback(lua_State* L) {
   NEED_CONTROLLER(c);

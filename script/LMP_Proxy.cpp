@@ -97,7 +97,7 @@ int LMP_iPushProxy(lua_State* L, MDL_Object* object) {
     return 0;
   }
   if (!object->proxy) {
-    LMP_Object* proxy = maker->newObjectProxy();
+    LMP_Proxy* proxy = maker->newObjectProxy();
     proxy->model = object;
     LMP_iAssignProxy(&object->proxy, proxy);
   }
@@ -112,7 +112,7 @@ LMP_Object* LMP_iToProxy(lua_State* L, int index) {
   if (lua_type(L, index) != LUA_TUSERDATA) return nullptr;
   for (const char* name : kToProxyClasses) {
     LMP_Proxy** slot = LMP_iTestProxy(L, index, name);
-    if (slot && *slot) return static_cast<LMP_Object*>(*slot);
+    if (slot && *slot) return (*slot)->asObject();
   }
   return nullptr;
 }
@@ -125,7 +125,7 @@ bool LMP_iFireCallback(MDL_Proxy* link, CTRL_ScriptEngine* engine, int id, ...) 
   if (!lmp || !lmp->getController() || lmp->getController()->halted) return false;
   // An object marked deleted waits for the end-of-frame purge: its
   // handlers must not run any more.
-  if (MDL_Object* object = proxy->objectRecord(); object && object->deleted) return false;
+  if (proxy->asObject() && static_cast<MDL_Object*>(proxy->model)->deleted) return false;
   va_list extra;
   va_start(extra, id);
   bool answer = proxy->dispatchCallback(lmp, id, extra);

@@ -17,6 +17,7 @@
 struct lua_State;
 class CTRL_ScriptEngine;
 class LMP_Engine;
+class LMP_Object;
 class LMP_Proxy;
 class MDL_Object;
 
@@ -59,8 +60,8 @@ class LMP_Proxy {
   // (see LMP_iFireCallback for what each id passes). The base has no
   // handlers and answers false.
   virtual bool dispatchCallback(LMP_Engine* engine, int id, va_list extra);
-  // The record as a scene object, for object proxies; null otherwise.
-  virtual MDL_Object* objectRecord() const { return nullptr; }
+  // This proxy as an object proxy, or null for the other classes.
+  virtual LMP_Object* asObject() { return nullptr; }
 
   // The record: an MDL_Object* for object proxies (see LMP_Object::object),
   // else the record's own type. Null when the proxy stands for nothing.
@@ -97,7 +98,7 @@ class LMP_Object : public LMP_Proxy {
   virtual const char* className() const;
 
   MDL_Object* object() const { return static_cast<MDL_Object*>(model); }
-  MDL_Object* objectRecord() const override { return object(); }
+  LMP_Object* asObject() override { return this; }
 
   LMP_CallbackTable callbacks;
   uint32_t userData = 0;  // registry reference of setUserData's value, 0 = none

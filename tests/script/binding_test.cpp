@@ -3,7 +3,9 @@
 // check, the shared metamethods given foreign values, table accessors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "script/LMP_Binding.h"
 
@@ -36,6 +38,7 @@ struct TestThing : LMP_Proxy {
       luaL_error(L, "constructor refused");
     if (lua_gettop(L) >= 1 && lua_toboolean(L, 1)) {
       record = new Gadget();
+      records.push_back(record);
       model = record;
       LMP_iAssignProxy(&record->proxy, this);
     }
@@ -56,6 +59,7 @@ struct TestThing : LMP_Proxy {
     if (record) {
       Gadget* g = record;
       record = nullptr;
+      forget(g);
       LMP_iReleaseProxy(&g->proxy);
       delete g;
     }
@@ -66,9 +70,13 @@ struct TestThing : LMP_Proxy {
     return 1;
   }
 
+  static void forget(Gadget* g) { records.erase(std::find(records.begin(), records.end(), g)); }
+
   Gadget* record = nullptr;
   int arguments = 0;
+  static std::vector<Gadget*> records;  // records still alive, freed by the fixture
 };
+std::vector<Gadget*> TestThing::records;
 
 int TestThing::destroyed = 0;
 int TestThing::live = 0;
@@ -107,6 +115,12 @@ class BindingTest : public ::testing::Test {
   }
   void TearDown() override {
     if (L) lua_close(L);
+    // The model side goes last: releasing the links frees the proxies.
+    for (Gadget* g : TestThing::records) {
+      LMP_iReleaseProxy(&g->proxy);
+      delete g;
+    }
+    TestThing::records.clear();
   }
   // Runs a chunk; answers "" or the error text.
   std::string run(const char* code) {
