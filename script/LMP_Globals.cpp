@@ -9,6 +9,7 @@
 #include "controller/CTRL_Generic.h"
 #include "controller/CTRL_Keys.h"
 #include "model/MDL_Object.h"
+#include "model/MDL_Viewport.h"
 #include "render/VIEW_Generic.h"
 #include "script/LMP_CheckArgs.h"
 #include "script/LMP_Engine.h"
@@ -303,7 +304,8 @@ void LMP_iOpenGlobals(lua_State* L) {
 }
 
 bool LMP_iSceneMouse(CTRL_Generic* controller, v3& out) {
-  (void)controller;
-  (void)out;
-  return false;
+  MDL_Viewport* viewport = controller ? controller->currentViewport : nullptr;
+  if (!viewport) return false;
+  viewport->toScene(controller->mouseInViewport, out);  // leaves out alone without a camera
+  return true;
 }
