@@ -184,7 +184,12 @@ MDL_Material::~MDL_Material()
 
 void MDL_Material::destroy(MDL_Material* material)
 {
-    delete material;
+    if (material && --material->refs == 0) delete material;
+}
+
+void MDL_Material::retain(MDL_Material* material)
+{
+    if (material) material->refs++;
 }
 
 bool MDL_Material::appendLayer(const MDL_TextureLayer& layer)
@@ -227,16 +232,17 @@ MDL_Mesh::MDL_Mesh()
 }
 
 MDL_Mesh::MDL_Mesh(const MDL_Mesh& s)
-    : MDL_Object(s), meshData(s.meshData), material(s.material), ownMaterial(0),
-      displayMode(s.displayMode)
+    : MDL_Object(s), meshData(s.meshData), ownMaterial(0), displayMode(s.displayMode)
 {
+    setMaterial(s.material);
     setSourceSet(s.sourceSet, true);
 }
 
 MDL_Mesh::~MDL_Mesh()
 {
-    if (ownMaterial) MDL_Material::destroy(material);
-    material = nullptr;
+    if (ownMaterial && material && material != heldMaterial) MDL_Material::destroy(material);
+    MDL_Material::destroy(heldMaterial);
+    material = heldMaterial = nullptr;
     shadowSideQuads.resize(0);
     shadowFrontCap.resize(0);
     shadowBackCap.resize(0);
@@ -245,6 +251,15 @@ MDL_Mesh::~MDL_Mesh()
     sourceSet = nullptr;
     retainsSourceSet = 0;
     if (retained) MDL_ModelsSet::releaseUse(set);
+}
+
+void MDL_Mesh::setMaterial(MDL_Material* m)
+{
+    MDL_Material::retain(m);
+    if (ownMaterial && material && material != heldMaterial) MDL_Material::destroy(material);
+    MDL_Material::destroy(heldMaterial);
+    material = heldMaterial = m;
+    ownMaterial = 0;
 }
 
 void MDL_Mesh::setSourceSet(MDL_ModelsSet* set, bool retain)
@@ -286,7 +301,8 @@ void MDL_Mesh::setOwnMaterial()
 {
     if (ownMaterial) return;
     MDL_Material* m = material ? new MDL_Material(*material) : new MDL_Material();
-    material = m;
+    MDL_Material::destroy(heldMaterial);  // the shared one stays with its other users
+    material = heldMaterial = m;
     ownMaterial = 1;
 }
 

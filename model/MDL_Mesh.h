@@ -96,6 +96,10 @@ public:
     double ambient[4] = {0.5, 0.5, 0.5, 1.0};
     double diffuse[4] = {1, 1, 1, 1};   // diffuse[3] is the material's alpha
     double specular[4] = {1, 1, 1, 1};
+    // References: the maker of a material holds the first; every mesh that
+    // shares it holds one more, so a copy of a mesh keeps the material it
+    // shares alive after the mesh that owned it is gone.
+    uint32_t refs = 1;
 
     MDL_Material() = default;
     // No proxy link; name and layers copied (same textures).
@@ -104,8 +108,9 @@ public:
 
     // Frees the name and layers (releasing their textures) and the proxy link.
     ~MDL_Material();
-    // Deletes the record (same as delete).
+    // Drops one reference; the last one deletes the record.
     static void destroy(MDL_Material* material);
+    static void retain(MDL_Material* material);
     static bool isTransparent(const MDL_Material* material);
 
     // Layer edits that keep the textures' use counts right.
@@ -138,6 +143,8 @@ public:
     // Rebuilds the shadow-volume triangles for the lamp when needed.
     void updateShadowGeometry(MDL_Lamp* lamp);
 
+    // Shares a material (holding a reference to it); null clears it.
+    void setMaterial(MDL_Material* material);
     // Remembers the scene file whose data this mesh uses; a copy keeps
     // that set alive (the set's own objects do not count).
     void setSourceSet(MDL_ModelsSet* set, bool retain);
@@ -154,6 +161,7 @@ public:
 
     MDL_ModelsSet* sourceSet = nullptr;
     uint8_t retainsSourceSet = 0;
+    MDL_Material* heldMaterial = nullptr;  // the material this mesh holds a reference to
 };
 
 // A mesh whose vertices follow bones. It keeps its own skinned copy of the

@@ -494,7 +494,7 @@ void MDL_ModelsSet::linkObjects(const TiXmlDocument&)
             if (const TiXmlElement* me = e->FirstChildElement("mesh"))
                 m->meshData = MDL_iFindMesh(this, MDL_iElementText(me));
             if (const TiXmlElement* ma = e->FirstChildElement("material"))
-                m->material = MDL_iFindMaterial(this, MDL_iElementText(ma));
+                m->setMaterial(MDL_iFindMaterial(this, MDL_iElementText(ma)));
             if (MDL_AnimatedMesh* am = dynamic_cast<MDL_AnimatedMesh*>(m)) am->resetSkin();
         }
     }

@@ -240,6 +240,23 @@ TEST(MeshMaterial, CopyOnWriteAndTransparency)
     delete tex;
 }
 
+// A copy shares the material its source owns; the material outlives the
+// source (ASan reports a use after free otherwise).
+TEST(MeshMaterial, CopyKeepsSharedOwnMaterialAlive)
+{
+    auto* source = new MDL_Mesh();
+    source->setOwnMaterial();
+    source->material->diffuse[0] = 0.25;
+    auto* copy = new MDL_Mesh(*source);
+    EXPECT_EQ(copy->material, source->material);
+    EXPECT_EQ(copy->ownMaterial, 0);
+    delete source;
+    EXPECT_DOUBLE_EQ(copy->material->diffuse[0], 0.25);
+    copy->setOwnMaterial();  // drops the last reference to the shared one
+    EXPECT_DOUBLE_EQ(copy->material->diffuse[0], 0.25);
+    delete copy;
+}
+
 TEST(MeshShadow, SilhouetteOfAQuadAndZeroScale)
 {
     MDL_MeshData* d = makeData({0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 1, 2, 0, 2, 3});
