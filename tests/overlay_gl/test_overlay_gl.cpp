@@ -139,9 +139,20 @@ class OverlayGL : public ::testing::Test {
         return img;
     }
 
+    // A texture over PNG bytes that lives until the overlays are gone.
+    VIEW_Texture* texture(const std::vector<uint8_t>& png, uint32_t filter)
+    {
+        pngs.push_back(png);
+        textures.push_back(std::make_unique<VIEW_Texture>("t", pngs.back().data(), (uint32_t)png.size(), 0));
+        textures.back()->filter = filter;
+        return textures.back().get();
+    }
+
     void drawOverlays() { gl->drawOverlays(overlays, {0, 0}, {(double)W, (double)H}); }
 
     std::unique_ptr<VIEW_OpenGL> gl;
+    std::vector<std::vector<uint8_t>> pngs;
+    std::vector<std::unique_ptr<VIEW_Texture>> textures;
     CTRL_Array<MDL_Object*> overlays;
 };
 
@@ -163,10 +174,7 @@ void expectColour(const Rgb& got, const Rgb& want, const char* where)
 
 TEST_F(OverlayGL, ImageShowsPictureUpright)
 {
-    std::vector<uint8_t> png = quadrantPng();
-    VIEW_Texture tex("q", png.data(), (uint32_t)png.size(), 0);
-    tex.filter = FILTER_NEAREST_POINT;
-    addImage(&tex, 0.25, 0.125, 0, 0.5);  // pixels 64..192 across, 32..160 down
+    addImage(texture(quadrantPng(), FILTER_NEAREST_POINT), 0.25, 0.125, 0, 0.5);  // pixels 64..192 across, 32..160 down
     drawOverlays();
     expectColour(pixel(80, 48), {255, 0, 0}, "top left");
     expectColour(pixel(176, 48), {0, 255, 0}, "top right");
@@ -237,15 +245,13 @@ TEST_F(OverlayGL, MipmapsAverageWhenShrunk)
             p[0] = p[1] = p[2] = v;
             p[3] = 255;
         }
-    std::vector<uint8_t> png = encodePng(64, 64, rgba);
-    VIEW_Texture tex("c", png.data(), (uint32_t)png.size(), 0);
-    tex.filter = FILTER_MIPMAP;
-    addImage(&tex, 0.25, 0.25, 0, 4.0 / W);
+    VIEW_Texture* tex = texture(encodePng(64, 64, rgba), FILTER_MIPMAP);
+    addImage(tex, 0.25, 0.25, 0, 4.0 / W);
     drawOverlays();
     Rgb c = pixel(65, 65);
     EXPECT_NEAR(c.r, 127, 12);
     EXPECT_NEAR(c.g, 127, 12);
-    VIEW_ImageTexture* e = gl->imageTextures.find(tex.instanceId);
+    VIEW_ImageTexture* e = gl->imageTextures.find(tex->instanceId);
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->s1, 1.0);
     EXPECT_EQ(e->byteSize, (uint64_t)(64 * 64 + 32 * 32 + 16 * 16 + 8 * 8 + 4 * 4 + 2 * 2 + 1) * 4);
