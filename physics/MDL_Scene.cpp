@@ -1,0 +1,248 @@
+#include "physics/MDL_Scene.h"
+
+#include <cfloat>
+#include <cstdlib>
+#include <cstring>
+
+#include "controller/CTRL_Keys.h"
+#include "model/MDL_Bone.h"
+#include "model/MDL_Mesh.h"
+#include "model/MDL_Object.h"
+#include "model/MDL_Objects.h"
+#include "physics/MDL_SceneStages.h"
+#include "script/LMP_Proxy.h"
+
+// Every list entry is an object of the world; the lists of bodies and bones
+// hold derived records whose MDL_Object part comes first.
+template <class T>
+static MDL_Object* asObject(T* entry) {
+  return reinterpret_cast<MDL_Object*>(entry);
+}
+
+template <class T>
+static void removeDeleted(CTRL_Array<T*>& list) {
+  int kept = 0;
+  for (int i = 0; i < list.count; ++i)
+    if (!asObject(list.data[i])->deleted) list.data[kept++] = list.data[i];
+  if (kept != list.count) list.resize(kept);
+}
+
+void MDL_iRemoveDeletedEntries(CTRL_Array<MDL_Object*>& list) { removeDeleted(list); }
+
+int MDL_iCompareDepth(MDL_Object* a, MDL_Object* b) {
+  double za = a->getGlobalFrame().position.z;
+  double zb = b->getGlobalFrame().position.z;
+  return za < zb ? -1 : (za > zb ? 1 : 0);
+}
+
+static char* copyText(const char* text) {
+  if (!text) return nullptr;
+  size_t n = std::strlen(text) + 1;
+  char* out = static_cast<char*>(std::malloc(n));
+  if (out) std::memcpy(out, text, n);
+  return out;
+}
+
+MDL_Scene::MDL_Scene(const char* sceneName) : name(copyText(sceneName)) {
+  gravity = v3{0.0, 0.0, static_cast<double>(-9.81f)};
+  integrationStep = static_cast<double>(0.002f);
+  friction = static_cast<double>(0.8f);
+  elasticity = static_cast<double>(0.6f);
+  bounds[0] = -DBL_MAX;
+  bounds[1] = DBL_MAX;
+  bounds[2] = -DBL_MAX;
+  bounds[3] = DBL_MAX;
+  bounds[4] = 0.0;
+  bounds[5] = DBL_MAX;
+  activeVolumes.owns = 0;
+}
+
+MDL_Scene::~MDL_Scene() {
+  for (int i = 0; i < animations.count; ++i) MDL_iDestroyAnimation(animations.data[i]);
+  animations.resize(0);
+  for (int i = 0; i < objects.count; ++i) delete objects.data[i];
+  objects.resize(0);
+  for (int i = 0; i < springs.count; ++i) MDL_iDestroySpring(springs.data[i]);
+  springs.resize(0);
+  for (int i = 0; i < joints.count; ++i) MDL_iDestroyJoint(joints.data[i]);
+  joints.resize(0);
+  for (int i = 0; i < sweepEntries.count; ++i) delete sweepEntries.data[i];
+  sweepEntries.resize(0);
+  std::free(name);
+  name = nullptr;
+  overlays.resize(0);
+  sounds.resize(0);
+  meshes.resize(0);
+  rigidBodies.resize(0);
+  collisionVolumes.resize(0);
+  lamps.resize(0);
+  bones.resize(0);
+  activeVolumes.owns = 1;
+  activeVolumes.resize(0);
+  LMP_iReleaseProxy(&proxy);
+}
+
+void MDL_Scene::addObject(MDL_Object* object) {
+  if (!object) return;
+  objects.append(object);
+  switch (object->type) {
+    case OBJECT_LAMP: lamps.append(object); break;
+    case OBJECT_MESH:
+    case OBJECT_ANIMATED_MESH: meshes.append(object); break;
+    case OBJECT_RIGID_BODY: rigidBodies.append(reinterpret_cast<MDL_RigidBody*>(object)); break;
+    case OBJECT_SOUND: sounds.append(object); break;
+    case OBJECT_BONE: bones.append(static_cast<MDL_Bone*>(object)); break;
+    case OBJECT_TEXT:
+    case OBJECT_RTF_TEXT:
+    case OBJECT_IMAGE:
+    case OBJECT_POLYLINE: overlays.append(object); break;
+    case OBJECT_COLLISION_VOLUME: {
+      MDL_CollisionVolume* volume = static_cast<MDL_CollisionVolume*>(object);
+      collisionVolumes.append(volume);
+      sweepEntries.append(new MDL_SweepEntry{1, 0.0, volume});
+      sweepEntries.append(new MDL_SweepEntry{0, 0.0, volume});
+      break;
+    }
+    default: break;
+  }
+  object->scene = this;
+  // Keep the local frame as the placement: the global frame is rebuilt from it.
+  object->validateLocalFrame();
+  object->invalidateDescendants();
+  object->globalValid = 0;
+}
+
+MDL_Spring* MDL_Scene::addSpring() {
+  MDL_Spring* spring = MDL_iNewSpring();
+  if (spring) springs.append(spring);
+  return spring;
+}
+
+MDL_Joint* MDL_Scene::addJoint() {
+  MDL_Joint* joint = MDL_iNewJoint();
+  if (joint) joints.append(joint);
+  return joint;
+}
+
+MDL_Object* MDL_Scene::cloneObject(MDL_Object* source, CTRL_Array<MDL_Object*>* remap) {
+  if (!source) return nullptr;
+  if (remap)
+    for (int i = 0; i + 1 < remap->count; i += 2)
+      if (remap->data[i] == source) return remap->data[i + 1];
+  MDL_Object* copy = nullptr;
+  switch (source->type) {
+    case OBJECT_NONE: copy = new MDL_Object(*source); break;
+    case OBJECT_LAMP: copy = new MDL_Lamp(*static_cast<MDL_Lamp*>(source)); break;
+    case OBJECT_CAMERA: copy = new MDL_Camera(*static_cast<MDL_Camera*>(source)); break;
+    case OBJECT_SOUND: copy = new MDL_Sound(*static_cast<MDL_Sound*>(source)); break;
+    case OBJECT_MIKE: copy = new MDL_Mike(*static_cast<MDL_Mike*>(source)); break;
+    case OBJECT_COLLISION_VOLUME:
+      copy = new MDL_CollisionVolume(*static_cast<MDL_CollisionVolume*>(source));
+      break;
+    case OBJECT_LOCATOR: copy = new MDL_Locator(*static_cast<MDL_Locator*>(source)); break;
+    case OBJECT_MESH: copy = new MDL_Mesh(*static_cast<MDL_Mesh*>(source)); break;
+    case OBJECT_BONE: copy = new MDL_Bone(*static_cast<MDL_Bone*>(source)); break;
+    case OBJECT_ANIMATED_MESH: copy = new MDL_AnimatedMesh(*static_cast<MDL_AnimatedMesh*>(source)); break;
+    case OBJECT_RIGID_BODY: copy = MDL_iCloneRigidBody(source); break;
+    default: break;  // overlays have no copy
+  }
+  if (copy && remap) {
+    remap->append(source);
+    remap->append(copy);
+  }
+  return copy;
+}
+
+MDL_Object* MDL_Scene::cloneTree(MDL_Object* source, CTRL_Array<MDL_Object*>* remap) {
+  MDL_Object* copy = cloneObject(source, remap);
+  if (!copy) return nullptr;
+  if (copy->scene == this) return copy;  // already added through another path
+  addObject(copy);
+  if (copy->type == OBJECT_ANIMATED_MESH && remap) {
+    // The copy's bones are the copies of the source's bones, shared with the
+    // copied tree through the remap table; they join the world when the walk
+    // reaches them.
+    auto* mesh = static_cast<MDL_AnimatedMesh*>(copy);
+    for (int32_t i = 0; i < mesh->boneCount; ++i)
+      if (mesh->boneList[i])
+        mesh->boneList[i] = static_cast<MDL_Bone*>(cloneObject(mesh->boneList[i], remap));
+  }
+  // Children without a copy (overlays) are skipped with their subtrees.
+  MDL_Object* last = nullptr;
+  for (MDL_Object* child = source->firstChild; child; child = child->nextSibling) {
+    MDL_Object* c = cloneTree(child, remap);
+    if (!c) continue;
+    if (last) last->nextSibling = c;
+    else copy->firstChild = c;
+    last = c;
+    c->parent = copy;
+    c->globalValid = 0;
+    c->invalidateDescendants();
+  }
+  return copy;
+}
+
+MDL_Object* MDL_Scene::clone(MDL_Object* source) {
+  CTRL_Array<MDL_Object*> remap;
+  MDL_Object* copy = cloneTree(source, &remap);
+  // Copies made for references that lie outside the subtree (bones of a
+  // cloned animated mesh) still need an owner: they join the world as roots.
+  for (int i = 1; i < remap.count; i += 2)
+    if (remap.data[i]->scene != this) addObject(remap.data[i]);
+  remap.resize(0);
+  return copy;
+}
+
+void MDL_Scene::step(double dt, CTRL_ScriptEngine* engine) {
+  // Handlers may add to the lists while a stage runs: walk by index over the
+  // count taken before the stage and re-read the storage on every access.
+  int n = springs.count;
+  for (int i = 0; i < n && i < springs.count; ++i) MDL_iStepSpring(springs.data[i], dt);
+  if (dt > 0) {
+    n = rigidBodies.count;
+    for (int i = 0; i < n && i < rigidBodies.count; ++i) MDL_iIntegrateBody(rigidBodies.data[i], dt, *this);
+  }
+  LMP_iFireCallback(&proxy, engine, CB_POST_INTEGRATION, dt);
+  n = joints.count;
+  for (int i = 0; i < n && i < joints.count; ++i) MDL_iSolveJoint(joints.data[i]);
+  MDL_iResolveContacts(*this, engine);
+  n = rigidBodies.count;
+  for (int i = 0; i < n && i < rigidBodies.count; ++i)
+    for (int axis = 0; axis < 3; ++axis)
+      if (bounds[2 * axis] != -DBL_MAX || bounds[2 * axis + 1] != DBL_MAX)
+        MDL_iClampBodyToBounds(*this, rigidBodies.data[i], axis, engine);
+  LMP_iFireCallback(&proxy, engine, CB_MECHA, dt);
+}
+
+void MDL_Scene::purgeDeleted() {
+  int kept = 0;
+  for (int i = 0; i < animations.count; ++i) {
+    if (MDL_iAnimationTargetDeleted(animations.data[i])) MDL_iDestroyAnimation(animations.data[i]);
+    else animations.data[kept++] = animations.data[i];
+  }
+  if (kept != animations.count) animations.resize(kept);
+  removeDeleted(sounds);
+  removeDeleted(meshes);
+  removeDeleted(rigidBodies);
+  removeDeleted(collisionVolumes);
+  removeDeleted(lamps);
+  removeDeleted(overlays);
+  removeDeleted(bones);
+  kept = 0;
+  for (int i = 0; i < sweepEntries.count; ++i) {
+    MDL_SweepEntry* e = sweepEntries.data[i];
+    if (e->volume->deleted) delete e;
+    else sweepEntries.data[kept++] = e;
+  }
+  if (kept != sweepEntries.count) sweepEntries.resize(kept);
+  // The broad phase's work list must not keep volumes that are freed below.
+  removeDeleted(activeVolumes);
+  MDL_iDropDeletedBodies(*this);
+  kept = 0;
+  for (int i = 0; i < objects.count; ++i) {
+    MDL_Object* o = objects.data[i];
+    if (o->deleted) delete o;
+    else objects.data[kept++] = o;
+  }
+  if (kept != objects.count) objects.resize(kept);
+}
