@@ -442,11 +442,13 @@ void VIEW_OpenGL::drawTransparent(MDL_Scene* scene)
 
     const int32_t triangles = rec.materials.count;
     for (int32_t first = 0; first < triangles;) {
+        // A run: one material, and vertex colours throughout or nowhere
+        // (meshes sharing a material may differ there).
         const MDL_Material* material = rec.materials[first];
-        int32_t end = first + 1;
-        while (end < triangles && rec.materials[end] == material)
-            end++;
         const bool coloured = rec.colours[3 * first].a >= 0;
+        int32_t end = first + 1;
+        while (end < triangles && rec.materials[end] == material && (rec.colours[3 * end].a >= 0) == coloured)
+            end++;
         const int32_t layers = material && material->layers.count > 0 ? material->layers.count : 1;
         for (int32_t l = 0; l < layers; l++) {
             applyMaterial(const_cast<MDL_Material*>(material), l, false, true);
