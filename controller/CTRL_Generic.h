@@ -77,7 +77,7 @@ enum CTRL_Stage {
 enum CTRL_Cursor {
     CURSOR_ARROW = 0,
     CURSOR_SIZE_ALL = 1,
-    CURSOR_GRAB = 2,
+    CURSOR_HAND_PRESSED = 2,
     CURSOR_HAND = 3,
 };
 
@@ -129,7 +129,8 @@ public:
     void onMouseUp(double x, double y);
     void onMouseWheel(double x, double y, double delta, bool shift);
     void navigate(bool shift, bool control);
-    void moveGrabbedObject(MDL_Object* object, const v3& velocity, double h);
+    // Moves the dragged object (or what carries it) by one physics sub-step.
+    virtual void moveGrabbedObject(MDL_Object* object, const v3& velocity, double h);
 
     // Render driver, error display, sound pump, video advance.
     void render(void* paintContext, VIEW_Generic* view);
@@ -204,3 +205,8 @@ protected:
 
 // The fixed error message of a load stage.
 const char* CTRL_iStageMessage(int32_t stage);
+
+// Number of equal physics sub-steps that cover dt with steps no longer than
+// `step`: 0 for no time, 1 when the step is not a positive number, and never
+// more than a fixed limit, so that a tiny step cannot stall the frame.
+int32_t CTRL_iSubStepCount(double dt, double step);
