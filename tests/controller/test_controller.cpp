@@ -435,3 +435,41 @@ TEST_F(ControllerTest, DetachSubtreeAndInputState)
     ctrl->update();
     EXPECT_EQ(s->objects.count, 2);
 }
+
+TEST_F(ControllerTest, OverlayDragVelocityAndCap)
+{
+    struct Case {
+        double maxMove;
+        v3 want;
+    } cases[] = {
+        {DBL_MAX, {5, 2.5, 0}},   // (pointer - grab point) / dt
+        // |v| x step may not exceed the largest move: direction kept.
+        {0.01, {5 / std::sqrt(31.25), 2.5 / std::sqrt(31.25), 0}},
+    };
+    for (const Case& k : cases) {
+        ctrl->scenes.deleteAll();
+        ctrl->viewports.deleteAll();
+        ctrl->drags.clear();
+        MDL_Scene* s = addScene(0.01);
+        MDL_Image* img = new MDL_Image;
+        s->addObject(img);
+        img->editLocalFrame().position = {0.25, 0.25, 0};
+        img->maxMouseMove = k.maxMove;
+        MDL_Viewport* vp = new MDL_Viewport(0, 0, 1, 0.75);
+        ctrl->viewports.append(vp);
+        ctrl->currentViewport = vp;
+        ctrl->setViewportSize(1024, 768);
+        ctrl->mouse = {512, 384};   // viewport point (0.5, 0.375)
+        ctrl->grabbed = img;
+        ctrl->grabOffset = {0, 0, 0};
+        tickAfter(0.05);
+        ASSERT_EQ(ctrl->drags.size(), 5u);
+        for (const v3& v : ctrl->drags) {
+            EXPECT_NEAR(v.x, k.want.x, 1e-9);
+            EXPECT_NEAR(v.y, k.want.y, 1e-9);
+            EXPECT_EQ(v.z, 0);
+        }
+        ctrl->grabbed = nullptr;
+        ctrl->currentViewport = nullptr;
+    }
+}
