@@ -1,5 +1,7 @@
 #include "physics/MDL_Scene.h"
 
+#include "model/MDL_Text.h"
+
 #include <cfloat>
 #include <cstdlib>
 #include <cstring>
@@ -144,7 +146,8 @@ MDL_Object* MDL_Scene::cloneObject(MDL_Object* source, CTRL_Array<MDL_Object*>* 
     case OBJECT_BONE: copy = new MDL_Bone(*static_cast<MDL_Bone*>(source)); break;
     case OBJECT_ANIMATED_MESH: copy = new MDL_AnimatedMesh(*static_cast<MDL_AnimatedMesh*>(source)); break;
     case OBJECT_RIGID_BODY: copy = MDL_iCloneRigidBody(source); break;
-    default: break;  // overlays have no copy
+    case OBJECT_POLYLINE: copy = MDL_iCloneOverlay(source); break;
+    default: break;  // texts and images have no copy
   }
   if (copy && remap) {
     remap->append(source);

@@ -197,12 +197,20 @@ TEST(Scene, CloneObjectSharesCopiesThroughTheRemapTable) {
   ASSERT_EQ(remap.count, 4);
   EXPECT_EQ(remap.data[0], &lamp);
   EXPECT_EQ(remap.data[1], a);
-  for (int32_t t : {OBJECT_TEXT, OBJECT_RTF_TEXT, OBJECT_IMAGE, OBJECT_POLYLINE}) {
+  for (int32_t t : {OBJECT_TEXT, OBJECT_RTF_TEXT, OBJECT_IMAGE}) {
     MDL_Object o;
     o.type = t;
     EXPECT_EQ(MDL_Scene::cloneObject(&o, &remap), nullptr);
   }
   EXPECT_EQ(remap.count, 4);
+  // Polylines are copied with their points.
+  MDL_Polyline line;
+  line.addPoint({1, 2});
+  MDL_Object* lc = MDL_Scene::cloneObject(&line, &remap);
+  ASSERT_NE(lc, nullptr);
+  EXPECT_EQ(lc->type, OBJECT_POLYLINE);
+  EXPECT_EQ(static_cast<MDL_Polyline*>(lc)->points.count, 1);
+  delete lc;
   delete a;
   delete sc;
 }
