@@ -87,6 +87,10 @@ protected:
     }
     void moveGrabbedObject(MDL_Object*, const v3& v, double) override { drags.push_back(v); }
     void setCursor(int32_t shape) override { cursors.push_back(shape); }
+    void warpCursor(void*, const v2& p) override { warps.push_back(p); }
+
+public:
+    std::vector<v2> warps;
 };
 
 class ControllerTest : public ::testing::Test {
@@ -472,4 +476,98 @@ TEST_F(ControllerTest, OverlayDragVelocityAndCap)
         ctrl->grabbed = nullptr;
         ctrl->currentViewport = nullptr;
     }
+}
+
+namespace {
+
+// A scene seen by a camera at (0, 0, 10) looking down -z, through a
+// viewport that covers a 1024 x 768 window.
+struct CameraRig {
+    MDL_Scene* scene;
+    MDL_Camera* camera;
+    MDL_Viewport* viewport;
+    MDL_Object* object;   // movable, at the origin
+};
+
+CameraRig makeRig(TestController* ctrl, MDL_Scene* s)
+{
+    CameraRig r;
+    r.scene = s;
+    r.camera = new MDL_Camera;
+    r.camera->setAngle(1.0);
+    s->addObject(r.camera);
+    r.camera->editLocalFrame().position = {0, 0, 10};
+    r.object = new MDL_Object;
+    r.object->state |= STATE_MOVABLE;
+    s->addObject(r.object);
+    r.viewport = new MDL_Viewport(0, 0, 1, 0.75);
+    r.viewport->camera = r.camera;
+    ctrl->viewports.append(r.viewport);
+    ctrl->currentViewport = r.viewport;
+    ctrl->setViewportSize(1024, 768);
+    ctrl->grabbed = r.object;
+    ctrl->grabOffset = {0, 0, 0};
+    return r;
+}
+
+} // namespace
+
+TEST_F(ControllerTest, SceneDragTargetStaysInsideBounds)
+{
+    MDL_Camera probe;
+    probe.setAngle(1.0);
+    const double t = probe.projectionFactor;
+    struct Case {
+        v2 mouse;
+        double depth;
+        v3 target;   // where the dragged point is sent
+    } cases[] = {
+        // Inside the bounds: the point under the pointer at the pick depth.
+        {{512, 384}, 0.05, {0, 0, 4.05}},
+        // The far plane lies below the floor z = 0: the target slides back
+        // along the pick ray onto the floor.
+        {{512, 384}, 1.0, {0, 0, 0}},
+        // Off-centre, the slide along the ray changes x as well.
+        {{768, 384}, 1.0, {5 / t, 0, 0}},
+    };
+    for (const Case& k : cases) {
+        ctrl->scenes.deleteAll();
+        ctrl->viewports.deleteAll();
+        ctrl->drags.clear();
+        CameraRig rig = makeRig(ctrl, addScene(0.01));
+        ctrl->mouse = k.mouse;
+        v2 q;
+        ctrl->windowToViewport(rig.viewport, k.mouse, q);
+        ctrl->mouseInViewport = {q.x, q.y, k.depth};
+        tickAfter(0.05);
+        ASSERT_EQ(ctrl->drags.size(), 5u);
+        v3 v = ctrl->drags[0];
+        EXPECT_NEAR(v.x * ctrl->dt, k.target.x, 1e-9) << k.mouse.x << " " << k.depth;
+        EXPECT_NEAR(v.y * ctrl->dt, k.target.y, 1e-9);
+        EXPECT_NEAR(v.z * ctrl->dt, k.target.z, 1e-9);
+    }
+    ctrl->grabbed = nullptr;
+}
+
+TEST_F(ControllerTest, CursorFollowsGrabbedObject)
+{
+    CameraRig rig = makeRig(ctrl, addScene(0.01));
+    // Without the constraint only the pick depth follows the grab point.
+    ctrl->mouse = {100, 100};
+    ctrl->mouseInViewport = {0.1, 0.1, 0.5};
+    ctrl->frame(nullptr, nullptr);
+    EXPECT_TRUE(ctrl->warps.empty());
+    EXPECT_EQ(ctrl->mouse.x, 100);
+    EXPECT_EQ(ctrl->mouseInViewport.x, 0.1);
+    EXPECT_NEAR(ctrl->mouseInViewport.z, 9.0 / 99.0, 1e-12);
+
+    // With it, the pointer is put back onto the grab point.
+    rig.object->state |= STATE_CONSTRAIN_MOUSE;
+    ctrl->frame(nullptr, nullptr);
+    ASSERT_EQ(ctrl->warps.size(), 1u);
+    EXPECT_NEAR(ctrl->warps[0].x, 512, 1e-9);
+    EXPECT_NEAR(ctrl->warps[0].y, 384, 1e-9);
+    EXPECT_NEAR(ctrl->mouseInViewport.x, 0.5, 1e-12);
+    EXPECT_NEAR(ctrl->mouseInViewport.y, 0.375, 1e-12);
+    ctrl->grabbed = nullptr;
 }
