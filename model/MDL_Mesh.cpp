@@ -77,53 +77,73 @@ struct MDL_PositionTraits {
     }
 };
 
-bool MDL_iSamePosition(const double* a, const double* b)
-{
-    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
-}
-
 }  // namespace
 
+// Corners are matched by position, not by index, so seams with duplicated
+// vertices are joined. Each distinct position gets a number first (positions
+// compare with ==, so a NaN corner matches nothing); the candidates of a
+// corner are then the corners with the same number, in triangle and corner
+// order, and edges compare as pairs of numbers.
 void MDL_MeshData::buildAdjacency()
 {
     if (!faces || !indices || !positions) return;
     for (uint32_t t = 0; t < triangleCount; t++)
         faces[t].neighbours[0] = faces[t].neighbours[1] = faces[t].neighbours[2] = MDL_NO_FACE;
+    if (triangleCount == 0) return;
+    const size_t corners = size_t(triangleCount) * 3;
 
-    VIEW_HashMap<MDL_Position, uint32_t, MDL_PositionTraits> map;
-    while (map.initialBucketCount < (1 << 29) && uint32_t(map.initialBucketCount) < triangleCount)
-        map.initialBucketCount *= 2;
-    auto corner = [&](uint32_t t, int c) { return positions + 3 * size_t(indices[3 * size_t(t) + c]); };
-    for (uint32_t t = 0; t < triangleCount; t++)
-        for (int c = 0; c < 3; c++) {
+    std::vector<uint32_t> id(corners);
+    uint32_t distinct = 0;
+    {
+        VIEW_HashMap<MDL_Position, uint32_t, MDL_PositionTraits> map;
+        while (map.initialBucketCount < (1 << 29) && uint32_t(map.initialBucketCount) < triangleCount)
+            map.initialBucketCount *= 2;
+        for (size_t i = 0; i < corners; i++) {
             MDL_Position key;
-            std::memcpy(key.p, corner(t, c), sizeof key.p);
-            uint32_t* v = map.insert(key);
-            if (v) *v = t;
+            std::memcpy(key.p, positions + 3 * size_t(indices[i]), sizeof key.p);
+            if (uint32_t* known = map.find(key)) {
+                id[i] = *known;
+                continue;
+            }
+            uint32_t* slot = map.insert(key);
+            if (slot) *slot = distinct;
+            id[i] = distinct++;
         }
+    }
+
+    // Triangles of each position, in the order their corners were met.
+    std::vector<uint32_t> start(size_t(distinct) + 1, 0), list(corners);
+    for (size_t i = 0; i < corners; i++) start[id[i] + 1]++;
+    for (uint32_t p = 0; p < distinct; p++) start[p + 1] += start[p];
+    {
+        std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+        for (size_t i = 0; i < corners; i++) list[fill[id[i]]++] = uint32_t(i / 3);
+    }
 
     for (uint32_t t = 0; t < triangleCount; t++) {
         MDL_Face& ft = faces[t];
+        const uint32_t* ct = &id[3 * size_t(t)];
         for (int c = 0; c < 3; c++) {
-            MDL_Position key;
-            std::memcpy(key.p, corner(t, c), sizeof key.p);
-            for (auto* e = map.chainOf(key); e; e = e->next) {
-                uint32_t u = e->value;
-                if (u == t || !MDL_PositionTraits::equal(e->key, key)) continue;
+            // Nothing left to link: the remaining candidates cannot change t.
+            if (ft.neighbours[0] != MDL_NO_FACE && ft.neighbours[1] != MDL_NO_FACE &&
+                ft.neighbours[2] != MDL_NO_FACE)
+                break;
+            const uint32_t p = ct[c];
+            for (uint32_t n = start[p]; n < start[p + 1]; n++) {
+                uint32_t u = list[n];
+                if (u == t) continue;
                 MDL_Face& fu = faces[u];
+                const uint32_t* cu = &id[3 * size_t(u)];
                 for (int edge = 0; edge < 3; edge++) {
                     if (ft.neighbours[edge] != MDL_NO_FACE) continue;
-                    const double* a = corner(t, edge);
-                    const double* b = corner(t, (edge + 1) % 3);
+                    uint32_t a = ct[edge], b = ct[(edge + 1) % 3];
                     for (int k = 0; k < 3; k++) {
                         // A link that is already taken is never overwritten:
                         // with three triangles on one edge, the first pair
                         // stays linked both ways and the third stays open.
                         if (fu.neighbours[k] != MDL_NO_FACE) continue;
-                        const double* ua = corner(u, k);
-                        const double* ub = corner(u, (k + 1) % 3);
-                        if ((MDL_iSamePosition(a, ua) && MDL_iSamePosition(b, ub)) ||
-                            (MDL_iSamePosition(a, ub) && MDL_iSamePosition(b, ua))) {
+                        uint32_t ua = cu[k], ub = cu[(k + 1) % 3];
+                        if ((a == ua && b == ub) || (a == ub && b == ua)) {
                             ft.neighbours[edge] = u;
                             fu.neighbours[k] = t;
                             break;
@@ -133,7 +153,6 @@ void MDL_MeshData::buildAdjacency()
             }
         }
     }
-    map.free();
 }
 
 void MDL_MeshData::computeFaceNormals()
