@@ -293,6 +293,7 @@ TEST(ScenePixels, CastersDarkenTheFloorInBothModes)
         int32_t type, rendering;
         double casterAlpha;
         bool casts, shaded;
+        double coefficient = 0.7;
     };
     const Case cases[] = {
         {"depth pass, dark overlay", SHADOW_ZPASS, SHADOW_2D, 1, true, true},
@@ -301,6 +302,7 @@ TEST(ScenePixels, CastersDarkenTheFloorInBothModes)
         {"depth fail, dimmed light", SHADOW_ZFAIL, SHADOW_3D, 1, true, true},
         {"half-transparent caster", SHADOW_ZFAIL, SHADOW_3D, 0.5, true, false},
         {"caster that casts no shadow", SHADOW_ZPASS, SHADOW_2D, 1, false, false},
+        {"coefficient 1: black", SHADOW_ZPASS, SHADOW_2D, 1, true, true, 1.0},
     };
     const int lit = column(3.5, 10);
     for (const Case& c : cases) {
@@ -308,12 +310,15 @@ TEST(ScenePixels, CastersDarkenTheFloorInBothModes)
         MDL_Material* m = material(1, 1, 1, c.casterAlpha);
         m->castShadows = c.casts;
         ShadowWorld w(c.type, c.rendering, m);
+        w.light->shadowCoeff = c.coefficient;
         w.light->shadows = 0;
         Picture plain = w.draw();
         w.light->shadows = 1;
         Picture shadowed = w.draw();
         ASSERT_GT(plain.brightness(32, 32), 150) << "the floor is lit";
-        if (c.shaded)
+        if (c.coefficient == 1)
+            EXPECT_TRUE(near(shadowed.at(32, 32), 0, 0, 0, 0));
+        else if (c.shaded)
             EXPECT_LT(shadowed.brightness(32, 32), plain.brightness(32, 32) * 0.6);
         else
             EXPECT_NEAR(shadowed.brightness(32, 32), plain.brightness(32, 32), 6);
