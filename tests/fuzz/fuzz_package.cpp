@@ -1,12 +1,15 @@
 // The package reader on arbitrary bytes: the record walk, extraction with
 // and without the text rule, the signature check, and the embedded-package
 // trailer. Every input is read both as an unscrambled record run and as a
-// scrambled package.
+// scrambled package, bare and through a controller.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "controller/CTRL_Array.h"
+#include "controller/CTRL_Generic.h"
 #include "package/CTRL_Embedded.h"
+#include "package/CTRL_File.h"
 #include "package/CTRL_PackageLoad.h"
 
 namespace {
@@ -36,7 +39,42 @@ void extractAll(const uint8_t* data, size_t size) {
   }
 }
 
+CTRL_Package* newPackage(const uint8_t* data, size_t size) {
+  CTRL_Package* p = new CTRL_Package();
+  if (size && CTRL_iResizeByteBuffer(p, uint32_t(size))) memcpy(p->data, data, size);
+  return p;
+}
+
+// Through a controller: the whole load of a scrambled package, then the
+// config check and the file layer on the bytes as an unscrambled package.
+void viaController(const uint8_t* data, size_t size) {
+  {
+    CTRL_Generic ctl(nullptr);
+    CTRL_iLoadPackage(&ctl, newPackage(data, size));
+  }
+  CTRL_Generic ctl(nullptr);
+  ctl.package = newPackage(data, size);
+  CTRL_iReadConfig(&ctl);
+  for (const char* name : {"init.lua", "./data/a.txt"}) {
+    CTRL_File* f = CTRL_iFileOpen(&ctl, name, "r");
+    if (!f) continue;
+    uint8_t buf[64];
+    while (CTRL_iFileRead(buf, 1, sizeof buf, f) > 0) {
+    }
+    CTRL_iFileSeek(f, -3, SEEK_END);
+    while (CTRL_iFileGetc(f) >= 0) {
+    }
+    CTRL_iFileClose(f);
+  }
+}
+
 }  // namespace
+
+// The debug log would only slow the fuzzer down.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  CTRL_iSetDebugSink([](void*, const char*) {}, nullptr);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Exactly-sized heap copies so that any read past the end is caught.
@@ -57,5 +95,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       extractAll(data + offset, size_t(length));
   }
   free(buf);
+  if (size <= 0xFFFFFFFFu) viaController(data, size);
   return 0;
 }
