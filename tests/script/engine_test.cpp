@@ -1,0 +1,303 @@
+// The engine: the start sequence and its stages, the per-tick callbacks, the
+// event result rule, protected calls and the variant interface.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "script_rig.h"
+
+namespace {
+
+bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+
+TEST(EngineStart, Stages) {
+  struct Case {
+    const char* name;
+    PackageFiles files;
+    bool started;
+    const char* error;  // part of the one error stop, or null for none
+  } cases[] = {
+      {"no init.lua", {}, false, "cannot open init.lua: No such file or directory"},
+      {"no startup", {{"init.lua", "x = 1"}}, false, "attempt to call a nil value"},
+      {"syntax error", {{"init.lua", "x = = 1"}}, false, "init.lua:1:"},
+      {"run-time error", {{"init.lua", "\n\nerror('stop here')"}}, false, "init.lua:3: stop here"},
+      {"error in startup", {{"init.lua", "function startup() error('late') end"}}, false, "late"},
+      {"number as error", {{"init.lua", "function startup() error(42, 0) end"}}, false, "42"},
+      {"mark and #! line", {{"init.lua", "\xEF\xBB\xBF#!/usr/bin/lua\n\nerror('line three')"}}, false,
+       "init.lua:3: line three"},
+      {"erroring global lookup",
+       {{"init.lua", "setmetatable(_G, {__index = function(_, k) error('no ' .. k) end})"}}, false,
+       "no startup"},
+      {"good", {{"init.lua", "function startup() done = true end"}}, true, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptRig rig(c.files, true);
+    EXPECT_EQ(rig.engine->start(), c.started);
+    EXPECT_EQ(lua_gettop(rig.L), 0);
+    if (c.error) {
+      ASSERT_EQ(rig.controller->errors.size(), 1u);
+      EXPECT_TRUE(contains(rig.firstError(), c.error)) << rig.firstError();
+      EXPECT_EQ(rig.controller->stage, STAGE_LOADING);
+    } else {
+      EXPECT_TRUE(rig.controller->errors.empty()) << rig.firstError();
+      EXPECT_EQ(rig.controller->stage, STAGE_RUNNING);
+      EXPECT_EQ(rig.global("done"), "true");
+      EXPECT_TRUE(contains(rig.log.text(), " loaded in ")) << rig.log.text();
+    }
+  }
+}
+
+TEST(EngineStart, NothingWithoutPackage) {
+  ScriptRig rig(ScriptRig::NoPackage{});
+  int stage = rig.controller->stage;
+  EXPECT_FALSE(rig.engine->start());
+  EXPECT_EQ(rig.controller->stage, stage);
+  EXPECT_TRUE(rig.controller->errors.empty());
+}
+
+TEST(EngineCallbacks, UpdateAndAspectCallbacks) {
+  ScriptRig rig({{"init.lua",
+                  "calls, last, ratio = 0, nil, nil\n"
+                  "function startup()\n"
+                  "  setCallback(CB_UPDATE, function(dt) calls = calls + 1 last = dt end)\n"
+                  "  setCallback(CB_ASPECT_RATIO_CHANGED, function(r) ratio = r end)\n"
+                  "  setCallback(12, function() error('never') end)\n"
+                  "  setCallback(0, function() error('never') end)\n"
+                  "end"}});
+  ASSERT_TRUE(rig.engine->start()) << rig.firstError();
+  rig.engine->update(0.25);
+  rig.engine->update(0.5);
+  rig.engine->aspectRatioChanged(0.5625);
+  EXPECT_EQ(rig.global("calls"), "2");
+  EXPECT_EQ(rig.global("last"), "0.5");
+  EXPECT_EQ(rig.global("ratio"), "0.5625");
+  ASSERT_TRUE(rig.run("setCallback(CB_UPDATE, nil)"));
+  rig.engine->update(0.1);
+  EXPECT_EQ(rig.global("calls"), "2");
+  EXPECT_EQ(lua_gettop(rig.L), 0);
+  EXPECT_TRUE(rig.controller->errors.empty());
+}
+
+TEST(EngineCallbacks, ErrorInUpdateHaltsAndLaterCallsAreRefused) {
+  ScriptRig rig({{"init.lua",
+                  "n = 0 function startup() setCallback(CB_UPDATE, function() n = n + 1 error('tick') end) end"}});
+  ASSERT_TRUE(rig.engine->start());
+  rig.engine->update(0.1);
+  rig.engine->update(0.1);
+  ASSERT_EQ(rig.controller->errors.size(), 1u);
+  EXPECT_TRUE(contains(rig.firstError(), "tick"));
+  EXPECT_EQ(rig.global("n"), "1");
+  EXPECT_EQ(lua_gettop(rig.L), 0);
+}
+
+TEST(EngineCallbacks, ReplacedCallbackReferenceIsReleased) {
+  ScriptRig rig({{"init.lua", "function startup() end"}});
+  ASSERT_TRUE(rig.engine->start());
+  ASSERT_TRUE(rig.run("setCallback(CB_UPDATE, function() end)"));
+  uint32_t first = rig.engine->callbacks.get(CB_UPDATE);
+  ASSERT_GT(first, 0u);
+  ASSERT_TRUE(rig.run("setCallback(CB_UPDATE, function() end)"));
+  lua_rawgeti(rig.L, LUA_REGISTRYINDEX, int(first));
+  EXPECT_FALSE(lua_isfunction(rig.L, -1));  // the old slot was freed
+  lua_pop(rig.L, 1);
+}
+
+// Events: the callback receives (type, a, b) and must answer one boolean.
+TEST(EngineEvents, ResultRule) {
+  struct Case {
+    const char* body;
+    bool consumed;
+    bool error;
+  } cases[] = {
+      {"return true", true, false},
+      {"return false", false, false},
+      {"return true, 5", true, false},
+      {"", false, true},
+      {"return 1", false, true},
+      {"return nil, true", false, true},
+      {"error('in event')", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    ScriptRig rig({{"init.lua", std::string("function startup() setCallback(CB_EVENT, function(t, a, b) ") +
+                                    c.body + " end) end"}});
+    ASSERT_TRUE(rig.engine->start());
+    CTRL_Event e{};
+    e.type = EVENT_KEY_DOWN;
+    e.code = KEY_A;
+    EXPECT_EQ(rig.engine->handleEvent(&e), c.consumed);
+    EXPECT_EQ(rig.controller->errors.size(), c.error ? 1u : 0u);
+    if (c.error && std::strlen(c.body) > 0 && c.body[0] == 'r') {
+      EXPECT_EQ(rig.firstError(), "Event function must return 1 boolean value.");
+    }
+    EXPECT_EQ(lua_gettop(rig.L), 0);
+  }
+}
+
+TEST(EngineEvents, Arguments) {
+  ScriptRig rig({{"init.lua",
+                  "seen = {}\n"
+                  "function startup() setCallback(CB_EVENT, function(t, a, b)\n"
+                  "  seen[#seen + 1] = t .. ' ' .. tostring(a) .. ' ' .. (type(b) == 'string' and\n"
+                  "    ('#' .. #b .. ':' .. b:byte(2)) or tostring(b))\n"
+                  "  return false end) end"}});
+  ASSERT_TRUE(rig.engine->start());
+  v2 point{0.25, 0.5};
+  const uint8_t report[3] = {7, 0, 9};
+  CTRL_Event events[4] = {};
+  events[0].type = EVENT_KEY_UP;
+  events[0].code = 65;
+  events[1].type = EVENT_ZOOM;
+  events[1].point = &point;
+  events[1].amount = -2;
+  events[2].type = EVENT_DEVICE;
+  events[2].code = 3;
+  events[2].bytes = report;
+  events[2].length = 3;
+  events[3].type = EVENT_CLOSE;
+  for (const CTRL_Event& e : events) EXPECT_FALSE(rig.engine->handleEvent(&e));
+  ASSERT_TRUE(rig.run("result = table.concat(seen, '|')"));
+  EXPECT_EQ(rig.global("result"), "2 65 0|6 -2 v2(0.25,0.5)|7 3 #3:0|8 0 0");
+  EXPECT_TRUE(rig.controller->errors.empty()) << rig.firstError();
+}
+
+TEST(EngineEvents, NoCallbackOrHaltedIsNotConsumed) {
+  ScriptRig rig({{"init.lua", "function startup() end"}});
+  ASSERT_TRUE(rig.engine->start());
+  CTRL_Event e{};
+  e.type = EVENT_CLOSE;
+  EXPECT_FALSE(rig.engine->handleEvent(&e));
+  ASSERT_TRUE(rig.run("setCallback(CB_EVENT, function() return true end)"));
+  EXPECT_TRUE(rig.engine->handleEvent(&e));
+  rig.controller->halted = 1;
+  EXPECT_FALSE(rig.engine->handleEvent(&e));
+  EXPECT_EQ(lua_gettop(rig.L), 0);
+}
+
+TEST(EngineProtectedCall, RestoresTheStack) {
+  ScriptRig rig({{"init.lua", "function startup() end"}});
+  ASSERT_TRUE(rig.engine->start());
+  lua_pushliteral(rig.L, "below");
+  luaL_loadstring(rig.L, "error('x')");
+  lua_pushnumber(rig.L, 1);
+  EXPECT_FALSE(rig.engine->protectedCall(1, 0));
+  EXPECT_EQ(lua_gettop(rig.L), 1);
+  // Refused once halted: nothing runs and the stack is restored.
+  luaL_loadstring(rig.L, "ran = true");
+  lua_pushnumber(rig.L, 1);
+  lua_pushnumber(rig.L, 2);
+  EXPECT_FALSE(rig.engine->protectedCall(2, 0));
+  EXPECT_EQ(lua_gettop(rig.L), 1);
+  EXPECT_EQ(rig.global("ran"), "nil");
+}
+
+void nativeSum(void* context, CTRL_Array<CTRL_Variant*>* args, CTRL_Variant* result) {
+  *static_cast<int*>(context) += 1;
+  double sum = 0;
+  for (int32_t i = 0; i < args->count; ++i)
+    if ((*args)[i]->type == VARIANT_DOUBLE) sum += (*args)[i]->number;
+  result->type = VARIANT_DOUBLE;
+  result->number = sum;
+}
+
+void nativeFirstString(void*, CTRL_Array<CTRL_Variant*>* args, CTRL_Variant* result) {
+  if (args->count > 0 && (*args)[0]->type == VARIANT_STRING) {
+    result->type = VARIANT_STRING;
+    result->string = strdup((*args)[0]->string);
+  }
+}
+
+void nativeBadType(void*, CTRL_Array<CTRL_Variant*>*, CTRL_Variant* result) { result->type = 9; }
+
+TEST(EngineVariants, ModulesGlobalsAndCalls) {
+  ScriptRig rig({{"init.lua", "function startup() end function add(a, b) return a + b end t = {}"}});
+  ASSERT_TRUE(rig.engine->start());
+  int calls = 0;
+  const CTRL_ScriptFunction functions[] = {
+      {"sum", nativeSum}, {"first", nativeFirstString}, {"bad", nativeBadType}, {nullptr, nullptr}};
+  const CTRL_ScriptModule module{"native", functions};
+  rig.engine->registerModule(&module, &calls);
+  ASSERT_TRUE(rig.run("a = native.sum(1, '2', 'x', {}, 4) b = native.first('hello') c = native.first(5)"
+                      " d = select('#', native.bad())"));
+  EXPECT_EQ(rig.global("a"), "7");
+  EXPECT_EQ(rig.global("b"), "hello");
+  EXPECT_EQ(rig.global("c"), "nil");
+  EXPECT_EQ(rig.global("d"), "1");  // one value, nil, even for a result of unknown type
+  EXPECT_EQ(calls, 1);
+
+  CTRL_Variant v{};
+  v.type = VARIANT_INTEGER;
+  v.integer = -3;
+  rig.engine->setGlobal("g", &v);
+  EXPECT_EQ(rig.global("g"), "-3");
+
+  CTRL_Variant out{};
+  out.type = VARIANT_BOOLEAN;
+  EXPECT_TRUE(rig.engine->getGlobal("unset", &out));
+  EXPECT_EQ(out.type, uint32_t(VARIANT_NIL));
+  out.type = VARIANT_INTEGER;
+  out.integer = 17;
+  EXPECT_TRUE(rig.engine->getGlobal("t", &out));  // a table leaves out alone
+  EXPECT_EQ(out.type, uint32_t(VARIANT_INTEGER));
+  EXPECT_EQ(out.integer, 17);
+  EXPECT_TRUE(rig.engine->getGlobal("b", &out));
+  ASSERT_EQ(out.type, uint32_t(VARIANT_STRING));
+  EXPECT_STREQ(out.string, "hello");
+  free(out.string);
+
+  CTRL_Variant x{}, y{};
+  x.type = VARIANT_DOUBLE;
+  x.number = 1.5;
+  y.type = VARIANT_STRING;
+  y.string = const_cast<char*>("2");
+  CTRL_Array<CTRL_Variant*> args;
+  args.append(&x);
+  args.append(&y);
+  CTRL_Variant result{};
+  EXPECT_TRUE(rig.engine->callFunction("add", &args, &result));
+  EXPECT_EQ(result.type, uint32_t(VARIANT_DOUBLE));
+  EXPECT_EQ(result.number, 3.5);
+  EXPECT_EQ(lua_gettop(rig.L), 0);
+  EXPECT_TRUE(rig.controller->errors.empty()) << rig.firstError();
+
+  rig.controller->halted = 1;
+  EXPECT_FALSE(rig.engine->callFunction("add", &args, &result));
+  EXPECT_EQ(lua_gettop(rig.L), 0);
+}
+
+TEST(EngineVariants, CollectGarbageRunsOnlyWhenStopped) {
+  ScriptRig rig({{"init.lua", "function startup() end"}});
+  ASSERT_TRUE(rig.engine->start());
+  // A finalizer that counts, on an object that is already garbage.
+  ASSERT_TRUE(rig.run("collected = 0 setmetatable({}, {__gc = function() collected = collected + 1 end})"));
+  ASSERT_TRUE(rig.run("collectgarbage('stop')"));
+  rig.engine->collectGarbage();
+  EXPECT_EQ(rig.global("collected"), "1");
+  ASSERT_TRUE(rig.run("collectgarbage('restart') setmetatable({}, {__gc = function() collected = 10 end})"));
+  rig.engine->collectGarbage();
+  EXPECT_EQ(rig.global("collected"), "1");
+}
+
+TEST(EngineVariants, FailingFinalizerDuringCollectionHaltsInsteadOfAborting) {
+  ScriptRig rig({{"init.lua", "function startup() end"}});
+  ASSERT_TRUE(rig.engine->start());
+  ASSERT_TRUE(rig.run("collectgarbage('stop') setmetatable({}, {__gc = function() error('in gc') end})"));
+  rig.engine->collectGarbage();
+  ASSERT_EQ(rig.controller->errors.size(), 1u);
+  EXPECT_TRUE(contains(rig.firstError(), "in gc")) << rig.firstError();
+}
+
+TEST(EnginePanic, UnprotectedErrorLogsAndEnds) {
+  EXPECT_DEATH(
+      {
+        LMP_Engine engine;
+        lua_State* L = engine.luaState();
+        lua_pushliteral(L, "boom");
+        lua_error(L);
+      },
+      "PANIC: unprotected error in call to Lua API \\(boom\\)");
+}
+
+}  // namespace
