@@ -17,7 +17,9 @@
 // list, registered before their own)
 //   T(lua_State* L);  the script constructor: reads its arguments (from index
 //                     1: the methods table is already removed), builds and
-//                     links its record; may raise a Lua error
+//                     links its record; may raise a Lua error, but only
+//                     before it links (a raising constructor's storage is
+//                     freed without its destructor)
 //   T();              object classes: a proxy for an existing record
 // and names itself once in its .cpp, at the start of a line:
 //   LMP_BIND_CLASS(Mesh, LMP_Mesh);

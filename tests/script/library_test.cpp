@@ -234,6 +234,19 @@ TEST(Globals, ConstantsAndSpellings) {
   EXPECT_EQ(rig.global("n"), "273");
 }
 
+TEST(Globals, AllClassesAreRegistered) {
+  ScriptRig rig;
+  ASSERT_TRUE(rig.run(
+      "local names = {'newScene', 'newViewport', 'newObject', 'newMesh', 'newAnimatedMesh', 'newRigidBody',"
+      " 'newSound', 'newText', 'newLamp', 'newCamera', 'newMike', 'newImage', 'newPolyline', 'newTexture',"
+      " 'newSample', 'newBone', 'newStream', 'newFont', 'newModelsSet', 'newMaterial', 'newSpring', 'newJoint',"
+      " 'newCollisionVolume', 'newAnimationData', 'newAnimation', 'newLocator'}"
+      " n = 0 for _, name in ipairs(names) do local t = _G[name]"
+      "   if type(t) == 'table' and type(t.new) == 'function' and type(getmetatable(t).__call) == 'function'"
+      "     and debug.getregistry()[name] then n = n + 1 end end"));
+  EXPECT_EQ(rig.global("n"), "26");
+}
+
 TEST(Globals, KeysAspectAndController) {
   ScriptRig rig;
   CTRL_Generic* c = rig.controller;
