@@ -226,7 +226,8 @@ int LMP_iGetField(T* self, lua_State* L) {
   auto* rec = LMP_iRecord<typename Tr::Record>(self);
   if (!rec) return 0;
   const Field& v = rec->*F;
-  if constexpr (std::is_same_v<Field, bool>) {
+  // Byte flags read back as booleans, as the setter writes them.
+  if constexpr (std::is_same_v<Field, bool> || std::is_same_v<Field, uint8_t>) {
     lua_pushboolean(L, v);
   } else if constexpr (std::is_arithmetic_v<Field> || std::is_enum_v<Field>) {
     lua_pushnumber(L, lua_Number(v));

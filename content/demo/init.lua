@@ -2,6 +2,7 @@
 -- the global startup. Each part of the demo is a module of its own; add one
 -- require line per part below.
 local greeting = require("lib.greeting")
+require("world")
 
 function startup()
   print(greeting.text())
