@@ -2,11 +2,12 @@
 //
 // The key stream is the low byte of a multiply-with-carry generator
 // w := 18000 * (w & 0xFFFF) + (w >> 16), run from the last byte of the
-// package towards the first. (A second generator z is part of the stream's
-// definition but only reaches bits above the low byte, so it is not run.)
+// package towards the first. (The stream also adds a second generator z
+// shifted left by 16 bits; it never reaches the low byte, so it is not run.)
 //
 // Every generator value is the residue of 18000^k * seed modulo
-// M = 18000 * 2^16 - 1, because 2^16 * w' = w (mod M). That lets us jump to
+// M = 18000 * 2^16 - 1, because 2^16 * w' = w (mod M), and the values stay
+// below M since the seed's high half is below 18000. That lets us jump to
 // any byte's value directly and walk the buffer forwards, unscrambling and
 // hashing each 64-byte block while it is in cache: one pass over memory, with
 // the key stream and the digest as independent dependency chains.
