@@ -110,11 +110,10 @@ int LMP_iCheckArgs(lua_State* L, const char* format, ...) {
     }
     if (cursor > n) break;
     void* target = va_arg(out, void*);
-    const int type = lua_type(L, cursor);
     bool accepted = false;
     switch (letter) {
       case 'B':
-        if (type == LUA_TBOOLEAN) {
+        if (lua_type(L, cursor) == LUA_TBOOLEAN) {
           *static_cast<uint8_t*>(target) = lua_toboolean(L, cursor) ? 1 : 0;
           accepted = true;
         }
@@ -128,10 +127,10 @@ int LMP_iCheckArgs(lua_State* L, const char* format, ...) {
         accepted = true;
         break;
       case 'F':
-        if (type == LUA_TNIL) {
+        if (lua_isnil(L, cursor)) {
           *static_cast<uint32_t*>(target) = 0;
           accepted = true;
-        } else if (type == LUA_TFUNCTION) {
+        } else if (lua_isfunction(L, cursor)) {
           *static_cast<uint32_t*>(target) = uint32_t(LMP_iRefFunction(L, cursor));
           accepted = true;
         }
@@ -150,7 +149,7 @@ int LMP_iCheckArgs(lua_State* L, const char* format, ...) {
         break;
       }
       case 'R':
-        if (type == LUA_TNIL) {
+        if (lua_isnil(L, cursor)) {
           *static_cast<MDL_Object**>(target) = nullptr;
         } else {
           LMP_Proxy** slot = LMP_iTestProxy(L, cursor, "newRigidBody");
@@ -160,7 +159,7 @@ int LMP_iCheckArgs(lua_State* L, const char* format, ...) {
         accepted = true;
         break;
       case 'S':
-        if (type == LUA_TSTRING || type == LUA_TNUMBER) {
+        if (lua_isstring(L, cursor)) {  // a string, or a number to convert
           *static_cast<const char**>(target) = lua_tostring(L, cursor);
           accepted = true;
         }
@@ -175,7 +174,7 @@ int LMP_iCheckArgs(lua_State* L, const char* format, ...) {
     if (optional) continue;  // this letter's variable keeps its default
     va_end(out);
     LMP_iReportError(L, "Invalid type (%s) for argument #%d, <%s> type argument(s) expected",
-                     lua_typename(L, type), cursor, format);
+                     luaL_typename(L, cursor), cursor, format);
     return 0;
   }
   va_end(out);
