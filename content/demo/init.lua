@@ -3,6 +3,7 @@
 -- require line per part below.
 local greeting = require("lib.greeting")
 require("world")
+require("overlay")
 
 function startup()
   print(greeting.text())
