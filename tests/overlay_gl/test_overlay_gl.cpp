@@ -18,6 +18,12 @@
 #include "model/MDL_Text.h"
 #include "render/VIEW_OpenGL.h"
 #include "render/VIEW_Splash.h"
+#include "model/MDL_Viewport.h"
+#include "package/CTRL_PackageLoad.h"
+#include "tests/overlay/overlay_rig.h"
+
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -372,4 +378,61 @@ TEST_F(OverlayGL, LoadingAndStatusScreens)
             if (px[(size_t)((H - 1 - y) * W + x) * 3] < 100)
                 dark++;
     EXPECT_GT(dark, 10);
+}
+
+// The demo package started as the player starts it and its viewports drawn:
+// the picture in the top right corner, its white frame, and the title band
+// darkening the bottom left.
+TEST_F(OverlayGL, DemoShowsItsOverlays)
+{
+    std::ifstream in(HALVORIN_BINARY_DIR "/content/demo.pkg", std::ios::binary);
+    ASSERT_TRUE(in);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    ScriptRig rig;
+    auto* package = new CTRL_Package();
+    ASSERT_TRUE(CTRL_iResizeByteBuffer(package, uint32_t(bytes.size())));
+    std::copy(bytes.begin(), bytes.end(), package->data);
+    ASSERT_TRUE(CTRL_iLoadPackage(rig.controller, package));
+    ASSERT_TRUE(rig.engine->start()) << rig.firstError();
+    for (MDL_Viewport* vp : rig.controller->viewports) {
+        if (!vp->camera)
+            continue;
+        const v2 pos = {vp->originX * W, H - (vp->originY + vp->height) * W};
+        gl->drawScene(vp, pos, {vp->width * W, vp->height * W});
+    }
+    std::vector<uint8_t> px = screen();
+    {
+        // Kept for a look at the picture: build/tests/overlay_gl/demo.png.
+        std::vector<uint8_t> rgba((size_t)W * H * 4);
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++)
+                for (int k = 0; k < 4; k++)
+                    rgba[(size_t)(y * W + x) * 4 + k] = k < 3 ? px[(size_t)((H - 1 - y) * W + x) * 3 + k] : 255;
+        std::vector<uint8_t> png = encodePng(W, H, rgba);
+        std::ofstream(HALVORIN_BINARY_DIR "/tests/overlay_gl/demo.png", std::ios::binary)
+            .write(reinterpret_cast<const char*>(png.data()), (std::streamsize)png.size());
+    }
+    auto at = [&](double ox, double oy) {
+        int x = (int)(ox * W), y = (int)(oy * W);
+        const uint8_t* p = &px[(size_t)((H - 1 - y) * W + x) * 3];
+        return Rgb{p[0], p[1], p[2]};
+    };
+    Rgb picture = at(0.89, 0.12), view = at(0.5, 0.3);
+    EXPECT_GT(std::abs(picture.r - view.r) + std::abs(picture.g - view.g) + std::abs(picture.b - view.b), 60)
+        << "picture";
+    Rgb frame = at(0.89, 0.03);
+    EXPECT_GT(frame.r, 200);
+    EXPECT_GT(frame.b, 200);
+    // Mean brightness of a strip: the band (with its white letters) is
+    // darker than the open view above it.
+    auto mean = [&](double x0, double x1, double y0, double y1) {
+        double sum = 0;
+        int n = 0;
+        for (int y = (int)(y0 * W); y < (int)(y1 * W); y++)
+            for (int x = (int)(x0 * W); x < (int)(x1 * W); x++, n++)
+                for (int k = 0; k < 3; k++)
+                    sum += px[(size_t)((H - 1 - y) * W + x) * 3 + k];
+        return n ? sum / n : 0;
+    };
+    EXPECT_LT(mean(0.04, 0.5, 0.705, 0.73), mean(0.04, 0.5, 0.6, 0.625) - 60) << "title band";
 }
