@@ -41,15 +41,14 @@ class TestController : public CTRL_Generic {
 };
 
 const char* kPrelude = R"lua(
-  REF_SELF = REF_SELF or 1; REF_LOCAL = REF_LOCAL or 2; REF_GLOBAL = REF_GLOBAL or 3
-  SCOPE_OBJECT = SCOPE_OBJECT or 1; SCOPE_RECURSE = SCOPE_RECURSE or 2
-  AXIS_X = AXIS_X or 1; AXIS_Y = AXIS_Y or 2; AXIS_Z = AXIS_Z or 3
-  INTERPOL_LINEAR = INTERPOL_LINEAR or 0; INTERPOL_SIN = INTERPOL_SIN or 1
-  STATE_ACTIVE = STATE_ACTIVE or 1; STATE_MOVABLE = STATE_MOVABLE or 2
-  STATE_VISIBLE = STATE_VISIBLE or 4; STATE_BACKGROUND = STATE_BACKGROUND or 16
-  CB_MOUSE_DOWN = CB_MOUSE_DOWN or 3; CB_MOVED = CB_MOVED or 6; CB_MECHA = CB_MECHA or 7
-  CB_POST_INTEGRATION = CB_POST_INTEGRATION or 8; CB_PRE_COLLISION = CB_PRE_COLLISION or 9
-  CB_POST_COLLISION = CB_POST_COLLISION or 10
+  -- The constants the tests use, as the engine defines them.
+  for name, value in pairs({REF_SELF = 1, REF_LOCAL = 2, REF_GLOBAL = 3, SCOPE_OBJECT = 1, SCOPE_RECURSE = 2,
+                            AXIS_X = 1, AXIS_Y = 2, AXIS_Z = 3, INTERPOL_LINEAR = 0, INTERPOL_SIN = 1,
+                            STATE_ACTIVE = 1, STATE_MOVABLE = 2, STATE_VISIBLE = 4, STATE_BACKGROUND = 16,
+                            CB_MOUSE_DOWN = 3, CB_MOVED = 6, CB_MECHA = 7, CB_POST_INTEGRATION = 8,
+                            CB_PRE_COLLISION = 9, CB_POST_COLLISION = 10}) do
+    if _G[name] ~= value then error(name .. " is " .. tostring(_G[name])) end
+  end
   function near(a, b, what)
     local d = a - b
     local n = type(d) == "number" and math.abs(d) or d:norm()
