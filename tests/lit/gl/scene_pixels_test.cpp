@@ -5,7 +5,9 @@
 #include "lit_fixtures.h"
 
 #include <GL/glew.h>
+#include <png.h>
 
+#include "media/VIEW_Texture.h"
 #include "model/MDL_Objects.h"
 #include "model/MDL_Viewport.h"
 #include "physics/MDL_Scene.h"
@@ -53,7 +55,9 @@ struct Picture {
 
 // A scene seen from (0, 0, 10) straight down, through a 64 by 64 viewport.
 struct World {
-    std::vector<std::unique_ptr<MDL_MeshData>> data;   // outlives the scene
+    std::vector<std::vector<uint8_t>> pngs;            // these outlive the scene
+    std::vector<std::unique_ptr<VIEW_Texture>> textures;
+    std::vector<std::unique_ptr<MDL_MeshData>> data;
     MDL_Scene scene;
     MDL_Camera* camera;
     MDL_Viewport viewport{0, 0, 1, 1};
@@ -77,6 +81,23 @@ struct World {
         MDL_Mesh* o = mesh(data.back().get(), m, at);
         scene.addObject(o);
         return o;
+    }
+    // A 4 by 4 checker of two colours, as a PNG texture.
+    VIEW_Texture* checker(const uint8_t a[3], const uint8_t b[3])
+    {
+        std::vector<uint8_t> rgb;
+        for (int i = 0; i < 16; i++)
+            rgb.insert(rgb.end(), ((i / 4 + i % 4) % 2 ? a : b), ((i / 4 + i % 4) % 2 ? a : b) + 3);
+        png_image img{};
+        img.version = PNG_IMAGE_VERSION;
+        img.width = img.height = 4;
+        img.format = PNG_FORMAT_RGB;
+        png_alloc_size_t size = 0;
+        png_image_write_to_memory(&img, nullptr, &size, 0, rgb.data(), 0, nullptr);
+        pngs.emplace_back(size);
+        png_image_write_to_memory(&img, pngs.back().data(), &size, 0, rgb.data(), 0, nullptr);
+        textures.push_back(std::make_unique<VIEW_Texture>("checker", pngs.back().data(), (uint32_t)size, 0));
+        return textures.back().get();
     }
     MDL_Lamp* lamp(v3 at)
     {
@@ -391,6 +412,16 @@ void busyScene(World& w)
     shortNormals.normals.resize(9);
     w.add(shortNormals, material(0, 1, 0), {-2, 2, 1});
     w.add(quadSpec(3, 3), material(0, 0, 1, 0.4), {0, -2, 3});
+    // Two texture layers: two passes, the uvs read from their place.
+    const uint8_t red[3] = {255, 0, 0}, white[3] = {255, 255, 255}, black[3] = {0, 0, 0};
+    MDL_Material* layered = material(1, 1, 1);
+    layered->appendLayer(MDL_TextureLayer::makeDefault(w.checker(red, white)));
+    MDL_TextureLayer second = MDL_TextureLayer::makeDefault(w.checker(black, white));
+    second.color[3] = 0.5;
+    layered->appendLayer(second);
+    DataSpec textured = boxSpec(1.2, 1.2, 0.5);
+    textured.colours.assign(4 * 24, 1.0);
+    w.add(textured, layered, {-2, -2, 0.5});
 }
 
 }   // namespace
