@@ -76,7 +76,18 @@ void MDL_ModelsSet::destroy(MDL_ModelsSet* set)
     set->objects.deleteAll();
     for (MDL_Material* m : set->materials) MDL_Material::destroy(m);
     set->materials.resize(0);
-    set->textures.deleteAll();
+    // A texture that a material outside the set still uses (a script gave
+    // it to another mesh) goes to the controller's list, flagged: the
+    // render pass frees it once no layer uses it.
+    for (VIEW_Texture* t : set->textures) {
+        if (t->users > 0 && set->controller && set->controller->textures.append(t)) {
+            t->releaseRequested = 1;
+            LMP_iReleaseProxy(&t->proxy);
+        } else {
+            delete t;
+        }
+    }
+    set->textures.resize(0);
     set->meshData.deleteAll();
     set->vertexGroups.deleteAll();
     set->animationData.deleteAll();
@@ -616,6 +627,7 @@ MDL_ModelsSet* MDL_iLoadModelsSet(CTRL_Generic* controller, const char* fileName
     MDL_ModelsSet* set = size > 0 ? MDL_iLoadModelsSetFromText(fileName, reinterpret_cast<const char*>(data)) : nullptr;
     if (owned) std::free(data);
     if (!set) return nullptr;
+    set->controller = controller;
     if (!controller->modelsSets.append(set)) {
         delete set;
         return nullptr;

@@ -66,6 +66,8 @@ public:
     CTRL_Array<MDL_AnimationData*> animationData;
     CTRL_Array<MDL_VertexGroup*> vertexGroups;
 
+    // The controller that loaded the set (null for sets read from text).
+    CTRL_Generic* controller = nullptr;
     // Copies of the set's meshes and animations of its data count here.
     uint32_t users = 0;
     // Set by release(): the owner let go; freed when users reaches 0.

@@ -56,18 +56,20 @@ struct Rig {
         s.meshes.push_back(SG_iMakeBox("Box", 1, 1, 1));
         s.meshes[0].colors.assign(24 * 4, 255);
         s.meshes[0].colors[7] = 0x40;  // vertex 2 is translucent
-        SG_Material m;
-        m.name = "Red";
-        m.diffuse = {1, 0, 0};
-        s.materials.push_back(m);
-        s.objects = {{"Mesh", "Crate", {}, "", "Box", "Red", "", "", {}},
-                     {"Mesh", "Lid", {}, "Crate", "Box", "", "", "", {}},
-                     {"Lamp", "Lamp", {}, "", "", "", "", "<type>Sun</type>", {}}};
         SG_PngSpec png;
         png.width = 3;
         png.height = 2;
         png.samples.assign(18, 7);
         std::vector<uint8_t> pic = SG_iEncodePng(png);
+        s.textures.push_back({"Pic", pic, ""});
+        SG_Material m;
+        m.name = "Red";
+        m.diffuse = {1, 0, 0};
+        m.textures = {"Pic"};
+        s.materials.push_back(m);
+        s.objects = {{"Mesh", "Crate", {}, "", "Box", "Red", "", "", {}},
+                     {"Mesh", "Lid", {}, "Crate", "Box", "", "", "", {}},
+                     {"Lamp", "Lamp", {}, "", "", "", "", "<type>Sun</type>", {}}};
         std::vector<uint8_t> bytes;
         addRecord(bytes, "scene.xml", SG_iWriteScene(s));
         addRecord(bytes, "pic.png", std::string(pic.begin(), pic.end()));

@@ -85,3 +85,25 @@ TEST(ScriptMaterial, LayerMessages)
     EXPECT_NE(rig.controller->errors[0].find("Material layer 0 does not exist"), std::string::npos);
     MDL_Material::destroy(m);
 }
+
+// A texture of a deleted set that a material outside the set still uses
+// moves to the controller's list and waits there until no layer uses it.
+TEST(ScriptModelsSet, TextureUsedOutsideOutlivesTheSet)
+{
+    Rig rig;
+    MDL_ModelsSet* set = MDL_iLoadModelsSet(rig.controller, "scene.xml");
+    ASSERT_NE(set, nullptr);
+    ASSERT_EQ(set->textures.count, 1);
+    VIEW_Texture* pic = set->textures[0];
+    MDL_Mesh fresh;
+    fresh.setOwnMaterial();
+    fresh.material->appendLayer(MDL_TextureLayer::makeDefault(pic));
+    rig.controller->modelsSets.removeAt(rig.controller->modelsSets.indexOf(set));
+    MDL_ModelsSet::release(set);
+    ASSERT_EQ(rig.controller->textures.count, 1);
+    EXPECT_EQ(rig.controller->textures[0], pic);
+    EXPECT_FALSE(pic->canFree());
+    EXPECT_EQ(pic->width, 3u);
+    fresh.material->deleteLayer(0);
+    EXPECT_TRUE(pic->canFree());
+}
