@@ -4,6 +4,7 @@
 local greeting = require("lib.greeting")
 require("world")
 require("overlay")
+require("scene")
 
 function startup()
   print(greeting.text())
