@@ -3,6 +3,7 @@
 -- require line per part below.
 local greeting = require("lib.greeting")
 require("world")
+require("lit")
 require("overlay")
 require("scene")
 
