@@ -91,6 +91,11 @@ TEST(OverlayScript, TextAndImage)
         assert(#box == 4 and box[3] > box[1] and box[4] > box[2])
         local c = t:getCenter(REF_SELF)
         assert(math.abs(c:x() - (box[1] + box[3]) / 2) < 1e-12)
+        -- The controller's default font, handed out as one proxy.
+        local f = t:getFont()
+        assert(f ~= nil and t:getFont() == f)
+        t:setFont(f)
+        assert(t:getBoundingBox()[3] == box[3])
         t:setColor(color(1, 1, 0, 1))
         assert(t:getColor():g() == 1)
 
@@ -115,6 +120,7 @@ TEST(OverlayScript, MisuseReports)
         {"newPolyline(scene):addPoints(5)", "Wrong argument, Table of 2D vector argument expected"},
         {"newPolyline(scene):addPoints({1})", "Wrong element in table, 2D vector element expected"},
         {"newImage(scene, nil, 3)", "Too much arguments for newImage"},
+        {"newText(scene):setFont(5)", "newFont"},
     };
     for (const ErrorCase& c : cases)
         expectReports(c, "scene = newScene('s')\n");
