@@ -176,3 +176,28 @@ TEST(ViewportScript, DeleteKeepsTheOthersAndClearsTheCurrent)
     EXPECT_EQ(rig.global("n"), "0");
 }
 
+
+// A wheel turn reaches the viewport with the pointer in its own coordinates.
+TEST(ViewportScript, ZoomEventCarriesViewportPoint)
+{
+    ScriptRig rig;
+    rig.controller->setViewportSize(1024, 768);
+    expectRuns(rig, R"(
+        vp = newViewport(0.5, 0, 0.5, 0.375)
+        vp:setCallback(CB_EVENT, function(v, kind, a, b)
+            got = {kind, a, b:x(), b:y()}
+            return true
+        end)
+    )");
+    MDL_Viewport* vp = rig.controller->viewports[0];
+    const v2 point = {0.75, 0.1};  // pointer over the window width
+    CTRL_Event zoom{};
+    zoom.type = EVENT_ZOOM;
+    zoom.point = &point;
+    zoom.amount = 120;
+    EXPECT_TRUE(LMP_iFireCallback(&vp->proxy, rig.engine, CB_EVENT, &zoom));
+    expectRuns(rig, R"(
+        assert(got[1] == EVENT_ZOOM and got[2] == 120)
+        assert(math.abs(got[3] - 0.5) < 1e-12 and math.abs(got[4] - 0.2) < 1e-12)
+    )");
+}
