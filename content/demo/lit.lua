@@ -1,4 +1,4 @@
--- The lit view of the demo: the prepared scene (scene.xml) standing on a
+-- The lit view of the demo: the prepared scene (scene.lua) standing on a
 -- floor that mirrors, its lamp throwing shadows, the glass pillar as a
 -- transparent pane, and a caption over it all, seen through one viewport.
 
@@ -7,22 +7,8 @@ if not (newViewport and newModelsSet and newMesh) then
   return {}
 end
 
--- The prepared scene: scene.lua's when it ran, else cloned here from the
--- same scene file.
-local base = type(package.loaded.scene) == "table" and package.loaded.scene or nil
-if not base then
-  local set = newModelsSet("scene.xml")
-  local objects = {}
-  base = { set = set, scene = newScene("lit"), objects = objects }
-  for _, kind in ipairs({ { OBJECT_MESH, newMesh }, { OBJECT_LAMP, newLamp }, { OBJECT_CAMERA, newCamera } }) do
-    for _, name in ipairs(set:getNames(kind[1]) or {}) do
-      objects[name] = kind[2](base.scene, set:get(name))
-    end
-  end
-  base.camera = objects["Camera"]
-  -- The other parts of the demo look for the prepared scene under this name.
-  package.loaded.scene = base
-end
+-- The prepared scene of scene.lua.
+local base = require("scene")
 local scene = base.scene
 
 -- The mirror floor of lit.xml takes the place of the plain one.
