@@ -189,6 +189,37 @@ TEST_F(OverlayGL, ImageShowsPictureUpright)
     expectColour(pixel(10, 10), {255, 255, 255}, "outside");
 }
 
+// A video frame: raw RGB rows stored bottom row first, re-uploaded when
+// marked dirty.
+TEST_F(OverlayGL, VideoFrameUprightAndRefreshed)
+{
+    // Bottom row blue, white; top row red, green.
+    uint8_t frame[12] = {0, 0, 255, 255, 255, 255, 255, 0, 0, 0, 255, 0};
+    VIEW_Texture tex("frame", frame, sizeof frame, 0);
+    tex.rawPixels = 1;
+    tex.width = tex.height = 2;
+    tex.dirty = 1;
+    tex.filter = FILTER_NEAREST_POINT;
+    MDL_Image* img = addImage(&tex, 0.25, 0.125, 0, 0.5);
+    (void)img;
+    drawOverlays();
+    expectColour(pixel(80, 48), {255, 0, 0}, "top left");
+    expectColour(pixel(176, 144), {255, 255, 255}, "bottom right");
+    EXPECT_EQ(tex.dirty, 0);
+    // A new frame in the same block shows at the next draw.
+    frame[0] = 255;
+    frame[2] = 0;  // bottom left turns red
+    tex.dirty = 1;
+    drawOverlays();
+    expectColour(pixel(80, 144), {255, 0, 0}, "bottom left after refresh");
+    // A frame too small for its size is not uploaded.
+    VIEW_Texture bad("bad", frame, 6, 0);
+    bad.rawPixels = 1;
+    bad.width = bad.height = 2;
+    EXPECT_EQ(gl->bindTexture(&bad), nullptr);
+    overlays.deleteAll();  // before the texture goes
+}
+
 // A textured quad with ordinary uvs ((0, 0) bottom left) seen through a
 // camera shows the picture the same way up.
 TEST_F(OverlayGL, MeshUvsShowPictureUpright)
