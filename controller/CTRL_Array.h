@@ -145,6 +145,12 @@ struct CTRL_Array {
     }
 };
 
+class VIEW_Texture;
+
+// Frees every texture record of the list (its name, its owned data, its
+// script proxy link, the record), then the list's storage.
+void CTRL_iFreeImageList(CTRL_Array<VIEW_Texture*>* list);
+
 // The content package buffer: exact size, no growth rule.
 struct CTRL_Package {
     uint8_t* data = nullptr;

@@ -141,7 +141,7 @@ CTRL_Generic::~CTRL_Generic()
         MDL_ModelsSet::release(set);
     modelsSets.resize(0);
     samples.deleteAll();
-    textures.deleteAll();
+    CTRL_iFreeImageList(&textures);
     for (VIEW_Stream* stream : videos)
         VIEW_iDestroyStream(stream);
     videos.resize(0);

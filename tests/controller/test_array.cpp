@@ -1,5 +1,6 @@
 #include "controller/CTRL_Array.h"
 #include "math/MDL_Frame.h"
+#include "media/VIEW_Texture.h"
 
 #include <gtest/gtest.h>
 
@@ -134,6 +135,24 @@ TEST(Array, DeleteAllRunsDestructors)
     EXPECT_EQ(deaths, 3);
     EXPECT_EQ(a.count, 0);
     EXPECT_EQ(a.data, nullptr);
+}
+
+TEST(Array, FreeImageListFreesRecordsAndStorage)
+{
+    CTRL_Array<VIEW_Texture*> list;
+    for (int i = 0; i < 3; i++) {
+        uint8_t* bytes = static_cast<uint8_t*>(std::malloc(16));
+        std::memset(bytes, 0, 16);
+        list.append(new VIEW_Texture("t", bytes, 16, 1));
+    }
+    // Not owned: the caller's bytes survive.
+    static uint8_t shared[16];
+    list.append(new VIEW_Texture("shared", shared, sizeof shared, 0));
+    CTRL_iFreeImageList(&list);
+    EXPECT_EQ(list.count, 0);
+    EXPECT_EQ(list.capacity, 0);
+    EXPECT_EQ(list.data, nullptr);
+    CTRL_iFreeImageList(nullptr);
 }
 
 TEST(ByteBuffer, ExactResize)
