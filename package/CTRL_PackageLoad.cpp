@@ -81,7 +81,13 @@ bool CTRL_iReadConfig(CTRL_Generic* controller) {
   bool owned = CTRL_iReadPackageFile(controller, "config.xml", &text, &size, true);
   if (!text) return false;
   TiXmlDocument doc("config.xml");
-  doc.Parse(reinterpret_cast<const char*>(text));
+  // Byte-wise parsing: the parser's UTF-8 mode steps over a multi-byte
+  // sequence without looking at its bytes and can run past the end of a text
+  // that stops inside one. The check needs no more than ASCII names and
+  // numbers; a leading byte-order mark is skipped by hand.
+  const char* xml = reinterpret_cast<const char*>(text);
+  if (size >= 3 && memcmp(xml, "\xEF\xBB\xBF", 3) == 0) xml += 3;
+  doc.Parse(xml, nullptr, TIXML_ENCODING_LEGACY);
   bool ok = false;
   if (!doc.Error()) {
     TiXmlElement* root = doc.FirstChildElement("kolma");

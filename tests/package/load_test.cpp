@@ -67,6 +67,7 @@ TEST(Load, ConfigVersions) {
       {"<kolma><version major=\"1\"></kolma>\n", false, 0, 0, 0},  // not well-formed
       {"", false, 0, 0, 0},
       {"\n", false, 0, 0, 0},
+      {"\xEF\xBB\xBF" + versionXml("major=\"1\" minor=\"2\""), true, 1, 2, 0},  // byte-order mark
   };
   for (const Case& c : cases) {
     for (bool store : {true, false}) {
