@@ -52,6 +52,9 @@ static void PLAT_iSoundCallback(void *user, Uint8 *stream, int length) {
 
 PLAT_SoundBuffer *PLAT_iSoundCreate(const PLAT_SoundFormat &format, uint32_t bytes) {
     if (bytes == 0 || format.bits != 16 || format.channels == 0) return nullptr;
+    // SDL would otherwise take SIGINT and SIGTERM for itself and the player
+    // could not be stopped.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
     auto b = std::make_unique<PLAT_SoundBuffer>();
     b->ring.assign(bytes, 0);

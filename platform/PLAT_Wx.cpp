@@ -723,9 +723,20 @@ bool PLAT_Real::setSwapInterval(int32_t interval) {
     return false;
 }
 
+namespace {
+
+// Toolkit assertions go to the debugger output instead of a dialog box.
+void reportAssert(const wxString &file, int line, const wxString &, const wxString &cond, const wxString &msg) {
+    fprintf(stderr, "wx: %s:%d: %s %s\n", static_cast<const char *>(file.utf8_str()), line,
+            static_cast<const char *>(cond.utf8_str()), static_cast<const char *>(msg.utf8_str()));
+}
+
+}  // namespace
+
 PLAT_System *PLAT_iCreateReal(int argc, char **argv) {
     // GLX needs the X11 backend of the toolkit.
     setenv("GDK_BACKEND", "x11", 0);
+    wxSetAssertHandler(reportAssert);
     wxApp::SetInstance(new PlatApp());
     if (!wxEntryStart(argc, argv)) return nullptr;
     if (!wxTheApp || !wxTheApp->CallOnInit()) {
