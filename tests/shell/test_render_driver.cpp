@@ -35,6 +35,8 @@ struct Driver : ::testing::Test {
         c->setViewportSize(1024, 768);
     }
     void TearDown() override {
+        delete c->sound;  // the window controller owns it in the player
+        c->sound = nullptr;
         c.reset();
         CTRL_iSetClock(nullptr);
     }
