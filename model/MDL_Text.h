@@ -54,6 +54,8 @@ class MDL_Polyline : public MDL_Object {
   CTRL_Array<int32_t>& getTriangulation();
   // Rebuilds the outline band when stale.
   void rebuild();
+  // The outline band is rebuilt before it is next drawn or hit-tested.
+  void invalidateOutline() { outlineRebuild = 1; }
 
   // Appends a point unless it equals the last one; true when appended.
   bool addPoint(const v2& p);

@@ -239,7 +239,9 @@ int LMP_iGetField(T* self, lua_State* L) {
   return 1;
 }
 
-template <class T, auto F>
+// After, when given, is a member function of the record called once the field
+// has changed (a layout or outline that depends on it is marked stale).
+template <class T, auto F, auto After = nullptr>
 int LMP_iSetField(T* self, lua_State* L) {
   using Tr = LMP_MemberTraits<decltype(F)>;
   using Field = typename Tr::Field;
@@ -264,6 +266,7 @@ int LMP_iSetField(T* self, lua_State* L) {
     if (!LMP_iCheckArgs(L, format, &d) || !rec) return 0;
     std::memcpy(&(rec->*F), d, sizeof(double) * n);
   }
+  if constexpr (!std::is_same_v<decltype(After), std::nullptr_t>) (rec->*After)();
   return 0;
 }
 
@@ -271,7 +274,7 @@ template <class T, auto F>
 constexpr LMP_MethodEntry<T> LMP_iGetter(const char* name) {
   return {name, nullptr, &LMP_iGetField<T, F>};
 }
-template <class T, auto F>
+template <class T, auto F, auto After = nullptr>
 constexpr LMP_MethodEntry<T> LMP_iSetter(const char* name) {
-  return {name, nullptr, &LMP_iSetField<T, F>};
+  return {name, nullptr, &LMP_iSetField<T, F, After>};
 }

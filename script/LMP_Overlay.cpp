@@ -156,10 +156,6 @@ class LMP_Text : public LMP_Object {
   int setText(lua_State* L);
   int getFont(lua_State* L);
   int setFont(lua_State* L);
-  int getSize(lua_State* L);
-  int setSize(lua_State* L);
-  int getTabSize(lua_State* L);
-  int setTabSize(lua_State* L);
   int getBoundingBox(lua_State* L);
   int getCenter(lua_State* L);
 };
@@ -191,10 +187,10 @@ const LMP_MethodEntry<LMP_Text> LMP_Text::methods[] = {
     {"setText", &LMP_Text::setText},
     {"getFont", &LMP_Text::getFont},
     {"setFont", &LMP_Text::setFont},
-    {"getSize", &LMP_Text::getSize},
-    {"setSize", &LMP_Text::setSize},
-    {"getTabSize", &LMP_Text::getTabSize},
-    {"setTabSize", &LMP_Text::setTabSize},
+    LMP_iGetter<LMP_Text, &MDL_Text::size>("getSize"),
+    LMP_iSetter<LMP_Text, &MDL_Text::size, &MDL_Text::invalidateLayout>("setSize"),
+    LMP_iGetter<LMP_Text, &MDL_Text::tabSize>("getTabSize"),
+    LMP_iSetter<LMP_Text, &MDL_Text::tabSize, &MDL_Text::invalidateLayout>("setTabSize"),
     LMP_iGetter<LMP_Text, &MDL_Text::color>("getColor"),
     LMP_iSetter<LMP_Text, &MDL_Text::color>("setColor"),
     LMP_iGetter<LMP_Text, &MDL_Text::backgroundColor>("getBackgroundColor"),
@@ -234,42 +230,6 @@ int LMP_Text::setFont(lua_State* L)
   if (!text())
     return 0;
   text()->font = static_cast<VIEW_Font*>(p->model);
-  text()->invalidateLayout();
-  return 0;
-}
-
-int LMP_Text::getSize(lua_State* L)
-{
-  if (!text())
-    return 0;
-  lua_pushnumber(L, text()->size);
-  return 1;
-}
-
-int LMP_Text::setSize(lua_State* L)
-{
-  double n = 0;
-  if (!LMP_iCheckArgs(L, "N", &n) || !text())
-    return 0;
-  text()->size = n;
-  text()->invalidateLayout();
-  return 0;
-}
-
-int LMP_Text::getTabSize(lua_State* L)
-{
-  if (!text())
-    return 0;
-  lua_pushnumber(L, text()->tabSize);
-  return 1;
-}
-
-int LMP_Text::setTabSize(lua_State* L)
-{
-  int32_t n = 0;
-  if (!LMP_iCheckArgs(L, "I", &n) || !text())
-    return 0;
-  text()->tabSize = n;
   text()->invalidateLayout();
   return 0;
 }
@@ -433,10 +393,6 @@ class LMP_Polyline : public LMP_Object {
   int setColor(lua_State* L);
   int getFillColor(lua_State* L);
   int setFillColor(lua_State* L);
-  int getThickness(lua_State* L);
-  int setThickness(lua_State* L);
-  int getClosed(lua_State* L);
-  int setClosed(lua_State* L);
   int distanceToPoint(lua_State* L);
   int setTexture(lua_State* L) { return setTextureOf(L, line()); }
   int getMaterial(lua_State* L) { return getMaterialOf(L, line()); }
@@ -482,10 +438,10 @@ const LMP_MethodEntry<LMP_Polyline> LMP_Polyline::methods[] = {
     {"setColor", &LMP_Polyline::setColor},
     {"getFillColor", &LMP_Polyline::getFillColor},
     {"setFillColor", &LMP_Polyline::setFillColor},
-    {"getThickness", &LMP_Polyline::getThickness},
-    {"setThickness", &LMP_Polyline::setThickness},
-    {"getClosed", &LMP_Polyline::getClosed},
-    {"setClosed", &LMP_Polyline::setClosed},
+    LMP_iGetter<LMP_Polyline, &MDL_Polyline::thickness>("getThickness"),
+    LMP_iSetter<LMP_Polyline, &MDL_Polyline::thickness, &MDL_Polyline::invalidateOutline>("setThickness"),
+    LMP_iGetter<LMP_Polyline, &MDL_Polyline::closed>("getClosed"),
+    LMP_iSetter<LMP_Polyline, &MDL_Polyline::closed, &MDL_Polyline::invalidateOutline>("setClosed"),
     {"distanceToPoint", &LMP_Polyline::distanceToPoint},
     {"setTexture", &LMP_Polyline::setTexture},
     {"getMaterial", &LMP_Polyline::getMaterial},
@@ -609,42 +565,6 @@ int LMP_Polyline::setFillColor(lua_State* L)
   }
   std::memcpy(p->fillColor, c, sizeof(double) * 4);
   p->fillOn = 1;
-  return 0;
-}
-
-int LMP_Polyline::getThickness(lua_State* L)
-{
-  if (!line())
-    return 0;
-  lua_pushnumber(L, line()->thickness);
-  return 1;
-}
-
-int LMP_Polyline::setThickness(lua_State* L)
-{
-  double n = 0;
-  if (!LMP_iCheckArgs(L, "N", &n) || !line())
-    return 0;
-  line()->thickness = n;
-  line()->outlineRebuild = 1;
-  return 0;
-}
-
-int LMP_Polyline::getClosed(lua_State* L)
-{
-  if (!line())
-    return 0;
-  lua_pushboolean(L, line()->closed != 0);
-  return 1;
-}
-
-int LMP_Polyline::setClosed(lua_State* L)
-{
-  uint8_t b = 0;
-  if (!LMP_iCheckArgs(L, "B", &b) || !line())
-    return 0;
-  line()->closed = b;
-  line()->outlineRebuild = 1;
   return 0;
 }
 
