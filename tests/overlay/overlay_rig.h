@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <lua.hpp>
 
 #include "controller/CTRL_Generic.h"
@@ -65,3 +66,25 @@ class ScriptRig {
     OverlayController* controller;
     lua_State* L;
 };
+
+// Runs code that checks itself with assert; fails the test on any stop.
+inline void expectRuns(ScriptRig& rig, const std::string& code)
+{
+    bool ok = rig.run(code);
+    EXPECT_TRUE(ok) << rig.firstError();
+    EXPECT_TRUE(rig.controller->errors.empty()) << rig.firstError();
+}
+
+struct ErrorCase {
+    const char* code;
+    const char* message;
+};
+
+inline void expectReports(const ErrorCase& c, const std::string& setup = "")
+{
+    SCOPED_TRACE(c.code);
+    ScriptRig rig;
+    rig.run(setup + c.code);
+    ASSERT_FALSE(rig.controller->errors.empty());
+    EXPECT_NE(rig.firstError().find(c.message), std::string::npos) << rig.firstError();
+}

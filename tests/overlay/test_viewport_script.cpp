@@ -10,32 +10,6 @@
 #include "physics/MDL_Scene.h"
 #include "tests/overlay/overlay_rig.h"
 
-namespace {
-
-// Runs code that checks itself with assert; fails the test on any stop.
-void expectRuns(ScriptRig& rig, const std::string& code)
-{
-    bool ok = rig.run(code);
-    EXPECT_TRUE(ok) << rig.firstError();
-    EXPECT_TRUE(rig.controller->errors.empty()) << rig.firstError();
-}
-
-struct ErrorCase {
-    const char* code;
-    const char* message;
-};
-
-void expectReports(const ErrorCase& c, const std::string& setup = "")
-{
-    SCOPED_TRACE(c.code);
-    ScriptRig rig;
-    rig.run(setup + c.code);
-    ASSERT_FALSE(rig.controller->errors.empty());
-    EXPECT_NE(rig.firstError().find(c.message), std::string::npos) << rig.firstError();
-}
-
-}  // namespace
-
 TEST(ViewportScript, DefaultsAndGetters)
 {
     ScriptRig rig;
