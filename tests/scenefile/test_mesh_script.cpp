@@ -111,7 +111,6 @@ TEST(DemoScene, ScriptClonesTheSceneFile)
     Rig rig;
     std::string files[2];
     const char* names[2] = {"scene.lua", "scene.xml"};
-    std::vector<uint8_t> bytes;  // a package of the two demo files only
     for (int i = 0; i < 2; i++) {
         FILE* f = std::fopen((std::string(HALVORIN_SOURCE_DIR "/content/demo/") + names[i]).c_str(), "rb");
         ASSERT_NE(f, nullptr) << names[i];
@@ -119,10 +118,11 @@ TEST(DemoScene, ScriptClonesTheSceneFile)
         size_t n;
         while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) files[i].append(buf, n);
         std::fclose(f);
-        addRecord(bytes, names[i], files[i]);
     }
-    CTRL_iResizeByteBuffer(rig.controller->package, uint32_t(bytes.size()));
-    std::memcpy(rig.controller->package->data, bytes.data(), bytes.size());
+    // A package of the two demo files only.
+    CTRL_iResizeByteBuffer(rig.controller->package, 0);
+    delete rig.controller->package;
+    rig.controller->package = makePackage({{names[0], files[0]}, {names[1], files[1]}});
 
     EXPECT_TRUE(rig.run(R"(
         local demo = require("scene")
