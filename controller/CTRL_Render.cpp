@@ -16,6 +16,7 @@
 #include "model/MDL_Viewport.h"
 #include "physics/MDL_Scene.h"
 #include "render/VIEW_Generic.h"
+#include "render/VIEW_Shadow.h"
 #include "render/VIEW_Splash.h"
 #include "sound/VIEW_Sound.h"
 
@@ -25,17 +26,6 @@ namespace {
 const double kWhite[4] = {1, 1, 1, 1};
 const double kBlack[4] = {0, 0, 0, 1};
 
-
-// A mesh casts a shadow when it is drawn, has triangles, and its material
-// (if any) casts shadows and is opaque or a mirror.
-bool castsShadow(MDL_Object *object) {
-    if (object->deleted || !(object->state & STATE_VISIBLE)) return false;
-    if (object->type != OBJECT_MESH && object->type != OBJECT_ANIMATED_MESH) return false;
-    auto *mesh = static_cast<MDL_Mesh *>(object);
-    if (!mesh->meshData || mesh->meshData->triangleCount == 0) return false;
-    const MDL_Material *m = mesh->material;
-    return !m || (m->castShadows && (!MDL_Material::isTransparent(m) || m->mirror));
-}
 
 // Drops the first n samples of a channel (all of them when n reaches its
 // count), keeping the rest at the front.
@@ -105,17 +95,11 @@ void CTRL_Generic::render(void *paintContext, VIEW_Generic *view) {
         }
 
         for (MDL_Scene *scene : scenes) {
-            MDL_Lamp *lamp = nullptr;
-            for (MDL_Object *o : scene->lamps) {
-                auto *l = static_cast<MDL_Lamp *>(o);
-                if (!o->deleted && l->shadows) {
-                    lamp = l;
-                    break;
-                }
-            }
+            // The same lamp that the scene drawing composites the shadows of.
+            MDL_Lamp *lamp = VIEW_iFindShadowLamp(scene->lamps, nullptr);
             if (!lamp) continue;
             for (MDL_Object *o : scene->meshes)
-                if (castsShadow(o)) static_cast<MDL_Mesh *>(o)->updateShadowGeometry(lamp);
+                if (!o->deleted && VIEW_iCastsShadow(o)) static_cast<MDL_Mesh *>(o)->updateShadowGeometry(lamp);
             lamp->moved = 0;
         }
 
