@@ -21,6 +21,7 @@
 #include "controller/CTRL_ScriptEngine.h"
 #include "halvorin_key.h"
 #include "package/CTRL_PackageLoad.h"
+#include "tests/package/null_engine.h"
 
 extern char** environ;
 
@@ -30,19 +31,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 const size_t kPackageBytes = 27u << 20;
-
-struct NoEngine : CTRL_ScriptEngine {
-  bool handleEvent(const CTRL_Event*) override { return false; }
-  void update(double) override {}
-  void aspectRatioChanged(double) override {}
-  bool start() override { return true; }
-  void registerModule(const CTRL_ScriptModule*, void*) override {}
-  void setGlobal(const char*, const CTRL_Variant*) override {}
-  bool getGlobal(const char*, CTRL_Variant*) override { return false; }
-  bool callFunction(const char*, const CTRL_Array<CTRL_Variant*>*, CTRL_Variant*) override { return false; }
-  void collectGarbage() override {}
-  void attachController(CTRL_Generic*) override {}
-};
 
 fs::path g_dir;
 fs::path g_package;
@@ -121,7 +109,7 @@ void BM_md5sum(benchmark::State& state) {
 
 void BM_loadPackage(benchmark::State& state) {
   for (auto _ : state) {
-    CTRL_Generic controller(new NoEngine);  // the controller deletes its engine
+    CTRL_Generic controller(new NullEngine);  // the controller deletes its engine
     CTRL_Package* pkg = new CTRL_Package();
     CTRL_iResizeByteBuffer(pkg, uint32_t(g_bytes.size()));
     memcpy(pkg->data, g_bytes.data(), g_bytes.size());
