@@ -127,6 +127,12 @@ const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size
     return text;
 }
 
+// Little-endian words of the hex arrays.
+static inline uint32_t MDL_iLittle32(const uint8_t* b)
+{
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
 const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, double* target,
                                size_t* decoded)
 {
@@ -138,14 +144,12 @@ const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, 
             text = MDL_iDecodeHex(text, size_t(elementSize), bytes, &got);
             if (got < size_t(elementSize)) break;
             if (elementSize == 8) {
-                uint64_t bits = 0;
-                for (int i = 7; i >= 0; i--) bits = bits << 8 | bytes[i];
+                uint64_t bits = uint64_t(MDL_iLittle32(bytes + 4)) << 32 | MDL_iLittle32(bytes);
                 double v;
                 std::memcpy(&v, &bits, 8);
                 target[n++] = v;
             } else {
-                uint32_t bits = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 |
-                                uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+                uint32_t bits = MDL_iLittle32(bytes);
                 float v;
                 std::memcpy(&v, &bits, 4);
                 target[n++] = v;
@@ -167,8 +171,7 @@ const char* MDL_iDecodeIndices(const char* text, int elementSize, size_t count, 
             text = MDL_iDecodeHex(text, size_t(elementSize), bytes, &got);
             if (got < size_t(elementSize)) break;
             if (elementSize == 4) {
-                target[n++] = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 |
-                              uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+                target[n++] = MDL_iLittle32(bytes);
             } else {
                 uint32_t v = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8;
                 target[n++] = v == 0xFFFF ? 0xFFFFFFFFu : v;
