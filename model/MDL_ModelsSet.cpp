@@ -591,6 +591,9 @@ void MDL_ModelsSet::linkSkeletons(const TiXmlDocument&)
 MDL_ModelsSet* MDL_iLoadModelsSetFromText(const char* fileName, const char* text)
 {
     if (!text || !*text) return nullptr;
+    // The parser recurses once per element level: a text nested deeper than
+    // any scene needs is refused as unreadable before it gets there.
+    if (!MDL_iXmlDepthWithin(text)) return nullptr;
     MDL_ModelsSet* set = new MDL_ModelsSet(fileName);
     TiXmlDocument doc;
     // Byte-wise parsing: the UTF-8 mode of the parser steps over multi-byte

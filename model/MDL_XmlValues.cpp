@@ -181,3 +181,114 @@ const char* MDL_iDecodeIndices(const char* text, int elementSize, size_t count, 
     if (decoded) *decoded = n;
     return text;
 }
+
+// ---------------------------------------------------------------- nesting
+
+// Character classes as the XML parser sees bytes: every byte from 127 up
+// counts as a letter.
+static bool MDL_iXmlSpace(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+static bool MDL_iXmlNameStart(unsigned char c)
+{
+    return c >= 127 || c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+static bool MDL_iXmlNameChar(unsigned char c)
+{
+    return MDL_iXmlNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == ':';
+}
+
+static bool MDL_iStartsWith(const char* p, const char* prefix, bool ignoreCase)
+{
+    for (; *prefix; p++, prefix++) {
+        unsigned char a = (unsigned char)*p, b = (unsigned char)*prefix;
+        if (ignoreCase && a >= 'A' && a <= 'Z') a = (unsigned char)(a - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+// The first end marker at or after p, or null when the text has none.
+static const char* MDL_iSkipPast(const char* p, const char* marker)
+{
+    const char* at = std::strstr(p, marker);
+    return at ? at + std::strlen(marker) : nullptr;
+}
+
+// The "<?xml" declaration, read as the parser reads it: quoted values only
+// behind its version, encoding and standalone names, anything else skipped
+// word by word up to the first '>'. Returns the position after it, or null
+// where the parser gives up (the rest of the text is then never read).
+static const char* MDL_iSkipDeclaration(const char* p)
+{
+    p += 5;
+    while (*p) {
+        if (*p == '>') return p + 1;
+        while (MDL_iXmlSpace((unsigned char)*p)) p++;
+        if (MDL_iStartsWith(p, "version", true) || MDL_iStartsWith(p, "encoding", true) ||
+            MDL_iStartsWith(p, "standalone", true)) {
+            while (MDL_iXmlNameChar((unsigned char)*p)) p++;
+            while (MDL_iXmlSpace((unsigned char)*p)) p++;
+            if (*p != '=') return nullptr;
+            p++;
+            while (MDL_iXmlSpace((unsigned char)*p)) p++;
+            if (!*p) return nullptr;
+            if (*p == '"' || *p == '\'') {
+                const char* close = std::strchr(p + 1, *p);
+                if (!close) return nullptr;
+                p = close + 1;
+            } else {
+                for (; *p && !MDL_iXmlSpace((unsigned char)*p) && *p != '/' && *p != '>'; p++)
+                    if (*p == '"' || *p == '\'') return nullptr;
+            }
+        } else {
+            while (*p && *p != '>' && !MDL_iXmlSpace((unsigned char)*p)) p++;
+        }
+    }
+    return nullptr;
+}
+
+bool MDL_iXmlDepthWithin(const char* text, int limit)
+{
+    if (!text) return true;
+    int depth = 0;
+    const char* p = text;
+    while ((p = std::strchr(p, '<')) != nullptr) {
+        if (p[1] == '/') {
+            // An end tag closes the innermost element (a mismatched one stops
+            // the parser, so nothing after it matters).
+            if (depth > 0) depth--;
+            p = MDL_iSkipPast(p + 2, ">");
+        } else if (MDL_iStartsWith(p, "<?xml", true)) {
+            p = MDL_iSkipDeclaration(p);
+        } else if (MDL_iStartsWith(p, "<!--", false)) {
+            p = MDL_iSkipPast(p + 4, "-->");
+        } else if (MDL_iStartsWith(p, "<![CDATA[", false)) {
+            p = MDL_iSkipPast(p + 9, "]]>");
+        } else if (MDL_iXmlNameStart((unsigned char)p[1])) {
+            // A start tag: attribute values in either quote may hold '<', '>'
+            // and "/>"; the tag ends at the first '>' outside them.
+            if (depth + 1 > limit) return false;
+            for (p += 2; *p; p++) {
+                if (*p == '"' || *p == '\'') {
+                    const char* close = std::strchr(p + 1, *p);
+                    if (!close) return true;
+                    p = close;
+                } else if (*p == '>') {
+                    if (p[-1] != '/') depth++;
+                    break;
+                }
+            }
+            if (*p) p++;
+        } else {
+            // Other "<!" and "<?" constructs, and a '<' before anything that
+            // starts no name, run to the first '>'.
+            p = MDL_iSkipPast(p + 1, ">");
+        }
+        if (!p) break;
+    }
+    return true;
+}

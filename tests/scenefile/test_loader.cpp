@@ -256,6 +256,52 @@ TEST(SceneLoad, EmptyOrBrokenXmlGivesNull)
     EXPECT_EQ(MDL_iLoadModelsSetFromText("x", "<objects><object></objects>"), nullptr);
 }
 
+std::string nested(const std::string& name, int levels)
+{
+    std::string s;
+    for (int i = 0; i < levels; i++) s += "<" + name + ">";
+    for (int i = 0; i < levels; i++) s += "</" + name + ">";
+    return s;
+}
+
+// The nesting pre-scan reads markup as the parser does: what the parser
+// skips (comments, CDATA, quoted values) adds no level, and what it reads as
+// elements is never skipped.
+TEST(XmlDepth, CountsLevelsAsTheParserSeesThem)
+{
+    struct Case {
+        const char* what;
+        std::string text;
+        bool within;  // at a limit of 3
+    } cases[] = {
+        {"three levels", nested("a", 3), true},
+        {"four levels", nested("a", 4), false},
+        {"closed siblings", "<a>" + nested("b", 2) + nested("b", 2) + "<b/><b x='1'/></a>", true},
+        {"self-closed fourth level", "<a><a><a><a/></a></a></a>", false},
+        {"tags in a comment", "<!-- <a><a><a><a> -->" + nested("a", 3), true},
+        {"tags in CDATA", "<a><a><![CDATA[<b><b><b><b>]]></a></a>", true},
+        {"processing instruction", "<?pi x?>" + nested("a", 3), true},
+        {"end tags in a quoted value", "<a><a x=\"</a></a></a>\"><a><a></a></a></a></a>", false},
+        {"'>' and '/>' in quoted values", "<a t='>'><a t=\"/>\"><a></a></a></a>", true},
+        {"quoted version in the declaration", "<?xml version=\"1.0>\"?>" + nested("a", 3), true},
+        {"other declaration values end at '>'", "<?xml foo=\"><a><a><a><a>\"?>", false},
+        {"bytes from 127 start names", nested("\xC3\xA9", 4), false},
+        {"unterminated quote", "<a><a x=\"<b><b><b>", true},
+        {"end tags before any start", "</a></a></a>" + nested("a", 3), true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(MDL_iXmlDepthWithin(c.text.c_str(), 3), c.within) << c.what;
+}
+
+TEST(XmlDepth, SceneFilesUpToTheLimitLoad)
+{
+    std::string ok = "<objects>" + nested("x", MDL_XML_DEPTH_LIMIT - 1) + "</objects>";
+    std::string deep = "<objects>" + nested("x", MDL_XML_DEPTH_LIMIT) + "</objects>";
+    MDL_ModelsSet* set = MDL_iLoadModelsSetFromText("ok.xml", ok.c_str());
+    EXPECT_NE(set, nullptr);
+    delete set;
+    EXPECT_EQ(MDL_iLoadModelsSetFromText("deep.xml", deep.c_str()), nullptr);
+}
+
 // One malformed variant per fault: each loads (or fails) without a crash,
 // leak or read out of bounds, and leaves sound data behind.
 TEST(SceneLoad, MalformedVariants)
