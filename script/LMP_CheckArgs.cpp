@@ -7,18 +7,39 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 #include <lua.hpp>
 
 #include "controller/CTRL_Generic.h"
 #include "script/LMP_Binding.h"
 #include "script/LMP_Engine.h"
 
-void* LMP_iAlloc(void*, void* block, size_t, size_t newSize) {
+void* LMP_iAlloc(void* ud, void* block, size_t oldSize, size_t newSize) {
+  auto* extra = static_cast<LMP_GlobalStateExtra*>(ud);
+  size_t old = block ? oldSize : 0;  // without a block, oldSize names a type
   if (newSize == 0) {
     free(block);
+    if (extra) extra->heapUsed -= old;
     return nullptr;
   }
-  return realloc(block, newSize);
+  // Only growth can be refused: Lua counts on shrinking to succeed.
+  if (extra && extra->heapLimit && newSize > old &&
+      (extra->heapUsed >= extra->heapLimit || newSize - old > extra->heapLimit - extra->heapUsed))
+    return nullptr;
+  void* grown = realloc(block, newSize);
+  if (!grown) return nullptr;
+  if (extra) extra->heapUsed = extra->heapUsed - old + newSize;
+  return grown;
+}
+
+size_t LMP_iDefaultHeapLimit() {
+  const size_t cap = size_t(1) << 30;
+  long pages = sysconf(_SC_PHYS_PAGES);
+  long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return cap;
+  uint64_t half = uint64_t(pages) * uint64_t(pageSize) / 2;
+  return half < cap ? size_t(half) : cap;
 }
 
 LMP_GlobalStateExtra* LMP_iGetExtra(lua_State* L) {
