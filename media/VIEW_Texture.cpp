@@ -47,6 +47,7 @@ bool VIEW_Texture::read(const TiXmlElement* element)
     data = nullptr;
     dataSize = 0;
     ownsData = 0;
+    decodeFailed = 0;
 
     int size = 0;
     if (element->QueryIntAttribute("size", &size) != TIXML_SUCCESS || size < 0) size = 0;

@@ -10,6 +10,7 @@
 #include "media/VIEW_Font.h"
 #include "media/VIEW_Image.h"
 #include "media/VIEW_Texture.h"
+#include "package/CTRL_File.h"
 #include "render/VIEW_OpenGL.h"
 #include "render/VIEW_TexturePlan.h"
 
@@ -121,12 +122,16 @@ VIEW_ImageTexture* VIEW_OpenGL::bindTexture(VIEW_Texture* t)
     source.name = t->name ? t->name : "";
     source.data = t->data;
     source.size = t->dataSize;
-    if (!t->data || t->dataSize == 0)
+    if (!t->data || t->dataSize == 0 || t->decodeKnownToFail())
+        return nullptr;  // drawn untextured
+    t->decodeCount++;
+    if ((!VIEW_iDecodePng(&image, source) && !VIEW_iDecodeJpeg(&image, source)) ||
+        !VIEW_iFitImageToTexture(&image, maxTextureSize)) {
+        // Drawn untextured from now on, until the texture gets new data.
+        t->rememberDecodeFailure();
+        CTRL_iDebugLog("Texture %s could not be decoded; drawn untextured\n", source.name);
         return nullptr;
-    if (!VIEW_iDecodePng(&image, source) && !VIEW_iDecodeJpeg(&image, source))
-        return nullptr;  // drawn untextured; tried again next time
-    if (!VIEW_iFitImageToTexture(&image, maxTextureSize))
-        return nullptr;
+    }
     // Decoded rows come top first; GL's first row is t = 0, and the top of
     // the picture belongs at t = 1.
     VIEW_iFlipRows(&image);

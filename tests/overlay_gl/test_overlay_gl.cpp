@@ -19,6 +19,7 @@
 #include "render/VIEW_OpenGL.h"
 #include "render/VIEW_Splash.h"
 #include "model/MDL_Viewport.h"
+#include "package/CTRL_File.h"
 #include "package/CTRL_PackageLoad.h"
 #include "tests/overlay/overlay_rig.h"
 
@@ -466,4 +467,33 @@ TEST_F(OverlayGL, DemoShowsItsOverlays)
         return n ? sum / n : 0;
     };
     EXPECT_LT(mean(0.04, 0.5, 0.705, 0.73), mean(0.04, 0.5, 0.6, 0.625) - 60) << "title band";
+}
+
+// A picture that fails to decode (a PNG cut before its end chunk) is decoded
+// once, logged once and drawn untextured on every later frame; new data is
+// decoded afresh.
+TEST_F(OverlayGL, BrokenPictureIsDecodedOnceUntilItsDataChanges)
+{
+    std::vector<uint8_t> whole = encodePng(64, 64, std::vector<uint8_t>(64 * 64 * 4, 200));
+    std::vector<uint8_t> cut(whole.begin(), whole.end() - 12);  // no IEND chunk
+    VIEW_Texture tex("broken.png", cut.data(), (uint32_t)cut.size(), 0);
+    tex.filter = FILTER_NEAREST_POINT;
+    addImage(&tex, 0.25, 0.125, 0, 0.5);
+    CTRL_DebugCapture log;
+    drawOverlays();
+    EXPECT_EQ(tex.decodeCount, 1u);
+    const std::string firstFrame = log.text();
+    EXPECT_NE(firstFrame.find("Texture broken.png could not be decoded"), std::string::npos) << firstFrame;
+    for (int frame = 0; frame < 5; frame++)
+        drawOverlays();
+    EXPECT_EQ(tex.decodeCount, 1u);
+    EXPECT_EQ(log.text(), firstFrame);  // no line per frame
+
+    std::vector<uint8_t> good = quadrantPng();
+    tex.data = good.data();
+    tex.dataSize = (uint32_t)good.size();
+    drawOverlays();
+    EXPECT_EQ(tex.decodeCount, 2u);
+    expectColour(pixel(80, 48), {255, 0, 0}, "top left of the new picture");
+    overlays.deleteAll();  // before the texture goes
 }
