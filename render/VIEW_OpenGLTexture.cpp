@@ -129,7 +129,7 @@ VIEW_ImageTexture* VIEW_OpenGL::bindTexture(VIEW_Texture* t)
         !VIEW_iFitImageToTexture(&image, maxTextureSize)) {
         // Drawn untextured from now on, until the texture gets new data.
         t->rememberDecodeFailure();
-        CTRL_iDebugLog("Texture %s could not be decoded; drawn untextured\n", source.name);
+        CTRL_iDebugLog("Texture %s could not be decoded; drawn untextured", source.name);
         return nullptr;
     }
     // Decoded rows come top first; GL's first row is t = 0, and the top of
