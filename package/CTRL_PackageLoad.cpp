@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "base/CTRL_Array.h"
+#include "base/MDL_XmlValues.h"
 #include "controller/CTRL_Generic.h"
-#include "model/MDL_XmlValues.h"
 #include "package/CTRL_Embedded.h"
 #include "package/CTRL_File.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "package/CTRL_File.h"
 #include "package/CTRL_PackageLoad.h"
 
