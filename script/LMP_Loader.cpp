@@ -170,6 +170,9 @@ int baseDoFile(lua_State* L) {
 // other letters, so "b" alone refuses text as well, as it always did.
 // Upvalue 1 is the stock function.
 int baseLoadTextOnly(lua_State* L) {
+  // Argument errors are raised here, so that they name this function.
+  if (lua_type(L, 1) != LUA_TSTRING) luaL_checktype(L, 1, LUA_TFUNCTION);
+  luaL_optstring(L, 2, nullptr);
   if (lua_gettop(L) < 3) lua_settop(L, 3);  // an env argument stays absent
   const char* asked = luaL_optstring(L, 3, "bt");
   luaL_Buffer mode;

@@ -332,6 +332,7 @@ TEST(EngineLoad, BinaryChunksAreRefusedWhateverTheMode) {
       {"load('return x', '=c', 't', {x = 'env'})()", "env"},
       {"load('return 2 + 2')()", "4"},
       {"(loadstring or load)('return 3', '=c')()", "3"},
+      {"pcall(function() return load(42) end)", "false test:1: bad argument #1 to 'load' (function expected, got number)"},
   };
   for (const Case& c : cases) {
     rig.controller->errors.clear();
