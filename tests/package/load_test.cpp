@@ -113,7 +113,9 @@ TEST(Load, DeeplyNestedConfigIsRefusedAtTheConfigStage) {
     EXPECT_EQ(CTRL_iLoadPackage(&ctl, newPackage(packageWith(c.config))), c.accepted);
     EXPECT_EQ(ctl.stage, STAGE_CONFIG);
     EXPECT_EQ(bool(ctl.halted), !c.accepted);
-    if (!c.accepted) EXPECT_STREQ(ctl.message, "You are trying to open a file not compatible with your player.");
+    if (!c.accepted) {
+      EXPECT_STREQ(ctl.message, "You are trying to open a file not compatible with your player.");
+    }
   }
 }
 
