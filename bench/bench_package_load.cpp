@@ -19,8 +19,8 @@
 
 #include <openssl/evp.h>
 
+#include "base/CTRL_Array.h"
 #include "bench/bench_ratio.h"
-#include "controller/CTRL_Array.h"
 #include "controller/CTRL_Generic.h"
 #include "controller/CTRL_ScriptEngine.h"
 #include "halvorin_key.h"
