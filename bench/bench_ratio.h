@@ -39,8 +39,9 @@ public:
     explicit Reporter(Clock clock = Clock::Real) : clock_(clock) {}
 
     // Seconds per iteration of every real run, by name without arguments
-    // ("BM_Load" for "BM_Load/8/repeats:5").
-    std::map<std::string, std::vector<double>> seconds;
+    // ("BM_Load" for "BM_Load/8/repeats:5"), on the reporter's clock; and on
+    // each clock (manual times count as real time).
+    std::map<std::string, std::vector<double>> seconds, realSeconds, cpuSeconds;
 
     void ReportRuns(const std::vector<Run>& runs) override
     {
@@ -48,16 +49,20 @@ public:
         for (const Run& r : runs) {
             if (r.run_type != Run::RT_Iteration || r.error_occurred || r.iterations <= 0)
                 continue;
-            double total = clock_ == Clock::Cpu ? r.cpu_accumulated_time : r.real_accumulated_time;
-            seconds[r.run_name.function_name].push_back(total / double(r.iterations));
+            const std::string& name = r.run_name.function_name;
+            realSeconds[name].push_back(r.real_accumulated_time / double(r.iterations));
+            cpuSeconds[name].push_back(r.cpu_accumulated_time / double(r.iterations));
+            seconds[name].push_back((clock_ == Clock::Cpu ? cpuSeconds : realSeconds)[name].back());
         }
     }
 
     // Fastest run of a name; NaN when it never ran.
-    double best(const std::string& name) const
+    double best(const std::string& name) const { return best(name, clock_); }
+    double best(const std::string& name, Clock clock) const
     {
-        auto it = seconds.find(name);
-        if (it == seconds.end() || it->second.empty())
+        const auto& m = clock == Clock::Cpu ? cpuSeconds : realSeconds;
+        auto it = m.find(name);
+        if (it == m.end() || it->second.empty())
             return NAN;
         return *std::min_element(it->second.begin(), it->second.end());
     }
@@ -74,9 +79,10 @@ public:
     }
 
     // Best of `ours` over best of `base`; NaN when either is missing.
-    double ratio(const std::string& ours, const std::string& base) const
+    double ratio(const std::string& ours, const std::string& base) const { return ratio(ours, base, clock_); }
+    double ratio(const std::string& ours, const std::string& base, Clock clock) const
     {
-        double a = best(ours), b = best(base);
+        double a = best(ours, clock), b = best(base, clock);
         return (b > 0 && a > 0) ? a / b : NAN;
     }
 
