@@ -18,6 +18,7 @@
 #include <GL/glew.h>
 #include <GL/glx.h>
 
+#include "bench/bench_gl.h"
 #include "bench/bench_ratio.h"
 #include "bench/null_gl.h"
 #include "media/VIEW_Font.h"
@@ -45,32 +46,6 @@
 namespace {
 
 constexpr int W = 640, H = 480;
-
-bool openContext()
-{
-    Display* d = XOpenDisplay(nullptr);
-    if (!d)
-        return false;
-    const int attrs[] = {GLX_DRAWABLE_TYPE, GLX_WINDOW_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT, GLX_RED_SIZE, 8,
-                         GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8, GLX_DEPTH_SIZE, 24, GLX_STENCIL_SIZE, 8,
-                         GLX_DOUBLEBUFFER, True, None};
-    int n = 0;
-    GLXFBConfig* configs = glXChooseFBConfig(d, DefaultScreen(d), attrs, &n);
-    if (!configs || n == 0)
-        return false;
-    XVisualInfo* vi = glXGetVisualFromFBConfig(d, configs[0]);
-    if (!vi)
-        return false;
-    Window root = RootWindow(d, vi->screen);
-    XSetWindowAttributes wa{};
-    wa.colormap = XCreateColormap(d, root, vi->visual, AllocNone);
-    Window w = XCreateWindow(d, root, 0, 0, W, H, 0, vi->depth, InputOutput, vi->visual, CWColormap, &wa);
-    GLXWindow gw = glXCreateWindow(d, configs[0], w, nullptr);
-    GLXContext c = glXCreateNewContext(d, configs[0], GLX_RGBA_TYPE, nullptr, True);
-    XFree(vi);
-    XFree(configs);
-    return c && glXMakeContextCurrent(d, gw, gw, c);
-}
 
 // A grid of nx by ny quads over [-sx/2, sx/2] x [-sy/2, sy/2], raised by h(x, y).
 std::unique_ptr<MDL_MeshData> grid(int nx, int ny, double sx, double sy, double (*h)(double, double))
@@ -308,17 +283,8 @@ void BM_Memcpy(benchmark::State& state)
 
 int main(int argc, char** argv)
 {
-    if (!openContext()) {
-        // No display: run again on a virtual server of our own, once.
-        if (!std::getenv("HALVORIN_BENCH_XVFB")) {
-            setenv("HALVORIN_BENCH_XVFB", "1", 1);
-            std::string runner = HALVORIN_SOURCE_DIR "/tests/lit/with-xvfb";
-            std::vector<char*> args{runner.data()};
-            for (int i = 0; i < argc; i++)
-                args.push_back(argv[i]);
-            args.push_back(nullptr);
-            execv(runner.c_str(), args.data());
-        }
+    if (!bench_gl::openContext(W, H)) {
+        bench_gl::runOnVirtualServer(argc, argv);
         std::printf("no GL context\nratio nan\n");
         return 1;
     }
@@ -345,7 +311,7 @@ int main(int argc, char** argv)
             b.drawFrame();
         allocations = count.count();
     }
-    if (std::getenv("TRACE_ALLOC")) {
+    if (std::getenv("HALVORIN_BENCH_TRACE_ALLOC")) {
         Dl_info info;
         void* c = alloc_count::lastCaller;
         if (c && dladdr(c, &info))
