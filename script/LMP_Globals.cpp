@@ -77,9 +77,14 @@ int tracePoint(lua_State* L) {
 enum KeyTest { KEY_DOWN_NOW, KEY_PRESSED_NOW, KEY_RELEASED_NOW };
 
 int keyFunction(lua_State* L, KeyTest test) {
-  NEED_CONTROLLER(c);
+  // Scripts ask this many times a frame: the controller lookup is inlined.
+  void* extra = nullptr;
+  CTRL_Generic* c = lua_getallocf(L, &extra) == &LMP_iAlloc && extra
+                        ? static_cast<LMP_GlobalStateExtra*>(extra)->controller
+                        : nullptr;
+  if (!c) return 0;
   int32_t key = 0;
-  if (!LMP_iCheckArgs(L, "I", &key)) return 0;
+  if (!LMP_iCheckInt(L, &key)) return 0;
   bool now = c->currentKeys && c->currentKeys[key & 0xFF] == 1;
   bool before = c->previousKeys && c->previousKeys[key & 0xFF] == 1;
   bool answer = test == KEY_DOWN_NOW ? now : test == KEY_PRESSED_NOW ? now && !before : !now && before;
