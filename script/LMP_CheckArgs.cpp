@@ -12,6 +12,7 @@
 #include "controller/CTRL_Generic.h"
 #include "script/LMP_Binding.h"
 #include "script/LMP_Engine.h"
+#include "script/LMP_Values.h"
 
 void* LMP_iAlloc(void*, void* block, size_t, size_t newSize) {
   if (newSize == 0) {
@@ -88,8 +89,8 @@ const char* valueTypeName(char letter) {
 
 int LMP_iCheckV3OptInt(lua_State* L, double** v, int32_t* value) {
   if (lua_gettop(L) == 1) {
-    if (void* p = luaL_testudata(L, 1, "v3")) {
-      *v = static_cast<double*>(p);
+    if (double* p = LMP_iToV3(L, 1)) {
+      *v = p;
       return 1;
     }
   }
