@@ -78,9 +78,12 @@ inline int LMP_iCheckInt(lua_State* L, int32_t* value) {
       return 1;
     }
   }
-  return LMP_iCheckArgs(L, "I", value);
+  // Through a local of its own, so that callers' values can stay in registers.
+  int32_t checked = *value;
+  int n = LMP_iCheckArgs(L, "I", &checked);
+  *value = checked;
+  return n;
 }
-
 // The controller and the engine of a Lua state (any coroutine of it); null
 // before the controller is attached, and for states not made by LMP_Engine.
 CTRL_Generic* LMP_iGetController(lua_State* L);
