@@ -3,9 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -19,31 +16,6 @@ inline bool unit(v3& v)
     v.y /= L;
     v.z /= L;
     return true;
-}
-
-// The volumes run to megabytes a frame and are next read by the GL driver,
-// not by us: they are written around the cache (as a large memcpy does), so
-// that the stores neither fetch the lines they fill nor push out what the
-// loops are reading.
-inline void put(v3* to, const v3& v)
-{
-#if defined(__SSE2__)
-    long long w[3];
-    std::memcpy(w, &v, sizeof w);
-    long long* d = reinterpret_cast<long long*>(to);
-    _mm_stream_si64(d, w[0]);
-    _mm_stream_si64(d + 1, w[1]);
-    _mm_stream_si64(d + 2, w[2]);
-#else
-    *to = v;
-#endif
-}
-
-inline void written()
-{
-#if defined(__SSE2__)
-    _mm_sfence();
-#endif
 }
 
 inline v3 corner(const double* positions, uint32_t index)
@@ -130,7 +102,7 @@ bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowL
         const v3 p[3] = {corner(positions, ix[0]), corner(positions, ix[1]), corner(positions, ix[2])};
         const v3 q[3] = {far[(int32_t)ix[0]], far[(int32_t)ix[1]], far[(int32_t)ix[2]]};
         const uint8_t* nb = neighbourBytes ? neighbourBytes + mesh.neighbourStride * t : nullptr;
-        if (!room(sides, 18)) {
+        if (sides.count > sides.capacity - 18 && !room(sides, 18)) {
             ok = false;
             break;
         }
@@ -144,20 +116,19 @@ bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowL
             // so that it faces out of the volume.
             const int a = e, b = e == 2 ? 0 : e + 1;
             v3* w = sides.data + sides.count;
-            put(w, p[b]), put(w + 1, p[a]), put(w + 2, q[a]);
-            put(w + 3, p[b]), put(w + 4, q[a]), put(w + 5, q[b]);
+            w[0] = p[b], w[1] = p[a], w[2] = q[a];
+            w[3] = p[b], w[4] = q[a], w[5] = q[b];
             sides.count += 6;
         }
         if (caps) {
             v3* f = out.frontCap->data + out.frontCap->count;
             v3* k = out.backCap->data + out.backCap->count;
-            put(f, p[0]), put(f + 1, p[1]), put(f + 2, p[2]);
-            put(k, q[0]), put(k + 1, q[1]), put(k + 2, q[2]);
+            f[0] = p[0], f[1] = p[1], f[2] = p[2];
+            k[0] = q[0], k[1] = q[1], k[2] = q[2];
             out.frontCap->count += 3;
             out.backCap->count += 3;
         }
     }
-    written();
     if (!ok) {
         out.sides->resize(0);
         out.frontCap->resize(0);
