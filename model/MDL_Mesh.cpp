@@ -8,6 +8,7 @@
 #include "model/MDL_ModelsSet.h"
 #include "model/MDL_Objects.h"
 #include "base/VIEW_ShadowGeometry.h"
+#include "base/VIEW_HashMap.h"
 
 #include <vector>
 
@@ -94,53 +95,19 @@ void MDL_MeshData::buildAdjacency()
     std::vector<uint32_t> id(corners);
     uint32_t distinct = 0;
     {
-        // The corners of one vertex share its position, so each vertex is
-        // looked up once; the distinct positions sit in an open-addressed
-        // table (vertex holding the position, its number), at most half
-        // full. A corner whose vertex is missing or whose position has a NaN
-        // matches nothing and gets a number of its own.
-        const uint32_t none = 0xFFFFFFFFu;
-        const uint32_t vertices = vertexCount > 0 ? uint32_t(vertexCount) : 0;
-        std::vector<uint32_t> ofVertex(vertices, none);
-        struct Slot {
-            uint32_t vertex, number;
-        };
-        size_t slots = 64;
-        int bits = 6;
-        while (slots < 2 * size_t(vertices)) slots *= 2, bits++;
-        std::vector<Slot> table(slots, Slot{none, 0});
-        const size_t mask = slots - 1;
+        VIEW_HashMap<MDL_Position, uint32_t, MDL_PositionTraits> map;
+        while (map.initialBucketCount < (1 << 29) && uint32_t(map.initialBucketCount) < triangleCount)
+            map.initialBucketCount *= 2;
         for (size_t i = 0; i < corners; i++) {
-            const uint32_t v = indices[i];
-            if (v >= vertices) {
-                id[i] = distinct++;
-                continue;
-            }
-            if (ofVertex[v] != none) {
-                id[i] = ofVertex[v];
-                continue;
-            }
             MDL_Position key;
-            std::memcpy(key.p, positions + 3 * size_t(v), sizeof key.p);
-            if (!(key.p[0] == key.p[0] && key.p[1] == key.p[1] && key.p[2] == key.p[2])) {
-                id[i] = distinct++;
+            std::memcpy(key.p, positions + 3 * size_t(indices[i]), sizeof key.p);
+            if (uint32_t* known = map.find(key)) {
+                id[i] = *known;
                 continue;
             }
-            // The top bits of a Fibonacci product pick the slot: the hash's
-            // low bits alone cluster for lattice positions.
-            size_t s = size_t((uint64_t(MDL_PositionTraits::hash(key)) * 0x9E3779B97F4A7C15ull) >> (64 - bits));
-            for (;;) {
-                if (table[s].vertex == none) {
-                    table[s] = {v, distinct++};
-                    break;
-                }
-                MDL_Position held;
-                std::memcpy(held.p, positions + 3 * size_t(table[s].vertex), sizeof held.p);
-                if (MDL_PositionTraits::equal(held, key)) break;
-                s = (s + 1) & mask;
-            }
-            ofVertex[v] = table[s].number;
-            id[i] = table[s].number;
+            uint32_t* slot = map.insert(key);
+            if (slot) *slot = distinct;
+            id[i] = distinct++;
         }
     }
 
