@@ -111,9 +111,26 @@ const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size
 {
     size_t n = 0;
     if (text) {
+        const int8_t* value = MDL_gHex.value;
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
         int high = -1;
-        while (n < count && *text) {
-            int d = MDL_iHexDigit(*text++);
+        while (n < count) {
+            // Whole pairs straight through, the usual case; a character is
+            // looked at only once the one before it was a digit, so nothing
+            // past the terminator is read.
+            if (high < 0) {
+                while (n < count) {
+                    int h = value[p[0]];
+                    if (h < 0) break;
+                    int l = value[p[1]];
+                    if (l < 0) break;
+                    target[n++] = static_cast<uint8_t>(h << 4 | l);
+                    p += 2;
+                }
+                if (n == count) break;
+            }
+            if (!*p) break;
+            int d = value[*p++];
             if (d < 0) continue;
             if (high < 0) {
                 high = d;
@@ -122,6 +139,7 @@ const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size
                 high = -1;
             }
         }
+        text = reinterpret_cast<const char*>(p);
     }
     if (decoded) *decoded = n;
     return text;
@@ -133,27 +151,38 @@ static inline uint32_t MDL_iLittle32(const uint8_t* b)
     return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
+// Values decode a block of bytes at a time into this much stack space; a
+// block ends on a value boundary, so a value cut short by the end of the
+// text is never stored, and the text is read no further than the values
+// asked for.
+static const size_t MDL_kHexBlock = 1024;
+
 const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, double* target,
                                size_t* decoded)
 {
     size_t n = 0;
     if (elementSize == 8 || elementSize == 4) {
-        uint8_t bytes[8];
+        const size_t size = size_t(elementSize), perBlock = MDL_kHexBlock / size;
+        uint8_t bytes[MDL_kHexBlock];
         while (n < count) {
+            const size_t want = count - n < perBlock ? count - n : perBlock;
             size_t got = 0;
-            text = MDL_iDecodeHex(text, size_t(elementSize), bytes, &got);
-            if (got < size_t(elementSize)) break;
-            if (elementSize == 8) {
-                uint64_t bits = uint64_t(MDL_iLittle32(bytes + 4)) << 32 | MDL_iLittle32(bytes);
-                double v;
-                std::memcpy(&v, &bits, 8);
-                target[n++] = v;
-            } else {
-                uint32_t bits = MDL_iLittle32(bytes);
-                float v;
-                std::memcpy(&v, &bits, 4);
-                target[n++] = v;
+            text = MDL_iDecodeHex(text, want * size, bytes, &got);
+            const size_t whole = got / size;
+            for (size_t k = 0; k < whole; k++) {
+                const uint8_t* b = bytes + k * size;
+                if (elementSize == 8) {
+                    uint64_t bits = uint64_t(MDL_iLittle32(b + 4)) << 32 | MDL_iLittle32(b);
+                    std::memcpy(&target[n + k], &bits, 8);
+                } else {
+                    uint32_t bits = MDL_iLittle32(b);
+                    float v;
+                    std::memcpy(&v, &bits, 4);
+                    target[n + k] = v;
+                }
             }
+            n += whole;
+            if (whole < want) break;
         }
     }
     if (decoded) *decoded = n;
@@ -165,17 +194,24 @@ const char* MDL_iDecodeIndices(const char* text, int elementSize, size_t count, 
 {
     size_t n = 0;
     if (elementSize == 4 || elementSize == 2) {
-        uint8_t bytes[4];
+        const size_t size = size_t(elementSize), perBlock = MDL_kHexBlock / size;
+        uint8_t bytes[MDL_kHexBlock];
         while (n < count) {
+            const size_t want = count - n < perBlock ? count - n : perBlock;
             size_t got = 0;
-            text = MDL_iDecodeHex(text, size_t(elementSize), bytes, &got);
-            if (got < size_t(elementSize)) break;
-            if (elementSize == 4) {
-                target[n++] = MDL_iLittle32(bytes);
-            } else {
-                uint32_t v = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8;
-                target[n++] = v == 0xFFFF ? 0xFFFFFFFFu : v;
+            text = MDL_iDecodeHex(text, want * size, bytes, &got);
+            const size_t whole = got / size;
+            for (size_t k = 0; k < whole; k++) {
+                const uint8_t* b = bytes + k * size;
+                if (elementSize == 4) {
+                    target[n + k] = MDL_iLittle32(b);
+                } else {
+                    uint32_t v = uint32_t(b[0]) | uint32_t(b[1]) << 8;
+                    target[n + k] = v == 0xFFFF ? 0xFFFFFFFFu : v;
+                }
             }
+            n += whole;
+            if (whole < want) break;
         }
     }
     if (decoded) *decoded = n;

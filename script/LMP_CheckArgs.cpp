@@ -14,6 +14,7 @@
 #include "controller/CTRL_Generic.h"
 #include "script/LMP_Binding.h"
 #include "script/LMP_Engine.h"
+#include "script/LMP_Values.h"
 
 void* LMP_iAlloc(void* ud, void* block, size_t oldSize, size_t newSize) {
   auto* extra = static_cast<LMP_GlobalStateExtra*>(ud);
@@ -62,15 +63,7 @@ void LMP_iStopOnError(CTRL_Generic* controller, const char* text) {
   if (controller) controller->stopOnError("%s", text ? text : "");
 }
 
-int32_t LMP_iNumberToInt(double value) {
-  if (std::fabs(value) < 2251799813685248.0) {
-    // Adding 1.5 * 2^52 rounds to a whole number (halves to even) and leaves
-    // it, offset by 2^51, in the low bits of the mantissa.
-    double t = value + 6755399441055744.0;
-    uint64_t bits;
-    std::memcpy(&bits, &t, sizeof bits);
-    return int32_t(uint32_t(bits));
-  }
+int32_t LMP_iNumberToIntSlow(double value) {
   if (!std::isfinite(value)) return 0;
   // nearbyint rounds halves to even in the default rounding mode; the
   // remainder keeps the low 32 bits of the whole number exactly.
@@ -114,6 +107,16 @@ const char* valueTypeName(char letter) {
 }
 
 }  // namespace
+
+int LMP_iCheckV3OptInt(lua_State* L, double** v, int32_t* value) {
+  if (lua_gettop(L) == 1) {
+    if (double* p = LMP_iToV3(L, 1)) {
+      *v = p;
+      return 1;
+    }
+  }
+  return LMP_iCheckArgs(L, "V|I", v, value);
+}
 
 int LMP_iCheckArgs(lua_State* L, const char* format, ...) {
   if (!format) format = "";

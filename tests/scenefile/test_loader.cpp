@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+#include <cctype>
 #include <clocale>
 #include <cmath>
 #include <functional>
@@ -231,6 +235,69 @@ TEST(SceneLoad, ValueEncodings)
         EXPECT_EQ(MDL_iParseNumbers("2.5", d, 1), 1);
         EXPECT_DOUBLE_EQ(d[0], 2.5);
         std::setlocale(LC_NUMERIC, "C");
+    }
+}
+
+// Long hex arrays decode in blocks: values across block edges, separators
+// anywhere (even inside a pair), a value cut short by the end of the text
+// (never stored), and a count reached before the text ends (the text is
+// read no further than the last digit used).
+TEST(SceneLoad, HexArraysAcrossBlocks)
+{
+    std::string text;
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < 3000; i++) {
+        uint8_t b = uint8_t(i * 37 + 11);
+        bytes.push_back(b);
+        const char* digits = "0123456789abcdef";
+        text += digits[b >> 4];
+        if (i % 97 == 5) text += " \n";  // a separator inside a pair
+        text += digits[b & 15];
+        if (i % 64 == 63) text += '\n';
+    }
+    text += "a";  // half a byte at the end
+    auto word = [&](size_t i, int size) {
+        uint64_t v = 0;
+        for (int k = size - 1; k >= 0; k--) v = v << 8 | bytes[i * size + size_t(k)];
+        return v;
+    };
+    struct Case {
+        int size;
+        size_t ask;
+    };
+    const Case cases[] = {{8, 375}, {8, 400}, {4, 750}, {4, 10}, {2, 1500}, {2, 1700}};
+    for (const Case& c : cases) {
+        const size_t whole = std::min(c.ask, bytes.size() / size_t(c.size));
+        size_t got = 0;
+        const char* end = nullptr;
+        if (c.size == 8) {
+            std::vector<double> out(c.ask, -1.0);
+            end = MDL_iDecodeDoubles(text.c_str(), 8, c.ask, out.data(), &got);
+            ASSERT_EQ(got, whole) << c.size << " " << c.ask;
+            for (size_t i = 0; i < whole; i++) {
+                uint64_t bits;
+                std::memcpy(&bits, &out[i], 8);
+                ASSERT_EQ(bits, word(i, 8)) << i;
+            }
+            for (size_t i = whole; i < c.ask; i++) EXPECT_EQ(out[i], -1.0) << "stored past the values";
+        } else {
+            std::vector<uint32_t> out(c.ask, 7);
+            end = MDL_iDecodeIndices(text.c_str(), c.size, c.ask, out.data(), &got);
+            ASSERT_EQ(got, whole) << c.size << " " << c.ask;
+            for (size_t i = 0; i < whole; i++) {
+                uint64_t v = word(i, c.size);
+                ASSERT_EQ(out[i], c.size == 2 && v == 0xFFFF ? 0xFFFFFFFFu : uint32_t(v)) << i;
+            }
+            for (size_t i = whole; i < c.ask; i++) EXPECT_EQ(out[i], 7u) << "stored past the values";
+        }
+        // Stopped after the last digit asked for, or at the end of the text.
+        if (whole == c.ask) {
+            size_t digits = 0;
+            for (const char* p = text.c_str(); p < end; p++) digits += std::isxdigit((unsigned char)*p) != 0;
+            EXPECT_EQ(digits, 2 * c.ask * size_t(c.size)) << c.size << " " << c.ask;
+        } else {
+            EXPECT_EQ(*end, '\0');
+        }
     }
 }
 
