@@ -59,6 +59,39 @@ inline uint8_t clampShift(int64_t v)
     return kYuv.clamp[(v >> 22) + 512];
 }
 
+inline void putPixel(uint8_t* out, int64_t y, int64_t rc, int64_t gc, int64_t bc)
+{
+    out[0] = clampShift(y + rc);
+    out[1] = clampShift(y + gc);
+    out[2] = clampShift(y + bc);
+}
+
+// One picture row whose chroma has a sample for every pixel.
+void convertRowFullChroma(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int64_t w, uint8_t* out)
+{
+    for (int64_t x = 0; x < w; x++, out += 3)
+        putPixel(out, kYuv.y[y[x]], kYuv.rCr[cr[x]], kYuv.gCb[cb[x]] + kYuv.gCr[cr[x]], kYuv.bCb[cb[x]]);
+}
+
+// One picture row whose chroma has a sample for every two frame columns;
+// px is the picture's first frame column (an odd one starts mid-pair).
+void convertRowHalfChroma(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int64_t px, int64_t w,
+                          uint8_t* out)
+{
+    int64_t x = 0, c = px >> 1;
+    if (px & 1) {
+        putPixel(out, kYuv.y[y[0]], kYuv.rCr[cr[c]], kYuv.gCb[cb[c]] + kYuv.gCr[cr[c]], kYuv.bCb[cb[c]]);
+        x = 1, c++, out += 3;
+    }
+    for (; x + 1 < w; x += 2, c++, out += 6) {
+        const int64_t rc = kYuv.rCr[cr[c]], gc = kYuv.gCb[cb[c]] + kYuv.gCr[cr[c]], bc = kYuv.bCb[cb[c]];
+        putPixel(out, kYuv.y[y[x]], rc, gc, bc);
+        putPixel(out + 3, kYuv.y[y[x + 1]], rc, gc, bc);
+    }
+    if (x < w)  // an odd last column
+        putPixel(out, kYuv.y[y[x]], kYuv.rCr[cr[c]], kYuv.gCb[cb[c]] + kYuv.gCr[cr[c]], kYuv.bCb[cb[c]]);
+}
+
 long fileTell(CTRL_File* f)
 {
     if (!f) return 0;
@@ -115,32 +148,36 @@ struct VIEW_StreamDecoder {
     }
     ~VIEW_StreamDecoder()
     {
-        clearCodecs();
+        clearCodecs(false);
         ogg_sync_clear(&sync);
     }
-    // Back to the state of a fresh record (the sync layer stays).
-    void clearCodecs()
+    // Back to the state of a fresh record (the sync layer stays); without
+    // ready, the infos and comments are only freed.
+    void clearCodecs(bool ready = true)
     {
         if (ctx) th_decode_free(ctx);
         ctx = nullptr;
-        clearHeaders();
+        // The synthesis state reads the info while it is freed.
         if (blockReady) vorbis_block_clear(&vb);
         if (dspReady) vorbis_dsp_clear(&vd);
         blockReady = dspReady = false;
+        clearHeaders(ready);
     }
     // Drops what the header pages set up: logical streams, infos, comments.
-    void clearHeaders()
+    void clearHeaders(bool ready = true)
     {
         if (setup) th_setup_free(setup);
         setup = nullptr;
         th_comment_clear(&tc);
         th_info_clear(&ti);
-        th_info_init(&ti);
-        th_comment_init(&tc);
         vorbis_comment_clear(&vc);
         vorbis_info_clear(&vi);
-        vorbis_info_init(&vi);
-        vorbis_comment_init(&vc);
+        if (ready) {
+            th_info_init(&ti);
+            th_comment_init(&tc);
+            vorbis_info_init(&vi);
+            vorbis_comment_init(&vc);
+        }
         if (hasTheora) ogg_stream_clear(&theora);
         if (hasVorbis) ogg_stream_clear(&vorbis);
         hasTheora = hasVorbis = false;
@@ -492,28 +529,14 @@ void VIEW_Stream::convertFrame()
 
     for (int64_t r = 0; r < h; r++) {
         const int64_t fy = py + r;
-        const uint8_t* yRow = buf[0].data + fy * buf[0].stride;
+        const uint8_t* yRow = buf[0].data + fy * buf[0].stride + px;
         const uint8_t* cbRow = buf[1].data + (fy >> ydec) * buf[1].stride;
         const uint8_t* crRow = buf[2].data + (fy >> ydec) * buf[2].stride;
         uint8_t* out = texture->data + (H - 1 - r) * W * 3;
-        int64_t x = 0;
-        while (x < w) {
-            const int64_t fx = px + x;
-            const int64_t cx = fx >> xdec;
-            const int cb = cbRow[cx], cr = crRow[cx];
-            const int64_t rc = kYuv.rCr[cr], gc = kYuv.gCb[cb] + kYuv.gCr[cr], bc = kYuv.bCb[cb];
-            // One chroma sample serves both columns of a pair.
-            int64_t run = (xdec && !(fx & 1)) ? 2 : 1;
-            if (x + run > w) run = w - x;
-            for (int64_t k = 0; k < run; k++) {
-                const int64_t yv = kYuv.y[yRow[fx + k]];
-                out[0] = clampShift(yv + rc);
-                out[1] = clampShift(yv + gc);
-                out[2] = clampShift(yv + bc);
-                out += 3;
-            }
-            x += run;
-        }
+        if (xdec)
+            convertRowHalfChroma(yRow, cbRow, crRow, px, w, out);
+        else
+            convertRowFullChroma(yRow, cbRow + px, crRow + px, w, out);
     }
 }
 

@@ -45,8 +45,35 @@ void keepPage(std::vector<Page>* pages, const ogg_page& og, double time)
     pages->push_back(std::move(p));
 }
 
+// Stripes, gradients and grain that move with the frame: detail in every
+// block, as in filmed pictures.
+void fillMoving(int frame, th_ycbcr_buffer buf)
+{
+    uint32_t seed = 0x9e3779b9u * (uint32_t)(frame + 1);
+    for (int p = 0; p < 3; p++) {
+        th_img_plane& pl = buf[p];
+        for (int r = 0; r < pl.height; r++) {
+            uint8_t* row = pl.data + (ptrdiff_t)r * pl.stride;
+            for (int c = 0; c < pl.width; c++) {
+                seed = seed * 1664525u + 1013904223u;
+                int grain = (int)(seed >> 29) - 4;
+                int v;
+                if (p == 0)
+                    v = 128 + (int)(60 * std::sin((c + 2 * frame) * 0.11) * std::cos((r - frame) * 0.07)) + grain;
+                else
+                    v = 128 + (int)(40 * std::sin((c * (p == 1 ? 1 : -1) + r + 3 * frame) * 0.05)) + grain / 2;
+                row[c] = (uint8_t)(v < 16 ? 16 : v > 240 ? 240 : v);
+            }
+        }
+    }
+}
+
 void fillFrame(const TG_Options& o, int frame, th_ycbcr_buffer buf)
 {
+    if (o.moving) {
+        fillMoving(frame, buf);
+        return;
+    }
     uint8_t fy, fcb, fcr;
     TG_FrameColour(frame, &fy, &fcb, &fcr);
     const int xdec = !(o.pixelFormat & 1), ydec = !(o.pixelFormat & 2);
@@ -169,6 +196,7 @@ std::vector<uint8_t> TG_Encode(const TG_Options& o)
     int frameOfColour = -1;
     for (int f = 0; f < o.frames; f++) {
         int colour = o.bars ? 0 : f;
+        if (o.moving) frameOfColour = -1;
         if (colour != frameOfColour) {
             fillFrame(o, f, buf);
             frameOfColour = colour;

@@ -16,6 +16,7 @@ struct TG_Options {
     int pixelFormat = 0;              // 0 4:2:0, 2 4:2:2, 3 4:4:4
     int keyframeInterval = 16;        // forced keyframe distance
     bool bars = false;                // every frame shows the colour bars
+    bool moving = false;              // a textured picture that moves (benchmarks)
     bool sound = false;               // add a Vorbis track (a 440 Hz tone)
     int soundRate = 22050;
     int soundChannels = 1;
