@@ -1,0 +1,139 @@
+// The sound output through SDL's disk audio driver: the ring, the cursors and
+// the pump run for real, and the file the driver writes must hold the tone,
+// continuous, at the level the mixer gives it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "platform/PLAT_Fake.h"
+#include "platform/PLAT_Services.h"
+
+#include <SDL.h>
+#include "sound/VIEW_SoundWin32.h"
+#include "sound_rig.h"
+
+namespace {
+
+// The fake platform with the real sound buffer behind it.
+struct SdlSoundPlatform : PLAT_Fake {
+  PLAT_SoundBuffer* createSoundBuffer(PLAT_Window*, const PLAT_SoundFormat& f, uint32_t bytes) override {
+    return PLAT_iSoundCreate(f, bytes);
+  }
+  void deleteSoundBuffer(PLAT_SoundBuffer* b) override { PLAT_iSoundDelete(b); }
+  bool soundPlay(PLAT_SoundBuffer* b) override { return PLAT_iSoundPlay(b); }
+  bool soundStop(PLAT_SoundBuffer* b) override { return PLAT_iSoundStop(b); }
+  bool soundGetPosition(PLAT_SoundBuffer* b, uint32_t* p, uint32_t* w) override {
+    return PLAT_iSoundPosition(b, p, w);
+  }
+  bool soundLock(PLAT_SoundBuffer* b, uint32_t o, uint32_t n, void** p1, uint32_t* n1, void** p2,
+                 uint32_t* n2) override {
+    return PLAT_iSoundLock(b, o, n, p1, n1, p2, n2);
+  }
+  bool soundUnlock(PLAT_SoundBuffer* b, void*, uint32_t, void*, uint32_t) override { return PLAT_iSoundUnlock(b); }
+};
+
+TEST(DiskOutput, PlayCursorMovesWithTimeWithinTheLastTake) {
+  // lastStart, lastBytes, elapsed ticks, ticks a second, rate, frame bytes, ring size
+  struct Case {
+    uint32_t start, taken;
+    uint64_t elapsed, frequency;
+    uint32_t expect;
+  } cases[] = {
+      {4096, 2048, 0, 1000000, 4096},
+      {4096, 2048, 5000, 1000000, 4096 + 220 * 4},  // 5 ms: 220.5 frames, whole ones
+      {4096, 2048, 1000000, 1000000, 6144},         // late: stops at the end of the take
+      {16000, 2048, 10000, 1000000, (16000 + 441 * 4) % 16384},
+      {0, 0, 5000, 1000000, 0},                      // nothing taken yet
+      {100, 2048, UINT64_MAX, 1000000000, 2148},     // huge gap: no overflow
+      {100, 2048, 5000, 0, 100},                     // no clock
+  };
+  for (const Case& k : cases)
+    EXPECT_EQ(PLAT_iSoundPlayCursor(k.start, k.taken, k.elapsed, k.frequency, 44100, 4, 16384), k.expect)
+        << k.start << " " << k.elapsed;
+}
+
+TEST(DiskOutput, FileHoldsTheMixedToneContinuouslyAtItsLevel) {
+  char path[] = "/tmp/halvorin-disk-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", path, 1);
+
+  // One second of 440 Hz at half scale loops without a seam.
+  const double pi = 3.14159265358979323846;
+  std::vector<float> tone(44100);
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = float(0.5 * std::sin(2 * pi * 440.0 * double(i) / 44100.0));
+  auto sample = SND_iSample(44100, {tone});
+  SND_Rig rig;
+  rig.listen({0, 0, 0});
+  MDL_Sound* snd = rig.play(sample.get(), {0, 0, 0});  // centred: 0.5 to each side
+  snd->looping = 1;
+
+  SdlSoundPlatform plat;
+  PLAT_iSet(&plat);
+  {
+    VIEW_SoundWin32 out(nullptr);
+    ASSERT_NE(out.buffer, nullptr) << "SDL disk driver unavailable";
+    auto start = std::chrono::steady_clock::now();
+    int64_t mixed = 0;
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(700)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(7));
+      int32_t n = out.update(&rig.viewports);
+      ASSERT_GE(n, 0);
+      ASSERT_LT(n, 4096);
+      mixed += n;
+      snd->position = int32_t((int64_t(snd->position) + n) % 44100);
+    }
+    EXPECT_GT(mixed, 44100 / 2);
+    out.stop();
+    // A stopped device has both cursors at one place: nothing more is mixed.
+    uint32_t p = 1, w = 2;
+    ASSERT_TRUE(plat.soundGetPosition(out.buffer, &p, &w));
+    EXPECT_EQ(p, w);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(out.update(&rig.viewports), 0);
+  }
+  PLAT_iSet(nullptr);
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  unsetenv("SDL_DISKAUDIOFILE");
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+
+  std::vector<int16_t> pcm;
+  FILE* f = std::fopen(path, "rb");
+  ASSERT_NE(f, nullptr);
+  int16_t buf[4096];
+  size_t got;
+  while ((got = std::fread(buf, sizeof(int16_t), 4096, f)) > 0) pcm.insert(pcm.end(), buf, buf + got);
+  std::fclose(f);
+  std::remove(path);
+
+  size_t frames = pcm.size() / 2, begin = 0;
+  while (begin < frames && pcm[2 * begin] == 0 && pcm[2 * begin + 1] == 0) ++begin;
+  const size_t window = 16384;
+  begin += 256;
+  ASSERT_GE(frames, begin + window) << "the driver wrote " << frames << " frames";
+
+  // Both sides alike; no jump larger than the sine's steepest step.
+  const double peak = 0.5 * 0.5 * 32767;
+  const double maxStep = 2 * pi * 440.0 / 44100.0 * peak;
+  double re = 0, im = 0, worst = 0;
+  for (size_t i = begin; i < begin + window; ++i) {
+    ASSERT_EQ(pcm[2 * i], pcm[2 * i + 1]) << "frame " << i;
+    if (i > begin) worst = std::max(worst, std::fabs(double(pcm[2 * i]) - double(pcm[2 * i - 2])));
+    re += pcm[2 * i] * std::cos(2 * pi * 440.0 * double(i) / 44100.0);
+    im += pcm[2 * i] * std::sin(2 * pi * 440.0 * double(i) / 44100.0);
+  }
+  EXPECT_LE(worst, maxStep * 1.05);
+  EXPECT_NEAR(2 * std::sqrt(re * re + im * im) / double(window), peak, peak * 0.02);
+}
+
+}  // namespace
