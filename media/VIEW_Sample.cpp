@@ -1,8 +1,11 @@
 #include "media/VIEW_Sample.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <sys/mman.h>
 
 #include <vorbis/vorbisfile.h>
 
@@ -52,6 +55,8 @@ long VIEW_iMemTell(void* stream) {
 
 namespace {
 
+constexpr size_t HUGE_BLOCK = size_t(2) << 20;
+
 // Makes room for n more floats by the array rule: at least 128, doubling.
 bool reserve(VIEW_SampleChannel& ch, int32_t n) {
   int64_t need = int64_t(ch.count) + n;
@@ -60,9 +65,25 @@ bool reserve(VIEW_SampleChannel& ch, int32_t n) {
   int64_t cap = ch.capacity < 128 ? 128 : ch.capacity;
   while (cap < need) cap *= 2;
   if (cap > INT32_MAX) cap = INT32_MAX;
-  float* p = static_cast<float*>(std::realloc(ch.owned ? ch.samples : nullptr, sizeof(float) * size_t(cap)));
-  if (!p) return false;
-  if (!ch.owned && ch.samples && ch.count > 0) std::memcpy(p, ch.samples, sizeof(float) * size_t(ch.count));
+  float* p = nullptr;
+  size_t bytes = sizeof(float) * size_t(cap);
+  if (bytes >= HUGE_BLOCK) {
+    // Large channels live on huge pages where the system offers them: a
+    // minute of sound is tens of megabytes, and faulting it in 4 KB pages
+    // would cost more than decoding it.
+    size_t rounded = (bytes + HUGE_BLOCK - 1) / HUGE_BLOCK * HUGE_BLOCK;
+    p = static_cast<float*>(std::aligned_alloc(HUGE_BLOCK, rounded));
+    if (!p) return false;
+#ifdef MADV_HUGEPAGE
+    madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+    if (ch.samples && ch.count > 0) std::memcpy(p, ch.samples, sizeof(float) * size_t(ch.count));
+    if (ch.owned) std::free(ch.samples);
+  } else {
+    p = static_cast<float*>(std::realloc(ch.owned ? ch.samples : nullptr, bytes));
+    if (!p) return false;
+    if (!ch.owned && ch.samples && ch.count > 0) std::memcpy(p, ch.samples, sizeof(float) * size_t(ch.count));
+  }
   ch.samples = p;
   ch.capacity = int32_t(cap);
   ch.owned = 1;
@@ -122,6 +143,15 @@ VIEW_Sample::VIEW_Sample(const char* fileName, uint8_t* bytes, uint32_t size, ui
     if (info && info->channels > 0 && info->rate > 0) {
       sampleRate = uint32_t(info->rate);
       setChannelCount(info->channels);
+      // Room for the whole length the stream announces, so that decoding
+      // does not copy on growth. The announcement is only trusted as far as
+      // the file's size makes it plausible; past that the arrays grow as
+      // usual.
+      int64_t announced = ov_pcm_total(&vf, -1);
+      int64_t plausible = int64_t(size) * 64;
+      int64_t want = announced < plausible ? announced : plausible;
+      if (want > 0)
+        for (int32_t c = 0; c < channels.count; ++c) reserve(channels.data[c], int32_t(std::min<int64_t>(want, maxFrames)));
       int errors = 0;
       bool full = false;
       while (!full && channels.count > 0) {
