@@ -60,14 +60,66 @@ TEST(DiskOutput, PlayCursorMovesWithTimeWithinTheLastTake) {
         << k.start << " " << k.elapsed;
 }
 
-TEST(DiskOutput, FileHoldsTheMixedToneContinuouslyAtItsLevel) {
+// One run of the output on the disk driver: pumps for 0.7 s as the frame
+// loop would, then answers what the driver wrote and the longest time
+// between two pumps.
+struct DiskRun {
+  std::vector<int16_t> pcm;
+  double longestGap = 0;
+  int64_t mixed = 0;
+  bool opened = false, stoppedStill = false;
+};
+
+DiskRun runOnDisk(SND_Rig& rig, MDL_Sound* snd) {
+  DiskRun run;
   char path[] = "/tmp/halvorin-disk-XXXXXX";
   int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
+  if (fd < 0) return run;
   close(fd);
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", path, 1);
+  SdlSoundPlatform plat;
+  PLAT_iSet(&plat);
+  {
+    VIEW_SoundWin32 out(nullptr);
+    run.opened = out.buffer != nullptr;
+    auto start = std::chrono::steady_clock::now(), last = start;
+    while (run.opened && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(700)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(7));
+      auto now = std::chrono::steady_clock::now();
+      run.longestGap = std::max(run.longestGap, std::chrono::duration<double>(now - last).count());
+      last = now;
+      int32_t n = out.update(&rig.viewports);
+      EXPECT_GE(n, 0);
+      EXPECT_LT(n, 4096);
+      run.mixed += n;
+      snd->position = int32_t((int64_t(snd->position) + n) % 44100);
+    }
+    if (run.opened) {
+      out.stop();
+      // A stopped device has both cursors at one place: nothing more is mixed.
+      uint32_t p = 1, w = 2;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      run.stoppedStill = plat.soundGetPosition(out.buffer, &p, &w) && p == w && out.update(&rig.viewports) == 0;
+    }
+  }
+  PLAT_iSet(nullptr);
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  unsetenv("SDL_DISKAUDIOFILE");
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
 
+  FILE* f = std::fopen(path, "rb");
+  if (f) {
+    int16_t buf[4096];
+    size_t got;
+    while ((got = std::fread(buf, sizeof(int16_t), 4096, f)) > 0) run.pcm.insert(run.pcm.end(), buf, buf + got);
+    std::fclose(f);
+  }
+  std::remove(path);
+  return run;
+}
+
+TEST(DiskOutput, FileHoldsTheMixedToneContinuouslyAtItsLevel) {
   // One second of 440 Hz at half scale loops without a seam.
   const double pi = 3.14159265358979323846;
   std::vector<float> tone(44100);
@@ -78,43 +130,19 @@ TEST(DiskOutput, FileHoldsTheMixedToneContinuouslyAtItsLevel) {
   MDL_Sound* snd = rig.play(sample.get(), {0, 0, 0});  // centred: 0.5 to each side
   snd->looping = 1;
 
-  SdlSoundPlatform plat;
-  PLAT_iSet(&plat);
-  {
-    VIEW_SoundWin32 out(nullptr);
-    ASSERT_NE(out.buffer, nullptr) << "SDL disk driver unavailable";
-    auto start = std::chrono::steady_clock::now();
-    int64_t mixed = 0;
-    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(700)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(7));
-      int32_t n = out.update(&rig.viewports);
-      ASSERT_GE(n, 0);
-      ASSERT_LT(n, 4096);
-      mixed += n;
-      snd->position = int32_t((int64_t(snd->position) + n) % 44100);
-    }
-    EXPECT_GT(mixed, 44100 / 2);
-    out.stop();
-    // A stopped device has both cursors at one place: nothing more is mixed.
-    uint32_t p = 1, w = 2;
-    ASSERT_TRUE(plat.soundGetPosition(out.buffer, &p, &w));
-    EXPECT_EQ(p, w);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(out.update(&rig.viewports), 0);
+  // The ring holds 93 ms: a pump that comes later than that finds the device
+  // has played old data, as any frame loop would. On a machine too busy to
+  // pump in time the run is repeated.
+  DiskRun run;
+  for (int attempt = 0; attempt < 6; attempt++) {
+    run = runOnDisk(rig, snd);
+    ASSERT_TRUE(run.opened) << "SDL disk driver unavailable";
+    if (run.longestGap < 0.06) break;
   }
-  PLAT_iSet(nullptr);
-  SDL_QuitSubSystem(SDL_INIT_AUDIO);
-  unsetenv("SDL_DISKAUDIOFILE");
-  setenv("SDL_AUDIODRIVER", "dummy", 1);
-
-  std::vector<int16_t> pcm;
-  FILE* f = std::fopen(path, "rb");
-  ASSERT_NE(f, nullptr);
-  int16_t buf[4096];
-  size_t got;
-  while ((got = std::fread(buf, sizeof(int16_t), 4096, f)) > 0) pcm.insert(pcm.end(), buf, buf + got);
-  std::fclose(f);
-  std::remove(path);
+  if (run.longestGap >= 0.06) GTEST_SKIP() << "the pump could not run in time on this machine";
+  EXPECT_GT(run.mixed, 44100 / 2);
+  EXPECT_TRUE(run.stoppedStill);
+  const std::vector<int16_t>& pcm = run.pcm;
 
   size_t frames = pcm.size() / 2, begin = 0;
   while (begin < frames && pcm[2 * begin] == 0 && pcm[2 * begin + 1] == 0) ++begin;
