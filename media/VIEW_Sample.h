@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 
 struct VIEW_SampleChannel {
   float* samples;
