@@ -9,9 +9,6 @@
 
 #include <vorbis/vorbisfile.h>
 
-// The proxy side of the link (the script engine defines it).
-void LMP_iReleaseProxy(MDL_Proxy* link);
-
 int32_t VIEW_Sample::maxFrames = INT32_MAX;
 
 // ---------------------------------------------------------------- memory stream

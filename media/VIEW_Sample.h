@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "base/CTRL_Array.h"
+#include "base/LMP_ProxyLink.h"
 
 struct VIEW_SampleChannel {
   float* samples;
@@ -15,10 +16,6 @@ struct VIEW_SampleChannel {
   int32_t capacity;
   uint8_t owned;
 };
-
-// A record's link to its script proxy (the same alias as script/LMP_Proxy.h).
-class LMP_Proxy;
-using MDL_Proxy = LMP_Proxy*;
 
 // The memory stream that vorbisfile reads a file through.
 struct VIEW_MemStream {

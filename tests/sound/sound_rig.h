@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "media/VIEW_Sample.h"
 #include "model/MDL_Objects.h"
 #include "model/MDL_Viewport.h"

@@ -2,9 +2,17 @@
 // generated Ogg Vorbis files in the package.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "OGG_Writer.h"
+#include "model/MDL_Viewport.h"
+#include "package/CTRL_PackageLoad.h"
+#include "platform/PLAT_Fake.h"
+#include "sound/VIEW_SoundWin32.h"
 #include "media/VIEW_Sample.h"
 #include "model/MDL_Objects.h"
 #include "physics/MDL_Scene.h"
@@ -170,6 +178,54 @@ TEST_F(SoundScript, DeletingASampleSilencesItsSounds) {
   EXPECT_EQ(rig.controller->samples.data, nullptr);
   EXPECT_EQ(sound(2)->sample, nullptr);
   EXPECT_TRUE(rig.controller->errors.empty()) << rig.firstError();
+}
+
+}  // namespace
+
+namespace {
+
+// The demo package: its sound part finds its files, puts the listener on
+// the camera and starts the drone; a mix then carries it.
+TEST(SoundDemo, AmbientDroneIsHeardThroughTheCamerasListener) {
+  std::ifstream in(HALVORIN_BINARY_DIR "/content/demo.pkg", std::ios::binary);
+  ASSERT_TRUE(in) << "the demo package is built with the player";
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  auto* engine = new LMP_Engine();
+  TestController controller(engine);
+  auto* package = new CTRL_Package();
+  ASSERT_TRUE(CTRL_iResizeByteBuffer(package, uint32_t(bytes.size())));
+  std::copy(bytes.begin(), bytes.end(), package->data);
+  ASSERT_TRUE(CTRL_iLoadPackage(&controller, package));
+  CTRL_DebugCapture log;
+  ASSERT_TRUE(engine->start()) << (controller.errors.empty() ? "" : controller.errors.front());
+  EXPECT_NE(log.text().find("sound: ambient drone at the crate, listener on the camera"), std::string::npos)
+      << log.text();
+  ASSERT_EQ(controller.samples.count, 2);
+  for (VIEW_Sample* s : controller.samples) {
+    EXPECT_GT(s->frameCount(), 0) << s->name;
+    EXPECT_EQ(s->sampleRate, 22050u) << s->name;
+  }
+
+  int listeners = 0;
+  for (MDL_Viewport* vp : controller.viewports) listeners += vp->listener != nullptr;
+  EXPECT_EQ(listeners, 1);
+  PLAT_Fake fake;
+  PLAT_iSet(&fake);
+  {
+    VIEW_SoundWin32 out(nullptr);
+    std::vector<int16_t> pcm(2 * 2048);
+    out.mix(&controller.viewports, 2048, 0, pcm.data(), pcm.data() + 1);
+    int peakL = 0, peakR = 0;
+    for (size_t i = 0; i < pcm.size(); i += 2) {
+      peakL = std::max(peakL, std::abs(int(pcm[i])));
+      peakR = std::max(peakR, std::abs(int(pcm[i + 1])));
+    }
+    // Audible on both sides, a little louder on the left: the crate stands
+    // left of the camera.
+    EXPECT_GT(peakR, 500);
+    EXPECT_GT(peakL, peakR);
+  }
+  PLAT_iSet(nullptr);
 }
 
 }  // namespace
