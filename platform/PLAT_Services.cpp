@@ -32,7 +32,11 @@ extern char **environ;
 // and unlock hold the device lock, so the callback never sees a half-written
 // span.
 
-struct PLAT_SoundBuffer {
+// The layer hands this out as its opaque PLAT_SoundBuffer. It has a name of
+// its own: the fake backend, linked into the same library, defines
+// PLAT_SoundBuffer, and two layouts under one name would share one inline
+// constructor.
+struct PLAT_SdlSound {
     SDL_AudioDeviceID device = 0;
     std::vector<uint8_t> ring;
     uint32_t rate = 44100;
@@ -45,8 +49,10 @@ struct PLAT_SoundBuffer {
     bool playing = false;
 };
 
+static PLAT_SdlSound *sdl(PLAT_SoundBuffer *buffer) { return reinterpret_cast<PLAT_SdlSound *>(buffer); }
+
 static void PLAT_iSoundCallback(void *user, Uint8 *stream, int length) {
-    auto *b = static_cast<PLAT_SoundBuffer *>(user);
+    auto *b = static_cast<PLAT_SdlSound *>(user);
     uint32_t size = static_cast<uint32_t>(b->ring.size());
     if (!b->playing || size == 0 || length <= 0) {
         if (length > 0) memset(stream, 0, static_cast<size_t>(length));
@@ -71,7 +77,7 @@ PLAT_SoundBuffer *PLAT_iSoundCreate(const PLAT_SoundFormat &format, uint32_t byt
     // could not be stopped.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
-    auto b = std::make_unique<PLAT_SoundBuffer>();
+    auto b = std::make_unique<PLAT_SdlSound>();
     b->ring.assign(bytes, 0);
     b->rate = format.rate;
     b->frameBytes = 2u * format.channels;
@@ -88,16 +94,18 @@ PLAT_SoundBuffer *PLAT_iSoundCreate(const PLAT_SoundFormat &format, uint32_t byt
     b->deviceBytes = std::min<uint32_t>(frames * b->frameBytes, bytes / 2);
     b->lastCall = SDL_GetPerformanceCounter();
     // The device starts paused; soundPlay starts it.
-    return b.release();
+    return reinterpret_cast<PLAT_SoundBuffer *>(b.release());
 }
 
-void PLAT_iSoundDelete(PLAT_SoundBuffer *b) {
+void PLAT_iSoundDelete(PLAT_SoundBuffer *buffer) {
+    PLAT_SdlSound *b = sdl(buffer);
     if (!b) return;
     SDL_CloseAudioDevice(b->device);
     delete b;
 }
 
-bool PLAT_iSoundPlay(PLAT_SoundBuffer *b) {
+bool PLAT_iSoundPlay(PLAT_SoundBuffer *buffer) {
+    PLAT_SdlSound *b = sdl(buffer);
     if (!b) return false;
     SDL_LockAudioDevice(b->device);
     b->playing = true;
@@ -106,7 +114,8 @@ bool PLAT_iSoundPlay(PLAT_SoundBuffer *b) {
     return true;
 }
 
-bool PLAT_iSoundStop(PLAT_SoundBuffer *b) {
+bool PLAT_iSoundStop(PLAT_SoundBuffer *buffer) {
+    PLAT_SdlSound *b = sdl(buffer);
     if (!b) return false;
     SDL_PauseAudioDevice(b->device, 1);
     SDL_LockAudioDevice(b->device);
@@ -129,7 +138,8 @@ uint32_t PLAT_iSoundPlayCursor(uint32_t lastStart, uint32_t lastBytes, uint64_t 
     return static_cast<uint32_t>((lastStart + moved) % size);
 }
 
-bool PLAT_iSoundPosition(PLAT_SoundBuffer *b, uint32_t *play, uint32_t *write) {
+bool PLAT_iSoundPosition(PLAT_SoundBuffer *buffer, uint32_t *play, uint32_t *write) {
+    PLAT_SdlSound *b = sdl(buffer);
     if (!b) return false;
     uint32_t size = static_cast<uint32_t>(b->ring.size());
     SDL_LockAudioDevice(b->device);
@@ -143,8 +153,10 @@ bool PLAT_iSoundPosition(PLAT_SoundBuffer *b, uint32_t *play, uint32_t *write) {
     return true;
 }
 
-bool PLAT_iSoundLock(PLAT_SoundBuffer *b, uint32_t offset, uint32_t bytes, void **p1, uint32_t *n1, void **p2,
+bool PLAT_iSoundLock(PLAT_SoundBuffer *buffer, uint32_t offset, uint32_t bytes, void **p1, uint32_t *n1, void **p2,
                      uint32_t *n2) {
+    PLAT_SdlSound *b = sdl(buffer);
+    if (!b) return false;
     uint32_t size = static_cast<uint32_t>(b->ring.size());
     if (offset >= size || bytes > size) return false;
     SDL_LockAudioDevice(b->device);
@@ -156,7 +168,9 @@ bool PLAT_iSoundLock(PLAT_SoundBuffer *b, uint32_t offset, uint32_t bytes, void 
     return true;
 }
 
-bool PLAT_iSoundUnlock(PLAT_SoundBuffer *b) {
+bool PLAT_iSoundUnlock(PLAT_SoundBuffer *buffer) {
+    PLAT_SdlSound *b = sdl(buffer);
+    if (!b) return false;
     SDL_UnlockAudioDevice(b->device);
     return true;
 }
