@@ -154,6 +154,32 @@ void VIEW_iAccumulateSound(const MDL_Sound *sound, uint32_t outputRate, int64_t 
     const int64_t start = rate * first;
     int64_t q = start / out, r = start % out;
     const int64_t stepQ = rate / out, stepR = rate % out;
+    // One channel whose indices stay in the 32-bit range: walk the frame
+    // index (wrapped when looping) instead of recomputing it.
+    if (!sum && (rate * (first + n - 1)) / out <= INT32_MAX) {
+        const VIEW_SampleChannel &ch = s->channels.data[sound->channel];
+        if (!ch.samples || ch.count <= 0) return;
+        const int64_t len = ch.count;
+        int64_t f = base + q;
+        if (wrap) {
+            f %= len;
+            if (f < 0) f += len;
+        }
+        for (int32_t i = 0; i < n; i++) {
+            const float v = wrap ? ch.samples[f] : (f >= 0 && f < len ? ch.samples[f] : 0.0f);
+            left[i] += v * lg;
+            right[i] += v * rg;
+            int64_t dq = stepQ;
+            r += stepR;
+            if (r >= out) {
+                r -= out;
+                dq++;
+            }
+            f += dq;
+            if (wrap && f >= len) f %= len;
+        }
+        return;
+    }
     const int32_t from = sum ? 0 : sound->channel, to = sum ? s->channels.count : sound->channel + 1;
     for (int32_t i = 0; i < n; i++) {
         // Indices past the 32-bit range read as that range's end (silent or
