@@ -230,7 +230,7 @@ void BM_mix(benchmark::State& state) {
 }
 
 BENCHMARK(BM_mix)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(40);
-BENCHMARK(BM_decode)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
+BENCHMARK(BM_decode)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(12);
 
 }  // namespace
 
