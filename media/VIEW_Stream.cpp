@@ -216,9 +216,6 @@ VIEW_Stream::~VIEW_Stream()
     file = nullptr;
     delete decoder;
     decoder = nullptr;
-    clearSound();
-    sample.channels.resize(0);
-    LMP_iReleaseProxy(&sample.proxy);
     delete texture;
     texture = nullptr;
     LMP_iReleaseProxy(&proxy);
@@ -444,10 +441,7 @@ void VIEW_Stream::openStreams()
             d->blockReady = true;
             sample.sampleRate = (uint32_t)d->vi.rate;
             sample.streamFed = 1;
-            for (int c = 0; c < d->vi.channels; c++) {
-                VIEW_SampleChannel ch{nullptr, 0, 0, 1};
-                sample.channels.append(ch);
-            }
+            sample.setChannelCount(d->vi.channels);
         }
     }
 }
@@ -544,24 +538,8 @@ void VIEW_Stream::convertFrame()
 
 void VIEW_Stream::appendSound(float** pcm, int n)
 {
-    VIEW_StreamDecoder* d = decoder;
-    const int channels = sample.channels.count < d->vi.channels ? sample.channels.count : d->vi.channels;
-    for (int c = 0; c < channels; c++) {
-        VIEW_SampleChannel& ch = sample.channels[c];
-        const int64_t need = (int64_t)ch.count + n;
-        if (need > 0x3FFFFFFF) continue;  // far beyond any sane backlog
-        if (need > ch.capacity) {
-            int64_t cap = ch.capacity < 128 ? 128 : ch.capacity;
-            while (cap < need) cap *= 2;
-            float* grown = static_cast<float*>(std::realloc(ch.samples, sizeof(float) * (size_t)cap));
-            if (!grown) continue;
-            ch.samples = grown;
-            ch.capacity = (int32_t)cap;
-            ch.owned = 1;
-        }
-        std::memcpy(ch.samples + ch.count, pcm[c], sizeof(float) * (size_t)n);
-        ch.count += n;
-    }
+    const int channels = sample.channels.count < decoder->vi.channels ? sample.channels.count : decoder->vi.channels;
+    for (int c = 0; c < channels; c++) sample.append(c, pcm[c], n);
 }
 
 void VIEW_Stream::clearSound()

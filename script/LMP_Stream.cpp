@@ -10,6 +10,7 @@
 #include "physics/MDL_Scene.h"
 #include "script/LMP_CheckArgs.h"
 #include "script/LMP_FontClass.h"
+#include "script/LMP_SampleClass.h"
 #include "script/LMP_TextureClass.h"
 
 namespace {
@@ -79,13 +80,7 @@ int LMP_Stream::getSample(lua_State* L)
 {
     VIEW_Stream* s = stream();
     if (!s) return 0;
-    if (!s->sample.proxy) {
-        LMP_Proxy* p = new LMP_Proxy();
-        p->model = &s->sample;
-        LMP_iAssignProxy(&s->sample.proxy, p);
-    }
-    LMP_iPushProxyAs(L, s->sample.proxy, "newSample");
-    return 1;
+    return LMP_iPushSample(L, &s->sample);
 }
 
 int LMP_Stream::getTime(lua_State* L)
