@@ -7,6 +7,7 @@ require("lit")
 require("overlay")
 require("scene")
 require("sound")
+require("video")
 
 function startup()
   print(greeting.text())

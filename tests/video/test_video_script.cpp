@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "media/VIEW_Font.h"
+#include "package/CTRL_PackageLoad.h"
 #include "model/MDL_Objects.h"
 #include "physics/MDL_Scene.h"
 #include "tests/overlay/overlay_rig.h"
@@ -154,6 +155,39 @@ TEST(FontScript, PackageFontsSetTextsAndFallBackWhenDeleted)
         assert(t:getBoundingBox()[3] == plain[3])
     )");
     EXPECT_EQ(rig->controller->fonts.count, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The demo package as the player embeds it: its video part plays a clip on a
+// screen and sets a caption in the package's serif font.
+TEST(VideoDemo, ClipOnAScreenAndACaptionInThePackageFont)
+{
+    std::ifstream in(HALVORIN_BINARY_DIR "/content/demo.pkg", std::ios::binary);
+    ASSERT_TRUE(in) << "the demo package is built with the player";
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    auto* engine = new LMP_Engine();
+    TestController controller(engine);
+    auto* package = new CTRL_Package();
+    ASSERT_TRUE(CTRL_iResizeByteBuffer(package, uint32_t(bytes.size())));
+    std::copy(bytes.begin(), bytes.end(), package->data);
+    ASSERT_TRUE(CTRL_iLoadPackage(&controller, package));
+    CTRL_DebugCapture log;
+    ASSERT_TRUE(engine->start()) << (controller.errors.empty() ? "" : controller.errors.front());
+    EXPECT_NE(log.text().find("video: 4.96 s, frame 1"), std::string::npos) << log.text();
+    ASSERT_EQ(controller.videos.count, 1);
+    ASSERT_EQ(controller.fonts.count, 1);
+    EXPECT_NE(controller.fonts[0]->face, nullptr);
+    VIEW_Stream* clip = controller.videos[0];
+    EXPECT_EQ(clip->sample.channels.count, 2);
+    clip->texture->dirty = 0;
+    controller.dt = 0.1;
+    controller.advanceVideos();
+    EXPECT_EQ(clip->currentFrame, 4);  // 0.04 + 0.1 s lies in (0.12, 0.16]
+    EXPECT_TRUE(clip->texture->dirty);
+    EXPECT_GT(clip->texture->users, 0u);  // the screen's material shows it
 }
 
 }  // namespace

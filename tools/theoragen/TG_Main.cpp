@@ -1,6 +1,6 @@
 // theoragen: our Ogg Theora writer.
 //   theoragen seeds DIR      small videos for the reader's fuzz target
-//   theoragen demo FILE      the demo's video (colour bars, then colours, with sound)
+//   theoragen demo FILE      the demo's video (moving stripes, with sound)
 //   theoragen video FILE W H FRAMES [FORMAT [sound]]
 #include <cstdio>
 #include <cstdlib>
@@ -64,10 +64,11 @@ int main(int argc, char** argv)
         return seeds(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "demo") == 0) {
         TG_Options o;
-        o.width = 320;
-        o.height = 240;
-        o.frames = 250;  // 10 seconds
-        o.bars = false;
+        // Five seconds of moving stripes over a tone, looped by the player.
+        o.width = 192;
+        o.height = 144;
+        o.frames = 125;
+        o.moving = true;
         o.sound = true;
         o.soundRate = 22050;
         o.soundChannels = 2;
