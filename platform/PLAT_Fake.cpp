@@ -394,8 +394,9 @@ bool PLAT_Fake::soundStop(PLAT_SoundBuffer *b) {
 
 bool PLAT_Fake::soundGetPosition(PLAT_SoundBuffer *b, uint32_t *play, uint32_t *write) {
     if (soundPositionFails) return false;
+    // Like the real buffer, a stopped one has both cursors at one place.
     *play = b->play;
-    *write = b->write;
+    *write = b->playing ? b->write : b->play;
     return true;
 }
 

@@ -6,6 +6,8 @@ require("world")
 require("lit")
 require("overlay")
 require("scene")
+require("sound")
+require("video")
 
 function startup()
   print(greeting.text())
