@@ -1,0 +1,468 @@
+// The body, volume, spring and joint classes, run as small scripts through
+// the real engine with a test controller that records every error stop.
+// Scripts drive the worlds with simulate(seconds) (fixed steps of 0.002 s,
+// then the frame's closing step and purge) and frame() (closing step only).
+#include <gtest/gtest.h>
+
+#include <lua.hpp>
+
+#include <cmath>
+#include <string>
+
+#include "physics/MDL_RigidBody.h"
+#include "physics/MDL_Scene.h"
+#include "physics/MDL_Spring.h"
+#include "tests/script/script_rig.h"
+
+namespace {
+
+const char* kPrelude = R"lua(
+  function near(a, b, what, tolerance)
+    local d = a - b
+    local n = type(d) == "number" and math.abs(d) or d:norm()
+    if not (n <= (tolerance or 1e-9)) then
+      error((what or "value") .. ": " .. tostring(a) .. " ~= " .. tostring(b), 2)
+    end
+  end
+  function same(a, b, what)
+    if a ~= b then error((what or "value") .. ": " .. tostring(a) .. " ~= " .. tostring(b), 2) end
+  end
+  function nothing(what, ...)
+    if select("#", ...) ~= 0 then error(what .. " answered " .. tostring((...)), 2) end
+  end
+)lua";
+
+class PhysicsScript : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rig.controller->haltOnError = false;
+    rig.controller->stage = 3;
+    lua_pushlightuserdata(rig.L, this);
+    lua_pushcclosure(rig.L, &simulate, 1);
+    lua_setglobal(rig.L, "simulate");
+    lua_pushlightuserdata(rig.L, this);
+    lua_pushcclosure(rig.L, &frame, 1);
+    lua_setglobal(rig.L, "frame");
+    ASSERT_TRUE(rig.run(kPrelude)) << errors();
+  }
+
+  static PhysicsScript* self(lua_State* L) {
+    return static_cast<PhysicsScript*>(lua_touserdata(L, lua_upvalueindex(1)));
+  }
+  void closeFrame() {
+    for (MDL_Scene* s : rig.controller->scenes) {
+      s->step(0, rig.engine);
+      s->purgeDeleted();
+    }
+  }
+  static int simulate(lua_State* L) {
+    PhysicsScript* t = self(L);
+    int steps = int(std::lround(luaL_checknumber(L, 1) / 0.002));
+    for (int i = 0; i < steps; ++i)
+      for (MDL_Scene* s : t->rig.controller->scenes) s->step(0.002, t->rig.engine);
+    t->closeFrame();
+    return 0;
+  }
+  static int frame(lua_State* L) {
+    self(L)->closeFrame();
+    return 0;
+  }
+
+  // Runs a chunk that must go through without any report.
+  void run(const std::string& code) {
+    rig.controller->errors.clear();
+    bool ok = rig.run(code);
+    EXPECT_TRUE(ok && rig.controller->errors.empty()) << errors() << "\nin:\n" << code;
+  }
+  // Runs a chunk that must report text (first among the reports).
+  void expectReport(const std::string& code, const std::string& text) {
+    rig.controller->errors.clear();
+    rig.run(code);
+    std::string got = errors();
+    EXPECT_NE(got.find(text), std::string::npos) << "code: " << code << "\ngot: " << got;
+    rig.controller->errors.clear();
+  }
+  std::string errors() const {
+    std::string all;
+    for (const auto& e : rig.controller->errors) all += e + "\n";
+    return all;
+  }
+  MDL_Scene* scene(int i) { return rig.controller->scenes.data[i]; }
+
+  ScriptRig rig;
+};
+
+TEST_F(PhysicsScript, BodyDefaultsAndPlainFields) {
+  run(R"lua(
+    scene = newScene()
+    local b = newRigidBody(scene)
+    same(b:getType(), OBJECT_RIGID_BODY)
+    same(tostring(b):match("^newRigidBody "), "newRigidBody ")
+    -- Defaults: single-precision values widened to double.
+    local f = 0.2000000029802322
+    for _, c in ipairs({
+      {"getMass", 1}, {"getDamping", f}, {"getAngularDamping", f},
+      {"getElasticity", 0.6000000238418579}, {"getFriction", 0.800000011920929},
+      {"getStill", false}, {"getStillDelay", 2}, {"getVerticesGroundCollision", false},
+    }) do
+      same(b[c[1]](b), c[2], c[1])
+    end
+    for _, c in ipairs({{"getInertia", v3(0.01, 0.01, 0.01)}, {"getSpeed", v3(0, 0, 0)},
+                        {"getForce", v3(0, 0, 0)}, {"getTorque", v3(0, 0, 0)},
+                        {"getAngularSpeed", v3(0, 0, 0)}}) do
+      near(b[c[1]](b), c[2], c[1])
+    end
+    near(b:getPosition(), v3(0, 0, 0), "a new body stands at the origin")
+
+    -- Setters and the getter that reads the same field back.
+    for _, c in ipairs({
+      {"setElasticity", 0.25, "getElasticity"}, {"setFriction", 1.5, "getFriction"},
+      {"setDamping", 0, "getDamping"}, {"setAngularDamping", 3, "getAngularDamping"},
+      {"setStillDelay", -1, "getStillDelay"}, {"setVerticesGroundCollision", true, "getVerticesGroundCollision"},
+      {"setMass", 4, "getMass"}, {"setMass", 0, "getMass", math.huge},
+      {"setMass", -2, "getMass"},
+    }) do
+      b[c[1]](b, c[2])
+      local expected = c[4] or c[2]
+      same(b[c[3]](b), expected, c[1] .. "(" .. tostring(c[2]) .. ")")
+    end
+    -- Inertia is kept as reciprocals; a zero axis stays unable to turn.
+    b:setInertia(v3(2, 0, 0.5))
+    local i = b:getInertia()
+    same(i:x(), 2); same(i:y(), math.huge); same(i:z(), 0.5)
+    for _, name in ipairs({"setForce", "setTorque"}) do
+      b[name](b, v3(1, -2, 3))
+    end
+    near(b:getForce(), v3(1, -2, 3)); near(b:getTorque(), v3(1, -2, 3))
+    -- Values handed out are copies.
+    local s = b:getSpeed(); s:setX(9)
+    near(b:getSpeed(), v3(0, 0, 0), "getSpeed copy")
+  )lua");
+}
+
+TEST_F(PhysicsScript, WakingSetters) {
+  run(R"lua(
+    scene = newScene()
+    body = newRigidBody(scene)
+  )lua");
+  MDL_RigidBody* b = scene(0)->rigidBodies.data[0];
+  // Every waking setter clears both the still byte and the still timer;
+  // setStill(true) only puts the body to sleep.
+  for (const char* call : {"body:setStill(false)", "body:setForce(v3(0, 0, 1))", "body:setTorque(v3(1, 0, 0))",
+                           "body:setSpeed(v3(0, 1, 0))"}) {
+    b->still = 1;
+    b->stillTimer = 1.5;
+    run(call);
+    EXPECT_EQ(b->still, 0) << call;
+    EXPECT_EQ(b->stillTimer, 0) << call;
+  }
+  b->stillTimer = 0.5;
+  run("body:setStill(true); same(body:getStill(), true)");
+  EXPECT_EQ(b->stillTimer, 0.5);
+  // A failed check changes nothing.
+  b->still = 1;
+  b->stillTimer = 1.5;
+  for (const char* call : {"body:setStill(0)", "body:setForce()", "body:setSpeed()"}) {
+    rig.controller->errors.clear();
+    rig.run(call);
+    EXPECT_FALSE(rig.controller->errors.empty()) << call;
+    EXPECT_EQ(b->still, 1) << call;
+  }
+}
+
+TEST_F(PhysicsScript, SpeedAtAPointAndAngularSpeed) {
+  run(R"lua(
+    scene = newScene()
+    local b = newRigidBody(scene)
+    b:setPosition(v3(1, 2, 3))
+    b:rotate(v3(0, 0, 1), 90)
+    b:setInertia(v3(1, 2, 4))
+    -- The angular speed is kept as momentum and read back in world axes.
+    b:setAngularSpeed(v3(0.5, -1, 2))
+    near(b:getAngularSpeed(), v3(0.5, -1, 2), "angular speed round trip", 1e-12)
+    -- setSpeed at a point (body axes) gives that point the velocity.
+    local p = v3(0.5, 0, 0)
+    for _, t in ipairs({v3(1, 0, 0), v3(0, 0, -3), v3(2, 1, 1)}) do
+      b:setSpeed(t, p)
+      local arm = b:localToGlobalVector(p)
+      near(b:getSpeed() + b:getAngularSpeed() * arm, t, "velocity of the point", 1e-9)
+    end
+    -- One vector sets the centre's velocity and leaves the turning alone.
+    local w = b:getAngularSpeed()
+    b:setSpeed(v3(0, 0, 5))
+    near(b:getSpeed(), v3(0, 0, 5)); near(b:getAngularSpeed(), w)
+
+    -- An immovable body turns about its centre so the point follows.
+    local fixed = newRigidBody(scene)
+    fixed:setMass(0)
+    fixed:setSpeed(v3(0, 2, 0), v3(1, 0, 0))
+    near(fixed:getSpeed(), v3(0, 0, 0), "immovable")
+    near(fixed:getAngularSpeed(), v3(0, 0, 2), "turns instead")
+  )lua");
+}
+
+TEST_F(PhysicsScript, BodyArgumentChecks) {
+  run("scene = newScene(); body = newRigidBody(scene)");
+  for (const char* call : {"body:setMass('heavy')", "body:setElasticity()", "body:setFriction(true)",
+                           "body:setDamping({})", "body:setStillDelay()", "body:setStill(1)",
+                           "body:setVerticesGroundCollision(nil)", "body:computeMassAndInertia()",
+                           "body:setMass(1, 2)"}) {
+    expectReport(call, "argument");
+  }
+  // Vectors are checked by the value type.
+  for (const char* call : {"body:setSpeed(1)", "body:setInertia('x')", "body:setAngularSpeed(2)",
+                           "body:setForce({})", "body:setTorque(true)", "body:setSpeed(v3(1, 0, 0), 4)"}) {
+    expectReport(call, "v3");
+  }
+  run("near(body:getMass(), 1); near(body:getSpeed(), v3(0, 0, 0))");
+}
+
+TEST_F(PhysicsScript, BodyConstructors) {
+  run(R"lua(
+    scene = newScene()
+    other = newScene()
+    -- A body from a source carries the source's place and turn; the copy
+    -- under it keeps only the scale.
+    local mesh = newMesh(scene)
+    mesh:setName("shape")
+    newObject(mesh):setName("inner")
+    mesh:setPosition(v3(1, 2, 3))
+    mesh:rotate(v3(0, 0, 1), 90)
+    mesh:scale(v3(2, 3, 0.5))
+    local b = newRigidBody(scene, mesh)
+    near(b:getPosition(), v3(1, 2, 3), "body position")
+    near(b:getAxis(AXIS_X), v3(0, 1, 0), "body turned like the source", 1e-12)
+    near(b:getScale(), v3(1, 1, 1), "body basis is orthonormal", 1e-12)
+    same(b:getChildrenCount(), 1)
+    local copy = b:getChild()
+    same(copy:getName(), "shape"); same(rawequal(copy, mesh), false)
+    near(copy:getPosition(REF_LOCAL), v3(0, 0, 0), "copy at the body's origin")
+    near(copy:getScale(REF_LOCAL), v3(2, 3, 0.5), "copy keeps the scale", 1e-12)
+    near(copy:getAxis(AXIS_Y, REF_LOCAL), v3(0, 3, 0), "copy is not turned", 1e-12)
+    near(copy:getPosition(), mesh:getPosition(), "copy stands where the source does", 1e-12)
+    same(copy:getDescendant("inner") ~= nil, true, "the copy brings the subtree")
+    same(mesh:getParent(), nil, "the source stays where it was")
+
+    -- An object names the scene only: the body is a root at the origin.
+    local holder = newObject(other)
+    holder:setPosition(v3(5, 5, 5))
+    local b2 = newRigidBody(holder)
+    same(b2:getParent(), nil); same(holder:getChildrenCount(), 0)
+    same(rawequal(b2:getScene(), other), true, "body in the object's scene")
+    near(b2:getPosition(), v3(0, 0, 0))
+
+    -- A source that is not an object is ignored without a message.
+    same(newRigidBody(scene, 42):getChildrenCount(), 0)
+    same(newRigidBody(scene, nil):getChildrenCount(), 0)
+  )lua");
+  EXPECT_EQ(scene(0)->rigidBodies.count, 3);
+  EXPECT_EQ(scene(1)->rigidBodies.count, 1);
+}
+
+TEST_F(PhysicsScript, BodyConstructorFailures) {
+  run("scene = newScene(); mesh = newMesh(scene); gone = newObject(scene); gone:delete()");
+  expectReport("newRigidBody(scene, mesh, 3)", "Too much arguments for newRigidBody");
+  EXPECT_EQ(scene(0)->rigidBodies.count, 1) << "construction goes on after too many arguments";
+  expectReport("newRigidBody(42)", "newScene");
+  expectReport("newRigidBody()", "newScene");
+  // A first argument whose object is gone names no scene.
+  expectReport("b = newRigidBody(gone)", "Unable to retreive Scene");
+  // Sources that cannot be copied, or whose object is gone, build no body.
+  for (const char* source : {"newText(scene)", "newMike(scene)", "newImage(scene)", "newPolyline(scene)", "gone"}) {
+    expectReport(std::string("b = newRigidBody(scene, ") + source + ")", "Unable to copy the source object");
+  }
+  EXPECT_EQ(scene(0)->rigidBodies.count, 1);
+  // The proxy of a failed construction stands for nothing, safely.
+  run(R"lua(
+    same(b:exist(), false)
+    nothing("getMass", b:getMass())
+    nothing("getSpeed", b:getSpeed())
+    b:setMass(3); b:setSpeed(v3(1, 0, 0), v3(1, 0, 0)); b:setForce(v3(0, 0, 1))
+    b:setInertia(v3(1, 1, 1)); b:computeMassAndInertia(2); b:setStill(false)
+  )lua");
+}
+
+TEST_F(PhysicsScript, CollisionVolumes) {
+  run(R"lua(
+    scene = newScene()
+    local body = newRigidBody(scene)
+    body:setPosition(v3(0, 0, 4))
+    local v = newCollisionVolume(body)
+    same(v:getType(), OBJECT_COLLISION_VOLUME)
+    same(v:getCollisionLayer(), 1); same(v:getCollisionMask(), -1)
+    same(rawequal(v:getParent(), body), true)
+    near(v:getPosition(), v3(0, 0, 4), "starts at the parent")
+    for _, c in ipairs({{"setCollisionLayer", 6, "getCollisionLayer"}, {"setCollisionMask", 2.5, "getCollisionMask", 2},
+                        {"setCollisionMask", 0, "getCollisionMask"}}) do
+      v[c[1]](v, c[2])
+      same(v[c[3]](v), c[4] or c[2], c[1])
+    end
+    v:setName("ball")
+    -- A copy of a volume keeps its layer and mask.
+    local copy = newCollisionVolume(scene, v)
+    same(copy:getCollisionLayer(), 6); same(copy:getCollisionMask(), 0)
+    same(copy:getName(), "ball")
+    root = newCollisionVolume(scene)
+    same(root:getParent(), nil)
+  )lua");
+  auto* v = static_cast<MDL_CollisionVolume*>(scene(0)->collisionVolumes.data[0]);
+  EXPECT_EQ(v->shape, VOLUME_SPHERE);
+  EXPECT_EQ(scene(0)->collisionVolumes.count, 3);
+  expectReport("newCollisionVolume(scene, newObject(scene))", "newCollisionVolume");
+  expectReport("newCollisionVolume(scene, root, 1)", "Too much arguments for newCollisionVolume");
+  expectReport("root:setCollisionLayer('x')", "argument");
+  expectReport("local o = newObject(scene); o:delete(); newCollisionVolume(o)", "Unable to retreive Scene");
+}
+
+TEST_F(PhysicsScript, SpringConstruction) {
+  run(R"lua(
+    scene = newScene()
+    a = newRigidBody(scene)
+    a:setPosition(v3(1, 0, 0))
+    a:rotate(v3(0, 0, 1), 90)
+    b = newRigidBody(scene)
+    b:setPosition(v3(0, 0, 5))
+
+    local s = newSpring(nil, v3(1, 2, 3), b, v3(0, 0, 6))
+    near(s:getPointA(), v3(1, 2, 3), "fixed end stays in world coordinates")
+    near(s:getPointA(REF_LOCAL), v3(1, 2, 3))
+    near(s:getPointB(REF_LOCAL), v3(0, 0, 1), "body end in the body's axes")
+    near(s:getPointB(), v3(0, 0, 6))
+    same(s:getStiffness(), 1); same(s:getDamping(), 0.5); same(s:getRestPosition(), 0)
+
+    -- References of the constructor: local points are stored as given.
+    local t = newSpring(a, v3(1, 0, 0), b, v3(0, 0, 6), REF_LOCAL, REF_GLOBAL)
+    near(t:getPointA(REF_LOCAL), v3(1, 0, 0))
+    near(t:getPointA(), v3(1, 1, 0), "turned body", 1e-12)
+    near(t:getPointB(REF_LOCAL), v3(0, 0, 1))
+
+    -- Setters by reference.
+    t:setPointA(v3(1, 0, 2))
+    near(t:getPointA(REF_LOCAL), v3(0, 0, 2), "global point into the body's axes", 1e-12)
+    t:setPointB(v3(3, 3, 3), REF_LOCAL)
+    near(t:getPointB(), v3(3, 3, 8))
+    for _, c in ipairs({{"setStiffness", 40, "getStiffness"}, {"setDamping", 0, "getDamping"},
+                        {"setRestPosition", 1.5, "getRestPosition"}}) do
+      t[c[1]](t, c[2])
+      same(t[c[3]](t), c[2], c[1])
+    end
+    spring = t
+  )lua");
+  ASSERT_EQ(scene(0)->springs.count, 2);
+  EXPECT_EQ(scene(0)->springs.data[0]->objectA, nullptr);
+  EXPECT_EQ(scene(0)->springs.data[0]->objectB, scene(0)->rigidBodies.data[1]);
+  // Bad references report and leave the value alone.
+  for (const char* call : {"spring:getPointA(REF_SELF)", "spring:getPointB(7)", "spring:setPointA(v3(9, 9, 9), 1)",
+                           "spring:setPointB(v3(9, 9, 9), 0)"}) {
+    expectReport(call, "Invalid reference ID");
+  }
+  run("near(spring:getPointA(REF_LOCAL), v3(0, 0, 2)); near(spring:getPointB(REF_LOCAL), v3(3, 3, 3))");
+  expectReport("local s = newSpring(a, v3(1, 0, 0), b, v3(0, 0, 0), 1); near(s:getPointA(REF_LOCAL), v3(0, 0, 0))",
+               "Invalid reference ID");
+  EXPECT_EQ(scene(0)->springs.count, 3) << "a bad reference does not stop the construction";
+  for (const char* call : {"spring:setStiffness('x')", "spring:setPointA(1)", "spring:getPointA('x')"})
+    expectReport(call, "");
+}
+
+TEST_F(PhysicsScript, SpringAndJointConstructorFailures) {
+  run(R"lua(
+    scene = newScene(); other = newScene()
+    a = newRigidBody(scene); b = newRigidBody(other)
+    gone = newRigidBody(scene); gone:delete()
+    o = v3(0, 0, 0); x = v3(1, 0, 0)
+  )lua");
+  struct Case {
+    const char* code;
+    const char* report;
+  };
+  const Case cases[] = {
+      {"s = newSpring(nil, o, nil, o)", "At least one rigid body expected"},
+      {"s = newSpring(gone, o, nil, o)", "At least one rigid body expected"},
+      {"s = newJoint(0, nil, o, x, nil, o, x)", "At least one rigid body expected"},
+      {"s = newJoint(0, gone, o, x, gone, o, x)", "At least one rigid body expected"},
+      {"s = newSpring(a, o, newObject(scene), o)", "newRigidBody"},
+      {"s = newSpring(a, 1, nil, o)", "v3"},
+      {"s = newSpring(a, o)", "Not enough arguments"},
+      {"s = newJoint('ball', a, o, x, nil, o, x)", "Invalid type"},
+  };
+  for (const Case& c : cases) {
+    expectReport(c.code, c.report);
+    // Whatever the constructor made stands for nothing, and its methods
+    // answer nothing and change nothing.
+    run(R"lua(
+      if getmetatable(s) == newSpring then
+        nothing("getPointA", s:getPointA()); nothing("getStiffness", s:getStiffness())
+        s:setPointA(v3(1, 1, 1)); s:setStiffness(3); s:setRestPosition(2)
+      elseif getmetatable(s) == newJoint then
+        nothing("getAxisA", s:getAxisA()); nothing("getPointB", s:getPointB(REF_LOCAL))
+        s:setAxisA(v3(0, 1, 0)); s:setPointB(v3(1, 1, 1), REF_LOCAL)
+      end
+      s = nil
+    )lua");
+  }
+  EXPECT_EQ(scene(0)->springs.count + scene(0)->joints.count, 0);
+  EXPECT_EQ(scene(1)->springs.count + scene(1)->joints.count, 0);
+
+  // Bodies of two scenes: reported; the link is made in body A's scene and
+  // holds only the body that lives there.
+  expectReport("s = newSpring(a, o, b, v3(0, 0, 1))", "Spring rigid bodies must belong to the same scene");
+  expectReport("j = newJoint(JOINT_POINT_AXIS, b, o, x, a, o, x)", "Joint rigid bodies must belong to the same scene");
+  ASSERT_EQ(scene(0)->springs.count, 1);
+  EXPECT_EQ(scene(0)->springs.data[0]->objectA, scene(0)->rigidBodies.data[0]);
+  EXPECT_EQ(scene(0)->springs.data[0]->objectB, nullptr);
+  ASSERT_EQ(scene(1)->joints.count, 1);
+  EXPECT_EQ(scene(1)->joints.data[0]->objectA, scene(1)->rigidBodies.data[0]);
+  EXPECT_EQ(scene(1)->joints.data[0]->objectB, nullptr);
+  EXPECT_EQ(scene(1)->joints.data[0]->type, uint32_t(JOINT_POINT_AXIS));
+  run("near(s:getPointB(), v3(0, 0, 1), 'the dropped side is a fixed point')");
+}
+
+TEST_F(PhysicsScript, JointPointsAndAxes) {
+  run(R"lua(
+    scene = newScene()
+    a = newRigidBody(scene)
+    a:setPosition(v3(0, 0, 2))
+    a:rotate(v3(0, 0, 1), 90)   -- body x axis along world y
+    b = newRigidBody(scene)
+    b:setPosition(v3(3, 0, 0))
+
+    local j = newJoint(JOINT_POINT_POINT, a, v3(0, 1, 2), v3(0, 1, 0), b, v3(3, 0, 1), v3(0, 0, 1))
+    near(j:getPointA(REF_LOCAL), v3(1, 0, 0), "point A in A's axes", 1e-12)
+    near(j:getAxisA(REF_LOCAL), v3(1, 0, 0), "axis A in A's axes", 1e-12)
+    near(j:getPointB(REF_LOCAL), v3(0, 0, 1))
+    near(j:getAxisB(REF_LOCAL), v3(0, 0, 1))
+    near(j:getPointA(), v3(0, 1, 2), "", 1e-12); near(j:getAxisA(), v3(0, 1, 0), "", 1e-12)
+
+    -- Each value by its own reference; a bad one keeps its default.
+    local k = newJoint(JOINT_AXIS_AXIS, a, v3(1, 0, 0), v3(0, 0, 1), nil, v3(4, 5, 6), v3(0, 1, 0),
+                       REF_LOCAL, REF_GLOBAL, REF_LOCAL, REF_LOCAL)
+    near(k:getPointA(REF_LOCAL), v3(1, 0, 0)); near(k:getAxisA(REF_LOCAL), v3(0, 0, 1))
+    near(k:getPointB(), v3(4, 5, 6), "no body: world values")
+    near(k:getAxisB(REF_LOCAL), v3(0, 1, 0))
+
+    -- Axes move with the body's turn, points also with its place.
+    j:setAxisB(v3(1, 0, 0), REF_LOCAL)
+    b:rotate(v3(0, 1, 0), 90)
+    near(j:getAxisB(), v3(0, 0, -1), "axis turns with B", 1e-12)
+    j:setAxisA(v3(1, 0, 0))
+    near(j:getAxisA(REF_LOCAL), v3(0, -1, 0), "global axis into A's axes", 1e-12)
+    j:setPointB(v3(3, 0, 1))
+    near(j:getPointB(REF_LOCAL), v3(-1, 0, 0), "", 1e-12)
+    j:setPointA(v3(7, 7, 7), REF_LOCAL)
+    near(j:getPointA(REF_LOCAL), v3(7, 7, 7))
+    joint = j
+
+    -- The type is kept as given, unknown ones included.
+    newJoint(9, a, v3(0, 0, 0), v3(1, 0, 0), b, v3(0, 0, 0), v3(1, 0, 0))
+  )lua");
+  expectReport("k = newJoint(JOINT_POINT_POINT, a, v3(1, 1, 1), v3(0, 1, 0), nil, v3(0, 0, 0), v3(0, 0, 1), 2, 5)",
+               "Invalid reference ID");
+  run("near(k:getAxisA(REF_LOCAL), v3(1, 0, 0), 'default axis kept'); near(k:getPointA(REF_LOCAL), v3(1, 1, 1))");
+  for (const char* call : {"joint:getAxisA(REF_SELF)", "joint:getPointB(4)", "joint:setAxisB(v3(0, 1, 0), 1)",
+                           "joint:setPointA(v3(0, 0, 0), 9)"})
+    expectReport(call, "Invalid reference ID");
+  run("near(joint:getPointA(REF_LOCAL), v3(7, 7, 7)); near(joint:getAxisB(REF_LOCAL), v3(1, 0, 0))");
+  ASSERT_EQ(scene(0)->joints.count, 4);
+  EXPECT_EQ(scene(0)->joints.data[2]->type, 9u);
+}
+}  // namespace
