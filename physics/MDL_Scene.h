@@ -54,6 +54,12 @@ class MDL_Scene {
   // Frees every object marked deleted.
   void purgeDeleted();
 
+  // One pass of the contact sweep over every pair of collision volumes.
+  void resolveContacts(CTRL_ScriptEngine* engine);
+  // Narrow phase: true on contact, with the point on a's surface, the unit
+  // normal from a towards b and the depth (> 0).
+  static bool collide(MDL_CollisionVolume* a, MDL_CollisionVolume* b, v3& point, v3& normal, double& depth);
+
   MDL_Proxy proxy = nullptr;  // the scene's script proxy; every callback fires through it
   CTRL_Array<MDL_Object*> objects;
   CTRL_Array<MDL_Object*> overlays;
