@@ -11,6 +11,7 @@
 #include "model/MDL_Object.h"
 #include "physics/MDL_RigidBody.h"
 #include "physics/MDL_Scene.h"
+#include "physics/MDL_Spring.h"
 #include "script/LMP_Binding.h"
 #include "script/LMP_CheckArgs.h"
 #include "script/LMP_ObjectClass.h"

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <string>
 
+#include "model/MDL_Objects.h"
 #include "physics/MDL_RigidBody.h"
 #include "physics/MDL_Scene.h"
 #include "physics/MDL_Spring.h"
@@ -79,6 +80,7 @@ class PhysicsScript : public ::testing::Test {
     rig.controller->errors.clear();
     rig.run(code);
     std::string got = errors();
+    EXPECT_FALSE(got.empty()) << "no report for: " << code;
     EXPECT_NE(got.find(text), std::string::npos) << "code: " << code << "\ngot: " << got;
     rig.controller->errors.clear();
   }
@@ -99,10 +101,10 @@ TEST_F(PhysicsScript, BodyDefaultsAndPlainFields) {
     same(b:getType(), OBJECT_RIGID_BODY)
     same(tostring(b):match("^newRigidBody "), "newRigidBody ")
     -- Defaults: single-precision values widened to double.
-    local f = 0.2000000029802322
+    local f = 0.20000000298023223876953125
     for _, c in ipairs({
       {"getMass", 1}, {"getDamping", f}, {"getAngularDamping", f},
-      {"getElasticity", 0.6000000238418579}, {"getFriction", 0.800000011920929},
+      {"getElasticity", 0.60000002384185791015625}, {"getFriction", 0.800000011920928955078125},
       {"getStill", false}, {"getStillDelay", 2}, {"getVerticesGroundCollision", false},
     }) do
       same(b[c[1]](b), c[2], c[1])
@@ -359,7 +361,8 @@ TEST_F(PhysicsScript, SpringConstruction) {
   run("near(spring:getPointA(REF_LOCAL), v3(0, 0, 2)); near(spring:getPointB(REF_LOCAL), v3(3, 3, 3))");
   expectReport("local s = newSpring(a, v3(1, 0, 0), b, v3(0, 0, 0), 1); near(s:getPointA(REF_LOCAL), v3(0, 0, 0))",
                "Invalid reference ID");
-  EXPECT_EQ(scene(0)->springs.count, 3) << "a bad reference does not stop the construction";
+  ASSERT_EQ(scene(0)->springs.count, 3) << "a bad reference does not stop the construction";
+  EXPECT_EQ(scene(0)->springs.data[2]->pointA.x, 0);
   for (const char* call : {"spring:setStiffness('x')", "spring:setPointA(1)", "spring:getPointA('x')"})
     expectReport(call, "");
 }
