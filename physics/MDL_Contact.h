@@ -55,3 +55,6 @@ void MDL_iVertexExtremes(MDL_Object* root, int k, MDL_Extremes& out);
 
 // True when every quantity the contact code reads from the body is finite.
 bool MDL_iBodyIsFinite(const MDL_RigidBody* body);
+
+// Bounding radius of a volume from its global frame (other kinds keep theirs).
+void MDL_iUpdateBoundingRadius(MDL_CollisionVolume* volume);

@@ -1,0 +1,273 @@
+// Narrow phase: whether two collision volumes touch, and where. The shapes are
+// the unit sphere, the box from -1 to 1 and the cylinder of radius 1 and
+// height -1 to 1 along local z, mapped by the volume's global basis.
+#include <cfloat>
+#include <cmath>
+
+#include "model/MDL_Objects.h"
+#include "physics/MDL_PhysicsMath.h"
+#include "physics/MDL_Scene.h"
+
+namespace {
+
+struct Shape {
+  int32_t kind;
+  v3 x;
+  const v3* c;  // the three basis columns
+  double radius;  // sphere and cylinder radius: length of column 0
+  v3 u;           // cylinder: unit axis
+};
+
+Shape makeShape(MDL_CollisionVolume* v) {
+  const MDL_Frame& f = v->getGlobalFrame();
+  Shape s{v->shape, f.position, f.basis.c, v3::length(f.basis.c[0]), f.basis.c[2]};
+  if (s.kind == VOLUME_CYLINDER) v3::normalize(s.u);
+  return s;
+}
+
+double extent(const Shape& s, const v3& a) {
+  switch (s.kind) {
+    case VOLUME_BOX:
+      return std::fabs(v3::dot(s.c[0], a)) + std::fabs(v3::dot(s.c[1], a)) + std::fabs(v3::dot(s.c[2], a));
+    case VOLUME_CYLINDER: {
+      v3 side = a - s.u * v3::dot(a, s.u);
+      return std::fabs(v3::dot(s.c[2], a)) + s.radius * v3::length(side);
+    }
+    default: return s.radius;
+  }
+}
+
+// The shape's point farthest along a.
+v3 support(const Shape& s, const v3& a) {
+  switch (s.kind) {
+    case VOLUME_BOX: {
+      v3 p = s.x;
+      for (int j = 0; j < 3; ++j) p += v3::dot(s.c[j], a) > 0 ? s.c[j] : -s.c[j];
+      return p;
+    }
+    case VOLUME_CYLINDER: {
+      // The rim point farthest along a; along the axis itself, the cap centre.
+      v3 p = v3::dot(s.c[2], a) < 0 ? s.x - s.c[2] : s.x + s.c[2];
+      v3 side = a - s.u * v3::dot(a, s.u);
+      if (v3::normalize(side)) p += side * s.radius;
+      return p;
+    }
+    default: return s.x + a * s.radius;
+  }
+}
+
+// Separating-axis search over candidate axes between a first and a second
+// shape: the axis of least overlap, its overlap and both support points.
+struct Sat {
+  const Shape& first;
+  const Shape& second;
+  v3 d;  // second centre minus first centre
+  double depth = DBL_MAX;
+  v3 normal{0, 0, 0};
+  v3 supportFirst{0, 0, 0}, supportSecond{0, 0, 0};
+  int winner = -1;
+  bool any = false;
+
+  Sat(const Shape& a, const Shape& b) : first(a), second(b), d(b.x - a.x) {}
+
+  // False when the axis separates the shapes. An axis not longer than
+  // sqrt(minLength2) carries no direction and is skipped.
+  bool axis(v3 a, int id, double minLength2 = 0) {
+    double len2 = MDL_iLength2(a);
+    if (!(len2 > minLength2)) return true;
+    a = a / std::sqrt(len2);
+    double s = v3::dot(a, d);
+    if (s < 0) {
+      a = -a;
+      s = -s;
+    }
+    double overlap = extent(first, a) + extent(second, a) - s;
+    if (!(overlap > 0)) return false;
+    if (overlap < depth) {
+      depth = overlap;
+      normal = a;
+      winner = id;
+      any = true;
+    }
+    return true;
+  }
+  void supports() {
+    supportFirst = support(first, normal);
+    supportSecond = support(second, -normal);
+  }
+};
+
+// Cross axes of nearly parallel edges are rounding noise: skip them below
+// this fraction of the product of the edge lengths (squared).
+constexpr double kParallel2 = 1e-20;
+
+// The point of the line p + s t nearest to the line q + r t', through the
+// contact normal as in the box tests.
+v3 edgePoint(const v3& p, const v3& ea, const v3& q, const v3& eb, const v3& n) {
+  double den = v3::dot(MDL_iCross(ea, eb), n);
+  if (den == 0) return p;
+  double t = v3::dot(MDL_iCross(q - p, eb), n) / den;
+  return p + ea * t;
+}
+
+bool sphereSphere(const Shape& a, const Shape& b, v3& point, v3& normal, double& depth) {
+  v3 d = b.x - a.x;
+  double len = v3::length(d);
+  double pen = a.radius + b.radius - len;
+  if (!(pen > 0)) return false;
+  normal = len != 0 ? d / len : v3{1, 0, 0};
+  point = a.x + normal * a.radius;
+  depth = pen;
+  return true;
+}
+
+bool boxSphere(const Shape& box, const Shape& sph, v3& point, v3& normal, double& depth) {
+  Sat sat(box, sph);
+  const v3 c = sph.x;
+  v3 k = box.x;
+  for (int j = 0; j < 3; ++j) k += v3::dot(box.c[j], c - box.x) > 0 ? box.c[j] : -box.c[j];
+  for (int j = 0; j < 3; ++j) {
+    if (!sat.axis(box.c[j], j)) return false;
+    double l2 = MDL_iLength2(box.c[j]);
+    if (l2 > 0) {
+      v3 q = k + box.c[j] * (v3::dot(c - k, box.c[j]) / l2);
+      if (!sat.axis(c - q, 3 + j)) return false;
+    }
+  }
+  // From the corner to the centre; a centre on the corner skips it.
+  if (!sat.axis(c - k, 6)) return false;
+  if (!sat.any) return false;
+  normal = sat.normal;
+  depth = sat.depth;
+  point = c - normal * sph.radius + normal * depth;
+  return true;
+}
+
+bool boxBox(const Shape& a, const Shape& b, v3& point, v3& normal, double& depth) {
+  Sat sat(a, b);
+  for (int i = 0; i < 3; ++i) {
+    if (!sat.axis(a.c[i], i)) return false;
+    if (!sat.axis(b.c[i], 3 + i)) return false;
+    double la = MDL_iLength2(a.c[i]);
+    for (int j = 0; j < 3; ++j)
+      if (!sat.axis(MDL_iCross(a.c[i], b.c[j]), 6 + 3 * i + j, kParallel2 * la * MDL_iLength2(b.c[j]))) return false;
+  }
+  if (!sat.any) return false;
+  sat.supports();
+  normal = sat.normal;
+  depth = sat.depth;
+  if (sat.winner < 3) {
+    point = sat.supportSecond + normal * depth;
+  } else if (sat.winner < 6) {
+    point = sat.supportFirst;
+  } else {
+    int i = (sat.winner - 6) / 3, j = (sat.winner - 6) % 3;
+    point = edgePoint(sat.supportFirst, a.c[i], sat.supportSecond, b.c[j], normal);
+  }
+  return true;
+}
+
+bool boxCylinder(const Shape& box, const Shape& cyl, v3& point, v3& normal, double& depth) {
+  Sat sat(box, cyl);
+  double l2 = MDL_iLength2(cyl.c[2]);
+  for (int i = 0; i < 3; ++i) {
+    if (!sat.axis(box.c[i], i)) return false;
+    if (!sat.axis(MDL_iCross(box.c[i], cyl.c[2]), 3 + i, kParallel2 * MDL_iLength2(box.c[i]) * l2)) return false;
+  }
+  if (!sat.axis(cyl.c[2], 6)) return false;
+  if (!sat.any) return false;
+  sat.supports();
+  normal = sat.normal;
+  depth = sat.depth;
+  if (sat.winner < 3) {
+    point = sat.supportSecond + normal * depth;
+  } else if (sat.winner < 6) {
+    point = edgePoint(sat.supportFirst, box.c[sat.winner - 3], sat.supportSecond, cyl.c[2], normal);
+  } else {
+    point = sat.supportFirst;
+  }
+  return true;
+}
+
+// Sphere first: the point is on the sphere, the normal points from the
+// sphere towards the cylinder.
+bool sphereCylinder(const Shape& sph, const Shape& cyl, MDL_CollisionVolume* cv, v3& point, v3& normal,
+                    double& depth) {
+  const MDL_Frame& f = cv->getGlobalFrame();
+  v3 q = MDL_iToFrame(f, sph.x - cyl.x);
+  double rho = std::sqrt(q.x * q.x + q.y * q.y);
+  double r = sph.radius;
+  if (rho > 1 || std::fabs(q.z) > 1) {
+    // Outside: the nearest point of the solid cylinder, on the wall, a rim
+    // or a cap.
+    if (rho > 1) {
+      q.x /= rho;
+      q.y /= rho;
+    }
+    if (q.z > 1) q.z = 1;
+    if (q.z < -1) q.z = -1;
+    v3 s = cyl.x + m33::apply(f.basis, q);
+    v3 d = s - sph.x;
+    double dist = v3::length(d);
+    if (!(dist < r) || dist == 0) return false;
+    normal = d / dist;
+    depth = r - dist;
+    point = s + normal * depth;
+    return true;
+  }
+  // The centre is inside: leave through the nearer of the wall and the caps.
+  double wall = (1 - rho) * cyl.radius;
+  double cap = (1 - std::fabs(q.z)) * v3::length(cyl.c[2]);
+  v3 out;     // unit direction in which the sphere leaves
+  double gap;  // distance from the centre to that face
+  v3 radial = m33::apply(f.basis, v3{q.x, q.y, 0});
+  if (wall < cap && v3::normalize(radial)) {
+    out = radial;
+    gap = wall;
+  } else {
+    out = q.z < 0 ? -cyl.u : cyl.u;
+    gap = cap;
+  }
+  if (MDL_iIsZero(out)) return false;
+  normal = -out;
+  depth = r + gap;
+  point = sph.x + normal * r;
+  return true;
+}
+
+void flip(v3& point, v3& normal, double depth) {
+  point = point - normal * depth;
+  normal = -normal;
+}
+
+}  // namespace
+
+bool MDL_Scene::collide(MDL_CollisionVolume* a, MDL_CollisionVolume* b, v3& point, v3& normal, double& depth) {
+  if (!a || !b) return false;
+  Shape A = makeShape(a), B = makeShape(b);
+  v3 d = B.x - A.x;
+  double reach = a->boundingRadius + b->boundingRadius;
+  // Apart, or not comparable (non-finite): no contact.
+  if (!(MDL_iLength2(d) <= reach * reach)) return false;
+  if (A.kind == VOLUME_SPHERE && B.kind == VOLUME_SPHERE) return sphereSphere(A, B, point, normal, depth);
+  if (A.kind == VOLUME_BOX && B.kind == VOLUME_SPHERE) return boxSphere(A, B, point, normal, depth);
+  if (A.kind == VOLUME_SPHERE && B.kind == VOLUME_BOX) {
+    if (!boxSphere(B, A, point, normal, depth)) return false;
+    flip(point, normal, depth);
+    return true;
+  }
+  if (A.kind == VOLUME_BOX && B.kind == VOLUME_BOX) return boxBox(A, B, point, normal, depth);
+  if (A.kind == VOLUME_BOX && B.kind == VOLUME_CYLINDER) return boxCylinder(A, B, point, normal, depth);
+  if (A.kind == VOLUME_CYLINDER && B.kind == VOLUME_BOX) {
+    if (!boxCylinder(B, A, point, normal, depth)) return false;
+    flip(point, normal, depth);
+    return true;
+  }
+  if (A.kind == VOLUME_SPHERE && B.kind == VOLUME_CYLINDER) return sphereCylinder(A, B, b, point, normal, depth);
+  if (A.kind == VOLUME_CYLINDER && B.kind == VOLUME_SPHERE) {
+    if (!sphereCylinder(B, A, a, point, normal, depth)) return false;
+    flip(point, normal, depth);
+    return true;
+  }
+  return false;
+}
