@@ -45,7 +45,7 @@ constexpr double GRAVITY = -9.81;
 // from it: boxes that topple off a column lower the mean, so the tolerance
 // is wide; boxes that stay in the air or sink through the floor are not.
 constexpr double STACKED_MEAN = HALF * NZ;  // centres at 0.25, 0.75, ..., 2.25
-constexpr double MEAN_TOLERANCE = 0.5;
+constexpr double MEAN_TOLERANCE = 0.25;
 constexpr double BELOW_FLOOR = HALF - 0.1;  // a centre lower than this is in the floor
 
 struct Placement {

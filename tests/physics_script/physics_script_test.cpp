@@ -468,4 +468,172 @@ TEST_F(PhysicsScript, JointPointsAndAxes) {
   ASSERT_EQ(scene(0)->joints.count, 4);
   EXPECT_EQ(scene(0)->joints.data[2]->type, 9u);
 }
+
+// Behaviour through the step, driven from scripts: the setters reach the
+// records the world steps.
+
+TEST_F(PhysicsScript, BallBouncesWithTheMeanElasticityAndFallsAsleep) {
+  run(R"lua(
+    scene = newScene()
+    -- A body at a non-finite place takes no part and harms no one.
+    local lost = newRigidBody(scene)
+    lost:setPosition(v3(0/0, 0, 1))
+    newCollisionVolume(lost)
+    balls = {}
+    for i, e in ipairs({0.6, 0.2, 1.0}) do
+      local ball = newRigidBody(scene)
+      ball:setPosition(v3(3 * i, 0, 3))
+      ball:setDamping(0)
+      ball:setElasticity(e)
+      newCollisionVolume(ball):setScale(v3(0.5, 0.5, 0.5))
+      balls[i] = { body = ball, e = (e + scene:getElasticity()) / 2, impact = 0, rebound = 0 }
+    end
+    scene:setCallback(CB_MECHA, function(dt)
+      for _, b in ipairs(balls) do
+        local vz = b.body:getSpeed():z()
+        if b.rebound == 0 and vz < b.impact then b.impact = vz end
+        if vz > b.rebound and b.impact < -1 then b.rebound = vz end
+      end
+    end)
+  )lua");
+  run(R"lua(
+    simulate(1.2)
+    for i, b in ipairs(balls) do
+      local fall = math.sqrt(2 * 9.81 * 2.5)
+      near(b.impact, -fall, "impact speed " .. i, 0.05)
+      near(b.rebound / -b.impact, b.e, "rebound over impact " .. i, 0.01)
+    end
+  )lua");
+  run(R"lua(
+    balls[3] = nil  -- the perfectly elastic one keeps bouncing
+    simulate(8)
+    for i, b in ipairs(balls) do
+      same(b.body:getStill(), true, "asleep " .. i)
+      near(b.body:getPosition():z(), 0.5, "resting on the floor " .. i, 0.02)
+    end
+    balls[1].body:setForce(v3(0, 0, 0))
+    same(balls[1].body:getStill(), false, "setForce wakes")
+  )lua");
+}
+
+TEST_F(PhysicsScript, LayersAndMasksChooseWhatTouches) {
+  run(R"lua(
+    scene = newScene()
+    -- A static platform whose top is z = 1.
+    local platform = newCollisionVolume(scene)
+    platform:setCollisionMask(1)
+    falling = {}
+    for i, c in ipairs({{1, -1, true}, {2, 2, false}, {2, 3, true}}) do
+      local ball = newRigidBody(scene)
+      ball:setPosition(v3(i - 2, 0, 3))
+      local v = newCollisionVolume(ball)
+      v:setScale(v3(0.25, 0.25, 0.25))
+      v:setCollisionLayer(c[1]); v:setCollisionMask(c[2])
+      falling[i] = { body = ball, stops = c[3] }
+    end
+  )lua");
+  // Scripts make spheres only (box volumes come from scene files): turn the
+  // platform into a flat box here.
+  auto* platform = static_cast<MDL_CollisionVolume*>(scene(0)->collisionVolumes.data[0]);
+  platform->shape = VOLUME_BOX;
+  MDL_Frame& f = platform->editGlobalFrame();
+  f.position = {0, 0, 0.5};
+  f.basis = m33::identity();
+  f.basis.c[0].x = 3;
+  f.basis.c[1].y = 3;
+  f.basis.c[2].z = 0.5;
+  f.inverseDirty = 1;
+  run(R"lua(
+    simulate(5)
+    for i, b in ipairs(falling) do
+      local z = b.body:getPosition():z()
+      if b.stops then near(z, 1.25, "ball " .. i .. " rests on the platform", 0.03)
+      else same(z < 0, true, "ball " .. i .. " passes through (" .. z .. ")") end
+    end
+  )lua");
+}
+
+TEST_F(PhysicsScript, SpringKeepsItsPeriodAndPendulumItsLength) {
+  run(R"lua(
+    scene = newScene()
+    scene:setGravity(v3(0, 0, 0))
+    -- A mass of 1 on a spring of stiffness 40 from a fixed point: period
+    -- 2 pi / sqrt(40).
+    mass = newRigidBody(scene)
+    mass:setPosition(v3(1.5, 0, 5))
+    mass:setDamping(0)
+    local spring = newSpring(nil, v3(0, 0, 5), mass, v3(1.5, 0, 5))
+    spring:setStiffness(40); spring:setDamping(0); spring:setRestPosition(1)
+    turns = {}
+    local t, last = 0, 0
+    scene:setCallback(CB_MECHA, function(dt)
+      t = t + dt
+      local vx = mass:getSpeed():x()
+      if last > 0 and vx <= 0 then turns[#turns + 1] = t end
+      last = vx
+    end)
+  )lua");
+  run(R"lua(
+    simulate(3.5)
+    same(#turns >= 3, true, "oscillates")
+    near((turns[#turns] - turns[1]) / (#turns - 1), 2 * math.pi / math.sqrt(40), "period", 0.01)
+  )lua");
+
+  run(R"lua(
+    world = newScene()
+    pivot = v3(0, 0, 5)
+    bob = newRigidBody(world)
+    bob:setPosition(v3(1, 0, 5))
+    bob:setDamping(0)
+    bob:setInertia(v3(0.1, 0.1, 0.1))
+    joint = newJoint(JOINT_POINT_POINT, nil, pivot, v3(1, 0, 0), bob, pivot, v3(1, 0, 0))
+    near(joint:getPointB(REF_LOCAL), v3(-1, 0, 0))
+    gap, lowest, crossed = 0, 5, false
+    world:setCallback(CB_MECHA, function(dt)
+      local p = bob:getPosition()
+      gap = math.max(gap, (joint:getPointB() - pivot):norm())
+      lowest = math.min(lowest, p:z())
+      crossed = crossed or p:x() < -0.5
+    end)
+  )lua");
+  run(R"lua(
+    simulate(2.5)
+    near(gap, 0, "anchor held on the pivot", 5e-3)
+    near(lowest, 4, "swings down to the length of its arm", 0.02)
+    same(crossed, true, "swings across")
+  )lua");
+}
+
+TEST_F(PhysicsScript, LinksLetGoOfDeletedBodies) {
+  run(R"lua(
+    scene = newScene()
+    a = newRigidBody(scene)
+    a:setPosition(v3(1, 2, 3))
+    a:rotate(v3(0, 0, 1), 90)
+    b = newRigidBody(scene)
+    b:setPosition(v3(0, 0, 8))
+    spring = newSpring(a, v3(1, 0, 0), b, v3(0, 0, 0), REF_LOCAL, REF_LOCAL)
+    -- Parallel axes: the frame's closing step leaves the body where it is.
+    joint = newJoint(JOINT_AXIS_AXIS, a, v3(0, 1, 0), v3(1, 0, 0), b, v3(0, 0, 9), v3(0, 1, 0),
+                     REF_LOCAL, REF_LOCAL)
+    anchor, axis = spring:getPointA(), joint:getAxisA()
+    near(anchor, v3(1, 3, 3), "", 1e-12); near(axis, v3(0, 1, 0), "", 1e-12)
+    a:delete()
+  )lua");
+  run(R"lua(
+    frame()
+    -- The deleted side became a fixed point at the body's last pose.
+    near(spring:getPointA(REF_LOCAL), anchor, "spring anchor in world coordinates", 1e-12)
+    near(spring:getPointA(), anchor, "", 1e-12)
+    near(joint:getAxisA(REF_LOCAL), axis, "joint axis in world coordinates", 1e-12)
+    near(joint:getPointA(REF_LOCAL), v3(0, 2, 3), "", 1e-12)
+    -- The other side still moves, and the links go on without the body.
+    simulate(0.2)
+    same(b:getPosition():z() < 8, true)
+    b:delete()
+    frame()
+    simulate(0.1)
+    near(spring:getPointB(), spring:getPointB(REF_LOCAL), "both sides fixed")
+  )lua");
+}
 }  // namespace
