@@ -26,9 +26,9 @@ local function column(x, y, count, turn)
     drops[#drops + 1] = { kind = "Crate", at = v3(x + 0.03 * k, y - 0.02 * k, 0.6 + 0.9 * k), turn = turn * k }
   end
 end
-column(-2, 0.5, 3, 7)
-column(-1, -0.4, 4, -5)
-column(0.2, 0.6, 2, 12)
+column(-2, 0.5, 3, 9)
+column(-1, -0.4, 4, -6)
+column(0.2, 0.6, 2, 15)
 for i, at in ipairs({ v3(-2.1, 0.4, 5), v3(-0.6, -0.5, 6), v3(0.8, 0.2, 4), v3(-1.4, 1.3, 3) }) do
   drops[#drops + 1] = { kind = "Ball", at = at, turn = 0 }
 end
@@ -50,7 +50,7 @@ local function dropAll()
   for _, d in ipairs(drops) do
     local body = d.body
     body:setBasis(m33())
-    body:rotate(v3(1, 1, 0.3), d.turn)
+    body:rotate(v3(0, 0, 1), d.turn)
     body:setPosition(d.at)
     body:setAngularSpeed(v3(0, 0, 0))
     body:setSpeed(v3(0, 0, 0))
@@ -60,8 +60,9 @@ end
 dropAll()
 
 -- The pendulum: a bob hanging 1.5 m below a fixed pivot on a ball joint,
--- let go 60 degrees out. It neither slows down nor sleeps.
-local pivot = v3(2.8, 0, 3.4)
+-- let go 50 degrees out, swinging across the view. It neither slows down
+-- nor sleeps.
+local pivot = v3(2.3, 0.3, 3.2)
 local pin = newMesh(scene, set:get("Pivot"))
 pin:setPosition(pivot)
 local bob = newRigidBody(scene, set:get("Bob"))
@@ -70,7 +71,7 @@ bob:setInertia(v3(0.1, 0.1, 0.1))
 bob:setDamping(0)
 bob:setAngularDamping(0)
 bob:setStillDelay(0)
-bob:rotate(v3(1, 0, 0), 60)
+bob:rotate(v3(0, 1, 0), 50)
 bob:setPosition(pivot - bob:getAxis(AXIS_Z) * 1.5)
 local joint = newJoint(JOINT_POINT_POINT, nil, pivot, v3(1, 0, 0), bob, pivot, v3(1, 0, 0))
 

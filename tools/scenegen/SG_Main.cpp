@@ -153,10 +153,10 @@ static SG_Scene SG_iPhysicsScene()
                          {}});
     s.objects.push_back({"Lamp", "Room sun", {0.8, 0, -0.6, 0, 0, 1, 0, 0, 0.6, 0, 0.8, 0, 0, 0, 10, 1}, "", "", "", "",
                          "   <type>Sun</type>\n   <color>0.45 0.45 0.5</color>\n   <energy>0.6</energy>\n", {}});
-    // Camera at (0, -9, 4.5) looking down at (0, 0, 1): its -Z axis points there.
+    // Camera at (0.3, -7.5, 3.8) looking down at (0.3, 0, 1): its -Z axis points there.
     s.objects.push_back({"Camera", "Room camera",
-                         {1, 0, 0, 0, 0, 0.3624, 0.9320, 0, 0, -0.9320, 0.3624, 0, 0, -9, 4.5, 1}, "", "", "", "",
-                         "   <angle>50</angle>\n   <clip_start>0.1</clip_start>\n   <clip_end>60</clip_end>\n", {}});
+                         {1, 0, 0, 0, 0, 0.3497, 0.9368, 0, 0, -0.9368, 0.3497, 0, 0.3, -7.5, 3.8, 1}, "", "", "", "",
+                         "   <angle>45</angle>\n   <clip_start>0.1</clip_start>\n   <clip_end>60</clip_end>\n", {}});
     return s;
 }
 
