@@ -39,8 +39,11 @@ for _, d in ipairs(drops) do
   -- Mass and inertia from the mesh's extent: a crate of 0.5 m weighs 1 kg.
   body:computeMassAndInertia(8)
   if d.kind == "Ball" then
+    -- Lively bounces; more damping so that they stop rolling soon after.
     body:setElasticity(0.8)
     body:setFriction(0.4)
+    body:setDamping(0.6)
+    body:setAngularDamping(0.6)
   end
   d.body = body
   bodies[#bodies + 1] = body

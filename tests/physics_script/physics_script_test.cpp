@@ -7,6 +7,8 @@
 #include <lua.hpp>
 
 #include <cmath>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "model/MDL_Objects.h"
@@ -32,6 +34,13 @@ const char* kPrelude = R"lua(
     if select("#", ...) ~= 0 then error(what .. " answered " .. tostring((...)), 2) end
   end
 )lua";
+
+std::string sourceFile(const char* path) {
+  std::ifstream in(std::string(HALVORIN_SOURCE_DIR) + "/" + path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 class PhysicsScript : public ::testing::Test {
  protected:
@@ -91,7 +100,8 @@ class PhysicsScript : public ::testing::Test {
   }
   MDL_Scene* scene(int i) { return rig.controller->scenes.data[i]; }
 
-  ScriptRig rig;
+  // The package holds the demo's physics room, for the test that runs it.
+  ScriptRig rig{PackageFiles{{"physics.xml", sourceFile("content/demo/physics.xml")}}, true};
 };
 
 TEST_F(PhysicsScript, BodyDefaultsAndPlainFields) {
@@ -634,6 +644,21 @@ TEST_F(PhysicsScript, LinksLetGoOfDeletedBodies) {
     frame()
     simulate(0.1)
     near(spring:getPointB(), spring:getPointB(REF_LOCAL), "both sides fixed")
+  )lua");
+}
+
+TEST_F(PhysicsScript, DemoRoomSettles) {
+  std::string room = sourceFile("content/demo/physics.lua");
+  ASSERT_FALSE(room.empty());
+  run("room = (function() " + room + "\nend)()");
+  run("same(#room.bodies, 13, 'bodies'); simulate(18)");
+  EXPECT_NE(rig.log.text().find("physics: all 13 bodies asleep"), std::string::npos) << rig.log.text();
+  run(R"lua(
+    for i, body in ipairs(room.bodies) do
+      same(body:getPosition():z() > 0.2, true, "body " .. i .. " above the floor")
+    end
+    near((room.joint:getPointB() - room.joint:getPointA()):norm(), 0, "the pendulum hangs on", 0.03)
+    same(room.bob:getStill(), false, "the pendulum never sleeps")
   )lua");
 }
 }  // namespace
