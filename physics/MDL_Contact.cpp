@@ -12,6 +12,9 @@
 #include "physics/MDL_RigidBody.h"
 #include "physics/MDL_Scene.h"
 
+void (*MDL_contactProbe)(MDL_CollisionVolume*, MDL_CollisionVolume*, void*) = nullptr;
+void* MDL_contactProbeData = nullptr;
+
 void MDL_iUpdateBoundingRadius(MDL_CollisionVolume* v) {
   const MDL_Frame& f = v->getGlobalFrame();
   const v3* c = f.basis.c;
@@ -209,6 +212,7 @@ static bool examinePair(MDL_Scene& world, CTRL_ScriptEngine* engine, MDL_Collisi
   v3 p, n;
   double depth;
   if (!MDL_Scene::collide(A, B, p, n, depth)) return false;
+  if (MDL_contactProbe) MDL_contactProbe(A, B, MDL_contactProbeData);
   if (!MDL_iFireContact(&world, engine, CB_PRE_COLLISION, p, n, depth, bA, A, bB, B)) return true;
   // The handler may have deleted either side.
   if (A->deleted || B->deleted || (bA && bA->deleted) || (bB && bB->deleted)) return true;
