@@ -58,3 +58,9 @@ bool MDL_iBodyIsFinite(const MDL_RigidBody* body);
 
 // Bounding radius of a volume from its global frame (other kinds keep theirs).
 void MDL_iUpdateBoundingRadius(MDL_CollisionVolume* volume);
+
+// Observer of the contact pass, for tests: called with both volumes of every
+// pair the narrow phase finds touching, before the pre-collision callback.
+// Null (the default) costs one test per contact.
+extern void (*MDL_contactProbe)(MDL_CollisionVolume* a, MDL_CollisionVolume* b, void* data);
+extern void* MDL_contactProbeData;

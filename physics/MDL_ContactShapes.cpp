@@ -20,15 +20,36 @@ struct Shape {
 
 Shape makeShape(MDL_CollisionVolume* v) {
   const MDL_Frame& f = v->getGlobalFrame();
-  Shape s{v->shape, f.position, f.basis.c, v3::length(f.basis.c[0]), f.basis.c[2]};
+  Shape s{v->shape, f.position, f.basis.c, 0, f.basis.c[2]};
+  if (s.kind != VOLUME_BOX) s.radius = std::sqrt(MDL_iLength2(f.basis.c[0]));
   if (s.kind == VOLUME_CYLINDER) v3::normalize(s.u);
   return s;
 }
 
-double extent(const Shape& s, const v3& a) {
+// Half size of the shape's axis-aligned box on axis k.
+double boxHalf(const Shape& s, int k) {
+  if (s.kind == VOLUME_SPHERE) return s.radius;
+  return std::fabs(MDL_iComponent(s.c[0], k)) + std::fabs(MDL_iComponent(s.c[1], k)) +
+         std::fabs(MDL_iComponent(s.c[2], k));
+}
+
+// True when the axis-aligned boxes around two spheres or boxes are apart.
+// For these shapes the tests below are exact, so this only answers sooner.
+bool boxesApart(const Shape& a, const Shape& b) {
+  for (int k = 0; k < 3; ++k) {
+    double gap = std::fabs(MDL_iComponent(b.x, k) - MDL_iComponent(a.x, k)) - boxHalf(a, k) - boxHalf(b, k);
+    if (gap > 0) return true;
+  }
+  return false;
+}
+
+inline double boxExtent(const v3* c, const v3& a) {
+  return std::fabs(v3::dot(c[0], a)) + std::fabs(v3::dot(c[1], a)) + std::fabs(v3::dot(c[2], a));
+}
+
+inline double extent(const Shape& s, const v3& a) {
   switch (s.kind) {
-    case VOLUME_BOX:
-      return std::fabs(v3::dot(s.c[0], a)) + std::fabs(v3::dot(s.c[1], a)) + std::fabs(v3::dot(s.c[2], a));
+    case VOLUME_BOX: return boxExtent(s.c, a);
     case VOLUME_CYLINDER: {
       v3 side = a - s.u * v3::dot(a, s.u);
       return std::fabs(v3::dot(s.c[2], a)) + s.radius * v3::length(side);
@@ -65,7 +86,7 @@ struct Sat {
   double depth = DBL_MAX;
   v3 normal{0, 0, 0};
   v3 supportFirst{0, 0, 0}, supportSecond{0, 0, 0};
-  int winner = -1;
+  int winner = 1 << 30;
   bool any = false;
 
   Sat(const Shape& a, const Shape& b) : first(a), second(b), d(b.x - a.x) {}
@@ -75,15 +96,19 @@ struct Sat {
   bool axis(v3 a, int id, double minLength2 = 0) {
     double len2 = MDL_iLength2(a);
     if (!(len2 > minLength2)) return true;
-    a = a / std::sqrt(len2);
+    a = a * (1.0 / std::sqrt(len2));
     double s = v3::dot(a, d);
     if (s < 0) {
       a = -a;
       s = -s;
     }
-    double overlap = extent(first, a) + extent(second, a) - s;
+    double ea = first.kind == VOLUME_BOX ? boxExtent(first.c, a) : extent(first, a);
+    double eb = second.kind == VOLUME_BOX ? boxExtent(second.c, a) : extent(second, a);
+    double overlap = ea + eb - s;
     if (!(overlap > 0)) return false;
-    if (overlap < depth) {
+    // The least overlap wins; among equal ones the axis that comes first in
+    // the test's order (its id), whatever order the axes are tried in.
+    if (overlap < depth || (overlap == depth && id < winner)) {
       depth = overlap;
       normal = a;
       winner = id;
@@ -127,11 +152,11 @@ bool boxSphere(const Shape& box, const Shape& sph, v3& point, v3& normal, double
   v3 k = box.x;
   for (int j = 0; j < 3; ++j) k += v3::dot(box.c[j], c - box.x) > 0 ? box.c[j] : -box.c[j];
   for (int j = 0; j < 3; ++j) {
-    if (!sat.axis(box.c[j], j)) return false;
+    if (!sat.axis(box.c[j], 2 * j)) return false;
     double l2 = MDL_iLength2(box.c[j]);
     if (l2 > 0) {
       v3 q = k + box.c[j] * (v3::dot(c - k, box.c[j]) / l2);
-      if (!sat.axis(c - q, 3 + j)) return false;
+      if (!sat.axis(c - q, 2 * j + 1)) return false;
     }
   }
   // From the corner to the centre; a centre on the corner skips it.
@@ -143,26 +168,71 @@ bool boxSphere(const Shape& box, const Shape& sph, v3& point, v3& normal, double
   return true;
 }
 
+// Box against box over 15 axes in this order: for i = 0, 1, 2: A's column
+// i, B's column i, then A's column i crossed with B's columns 0, 1, 2 (ids
+// 5 i to 5 i + 4). The dot products of the columns are taken once; an
+// overlap is first found times the axis length, so that a separating axis
+// costs no square root. The face axes are tried first since they reject most
+// pairs; ties still go to the earlier id.
 bool boxBox(const Shape& a, const Shape& b, v3& point, v3& normal, double& depth) {
-  Sat sat(a, b);
+  const v3* A = a.c;
+  const v3* B = b.c;
+  const v3 d = b.x - a.x;
+  double GA[3][3], GB[3][3], M[3][3], dA[3], dB[3];
   for (int i = 0; i < 3; ++i) {
-    if (!sat.axis(a.c[i], i)) return false;
-    if (!sat.axis(b.c[i], 3 + i)) return false;
-    double la = MDL_iLength2(a.c[i]);
-    for (int j = 0; j < 3; ++j)
-      if (!sat.axis(MDL_iCross(a.c[i], b.c[j]), 6 + 3 * i + j, kParallel2 * la * MDL_iLength2(b.c[j]))) return false;
+    for (int k = i; k < 3; ++k) {
+      GA[i][k] = GA[k][i] = std::fabs(v3::dot(A[i], A[k]));
+      GB[i][k] = GB[k][i] = std::fabs(v3::dot(B[i], B[k]));
+    }
+    for (int j = 0; j < 3; ++j) M[i][j] = std::fabs(v3::dot(A[i], B[j]));
+    dA[i] = v3::dot(A[i], d);
+    dB[i] = v3::dot(B[i], d);
   }
-  if (!sat.any) return false;
-  sat.supports();
-  normal = sat.normal;
-  depth = sat.depth;
-  if (sat.winner < 3) {
-    point = sat.supportSecond + normal * depth;
-  } else if (sat.winner < 6) {
-    point = sat.supportFirst;
+  double uA[3], uB[3];
+  for (int i = 0; i < 3; ++i) {
+    uA[i] = GA[i][0] + GA[i][1] + GA[i][2] + M[i][0] + M[i][1] + M[i][2] - std::fabs(dA[i]);
+    uB[i] = M[0][i] + M[1][i] + M[2][i] + GB[i][0] + GB[i][1] + GB[i][2] - std::fabs(dB[i]);
+    // A zero-length column gives no axis.
+    if ((GA[i][i] > 0 && !(uA[i] > 0)) || (GB[i][i] > 0 && !(uB[i] > 0))) return false;
+  }
+  double best = DBL_MAX;
+  int winner = 1 << 30;
+  v3 axis{0, 0, 0};
+  auto take = [&](double u, double len2, double sd, const v3& dir, int id) {
+    double len = std::sqrt(len2);
+    double overlap = u / len;
+    if (overlap < best || (overlap == best && id < winner)) {
+      best = overlap;
+      winner = id;
+      axis = dir * ((sd < 0 ? -1.0 : 1.0) / len);
+    }
+  };
+  for (int i = 0; i < 3; ++i) {
+    if (GA[i][i] > 0) take(uA[i], GA[i][i], dA[i], A[i], 5 * i);
+    if (GB[i][i] > 0) take(uB[i], GB[i][i], dB[i], B[i], 5 * i + 1);
+  }
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      v3 c = MDL_iCross(A[i], B[j]);
+      double len2 = MDL_iLength2(c);
+      if (!(len2 > kParallel2 * GA[i][i] * GB[j][j])) continue;
+      double sd = v3::dot(c, d);
+      double u = boxExtent(A, c) + boxExtent(B, c) - std::fabs(sd);
+      if (!(u > 0)) return false;
+      take(u, len2, sd, c, 5 * i + 2 + j);
+    }
+  }
+  if (winner == (1 << 30)) return false;
+  normal = axis;
+  depth = best;
+  v3 supportA = support(a, normal), supportB = support(b, -normal);
+  int i = winner / 5, kind = winner % 5;
+  if (kind == 0) {
+    point = supportB + normal * depth;
+  } else if (kind == 1) {
+    point = supportA;
   } else {
-    int i = (sat.winner - 6) / 3, j = (sat.winner - 6) % 3;
-    point = edgePoint(sat.supportFirst, a.c[i], sat.supportSecond, b.c[j], normal);
+    point = edgePoint(supportA, A[i], supportB, B[kind - 2], normal);
   }
   return true;
 }
@@ -171,18 +241,18 @@ bool boxCylinder(const Shape& box, const Shape& cyl, v3& point, v3& normal, doub
   Sat sat(box, cyl);
   double l2 = MDL_iLength2(cyl.c[2]);
   for (int i = 0; i < 3; ++i) {
-    if (!sat.axis(box.c[i], i)) return false;
-    if (!sat.axis(MDL_iCross(box.c[i], cyl.c[2]), 3 + i, kParallel2 * MDL_iLength2(box.c[i]) * l2)) return false;
+    if (!sat.axis(box.c[i], 2 * i)) return false;
+    if (!sat.axis(MDL_iCross(box.c[i], cyl.c[2]), 2 * i + 1, kParallel2 * MDL_iLength2(box.c[i]) * l2)) return false;
   }
   if (!sat.axis(cyl.c[2], 6)) return false;
   if (!sat.any) return false;
   sat.supports();
   normal = sat.normal;
   depth = sat.depth;
-  if (sat.winner < 3) {
+  if (sat.winner < 6 && sat.winner % 2 == 0) {
     point = sat.supportSecond + normal * depth;
   } else if (sat.winner < 6) {
-    point = edgePoint(sat.supportFirst, box.c[sat.winner - 3], sat.supportSecond, cyl.c[2], normal);
+    point = edgePoint(sat.supportFirst, box.c[sat.winner / 2], sat.supportSecond, cyl.c[2], normal);
   } else {
     point = sat.supportFirst;
   }
@@ -249,6 +319,7 @@ bool MDL_Scene::collide(MDL_CollisionVolume* a, MDL_CollisionVolume* b, v3& poin
   double reach = a->boundingRadius + b->boundingRadius;
   // Apart, or not comparable (non-finite): no contact.
   if (!(MDL_iLength2(d) <= reach * reach)) return false;
+  if (A.kind != VOLUME_CYLINDER && B.kind != VOLUME_CYLINDER && boxesApart(A, B)) return false;
   if (A.kind == VOLUME_SPHERE && B.kind == VOLUME_SPHERE) return sphereSphere(A, B, point, normal, depth);
   if (A.kind == VOLUME_BOX && B.kind == VOLUME_SPHERE) return boxSphere(A, B, point, normal, depth);
   if (A.kind == VOLUME_SPHERE && B.kind == VOLUME_BOX) {
