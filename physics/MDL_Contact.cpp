@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 #include "model/MDL_Objects.h"
 #include "physics/MDL_Contact.h"
 #include "physics/MDL_PhysicsMath.h"

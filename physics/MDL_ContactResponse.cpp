@@ -3,14 +3,14 @@
 #include <cfloat>
 #include <cmath>
 
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 #include "model/MDL_Mesh.h"
 #include "model/MDL_Objects.h"
 #include "physics/MDL_Contact.h"
 #include "physics/MDL_PhysicsMath.h"
 #include "physics/MDL_RigidBody.h"
 #include "physics/MDL_Scene.h"
-#include "script/LMP_Proxy.h"
+#include "base/LMP_ProxyLink.h"
 
 void MDL_iMakeSide(MDL_RigidBody* body, const v3& point, const v3& n, MDL_ContactSide& s) {
   if (!body) {

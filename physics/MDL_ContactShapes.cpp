@@ -168,6 +168,51 @@ bool boxSphere(const Shape& box, const Shape& sph, v3& point, v3& normal, double
   return true;
 }
 
+// The best axis of one kind (faces, or edge pairs): least overlap, ties to
+// the earlier id.
+struct Candidate {
+  double best = DBL_MAX;     // overlap squared, until finish()
+  int winner = 1 << 30;
+  double u = 0, len2 = 0, sd = 0;
+  v3 dir{0, 0, 0};
+  v3 axis{0, 0, 0};
+  bool found() const { return winner != (1 << 30); }
+  // u is the overlap times the axis length (> 0), len2 the squared length,
+  // sd the axis's dot product with the centres' difference. Overlaps are
+  // compared squared, so that only the winner needs a square root.
+  void take(double uu, double l2, double s, const v3& d, int id) {
+    double overlap2 = uu * uu / l2;
+    if (overlap2 < best || (overlap2 == best && id < winner)) {
+      best = overlap2;
+      winner = id;
+      u = uu;
+      len2 = l2;
+      sd = s;
+      dir = d;
+    }
+  }
+  // The winner's unit axis, pointing from the first shape to the second, and
+  // its overlap.
+  void finish() {
+    if (!found()) return;
+    double len = std::sqrt(len2);
+    axis = dir * ((sd < 0 ? -1.0 : 1.0) / len);
+    best = u / len;
+  }
+  // An edge pair's axis is taken only when it is clearly shallower than the
+  // best face: two flat faces resting on each other also give edge axes along
+  // their common normal, and the nearest points of those edge lines can lie
+  // off the other shape altogether.
+  static const Candidate& pick(Candidate& face, Candidate& edge) {
+    face.finish();
+    edge.finish();
+    if (!face.found()) return edge;
+    if (edge.found() && edge.best * kEdgeBias < face.best) return edge;
+    return face;
+  }
+  static constexpr double kEdgeBias = 1.05;
+};
+
 // Box against box over 15 axes in this order: for i = 0, 1, 2: A's column
 // i, B's column i, then A's column i crossed with B's columns 0, 1, 2 (ids
 // 5 i to 5 i + 4). The dot products of the columns are taken once; an
@@ -195,21 +240,10 @@ bool boxBox(const Shape& a, const Shape& b, v3& point, v3& normal, double& depth
     // A zero-length column gives no axis.
     if ((GA[i][i] > 0 && !(uA[i] > 0)) || (GB[i][i] > 0 && !(uB[i] > 0))) return false;
   }
-  double best = DBL_MAX;
-  int winner = 1 << 30;
-  v3 axis{0, 0, 0};
-  auto take = [&](double u, double len2, double sd, const v3& dir, int id) {
-    double len = std::sqrt(len2);
-    double overlap = u / len;
-    if (overlap < best || (overlap == best && id < winner)) {
-      best = overlap;
-      winner = id;
-      axis = dir * ((sd < 0 ? -1.0 : 1.0) / len);
-    }
-  };
+  Candidate face, edge;
   for (int i = 0; i < 3; ++i) {
-    if (GA[i][i] > 0) take(uA[i], GA[i][i], dA[i], A[i], 5 * i);
-    if (GB[i][i] > 0) take(uB[i], GB[i][i], dB[i], B[i], 5 * i + 1);
+    if (GA[i][i] > 0) face.take(uA[i], GA[i][i], dA[i], A[i], 5 * i);
+    if (GB[i][i] > 0) face.take(uB[i], GB[i][i], dB[i], B[i], 5 * i + 1);
   }
   for (int i = 0; i < 3; ++i) {
     for (int j = 0; j < 3; ++j) {
@@ -219,11 +253,14 @@ bool boxBox(const Shape& a, const Shape& b, v3& point, v3& normal, double& depth
       double sd = v3::dot(c, d);
       double u = boxExtent(A, c) + boxExtent(B, c) - std::fabs(sd);
       if (!(u > 0)) return false;
-      take(u, len2, sd, c, 5 * i + 2 + j);
+      edge.take(u, len2, sd, c, 5 * i + 2 + j);
     }
   }
-  if (winner == (1 << 30)) return false;
-  normal = axis;
+  const Candidate& won = Candidate::pick(face, edge);
+  if (!won.found()) return false;
+  int winner = won.winner;
+  double best = won.best;
+  normal = won.axis;
   depth = best;
   v3 supportA = support(a, normal), supportB = support(b, -normal);
   int i = winner / 5, kind = winner % 5;
@@ -238,23 +275,38 @@ bool boxBox(const Shape& a, const Shape& b, v3& point, v3& normal, double& depth
 }
 
 bool boxCylinder(const Shape& box, const Shape& cyl, v3& point, v3& normal, double& depth) {
-  Sat sat(box, cyl);
+  // Axis order: for i = 0, 1, 2: the box's column i, then that column
+  // crossed with the cylinder's axis (ids 2 i, 2 i + 1); last the cylinder's
+  // axis (id 6).
+  const v3 d = cyl.x - box.x;
+  Candidate face, edge;
+  auto test = [&](const v3& a, int id, double minLength2, Candidate& into) {
+    double len2 = MDL_iLength2(a);
+    if (!(len2 > minLength2)) return true;
+    double sd = v3::dot(a, d);
+    double u = boxExtent(box.c, a) + extent(cyl, a) - std::fabs(sd);
+    if (!(u > 0)) return false;
+    into.take(u, len2, sd, a, id);
+    return true;
+  };
   double l2 = MDL_iLength2(cyl.c[2]);
   for (int i = 0; i < 3; ++i) {
-    if (!sat.axis(box.c[i], 2 * i)) return false;
-    if (!sat.axis(MDL_iCross(box.c[i], cyl.c[2]), 2 * i + 1, kParallel2 * MDL_iLength2(box.c[i]) * l2)) return false;
+    if (!test(box.c[i], 2 * i, 0, face)) return false;
+    if (!test(MDL_iCross(box.c[i], cyl.c[2]), 2 * i + 1, kParallel2 * MDL_iLength2(box.c[i]) * l2, edge))
+      return false;
   }
-  if (!sat.axis(cyl.c[2], 6)) return false;
-  if (!sat.any) return false;
-  sat.supports();
-  normal = sat.normal;
-  depth = sat.depth;
-  if (sat.winner < 6 && sat.winner % 2 == 0) {
-    point = sat.supportSecond + normal * depth;
-  } else if (sat.winner < 6) {
-    point = edgePoint(sat.supportFirst, box.c[sat.winner / 2], sat.supportSecond, cyl.c[2], normal);
+  if (!test(cyl.c[2], 6, 0, face)) return false;
+  const Candidate& won = Candidate::pick(face, edge);
+  if (!won.found()) return false;
+  normal = won.axis;
+  depth = won.best;
+  v3 supportBox = support(box, normal), supportCyl = support(cyl, -normal);
+  if (won.winner < 6 && won.winner % 2 == 0) {
+    point = supportCyl + normal * depth;
+  } else if (won.winner < 6) {
+    point = edgePoint(supportBox, box.c[won.winner / 2], supportCyl, cyl.c[2], normal);
   } else {
-    point = sat.supportFirst;
+    point = supportBox;
   }
   return true;
 }

@@ -6,10 +6,10 @@
 
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "math/MDL_Frame.h"
 
-// A record's link to its script proxy (the same alias as script/LMP_Proxy.h).
+// A record's link to its script proxy (the same alias as base/LMP_ProxyLink.h).
 class LMP_Proxy;
 using MDL_Proxy = LMP_Proxy*;
 

@@ -5,7 +5,7 @@
 #include "physics/MDL_Contact.h"
 #include "physics/MDL_PhysicsMath.h"
 #include "physics/MDL_RigidBody.h"
-#include "script/LMP_Proxy.h"
+#include "base/LMP_ProxyLink.h"
 
 MDL_Spring::~MDL_Spring() { LMP_iReleaseProxy(&proxy); }
 MDL_Joint::~MDL_Joint() { LMP_iReleaseProxy(&proxy); }

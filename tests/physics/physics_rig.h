@@ -42,13 +42,21 @@ inline void place(MDL_Object* o, const v3& p, const m33& basis) {
   f.inverseDirty = 1;
 }
 
-// A volume of the given shape and size (half sizes; a sphere's radius in
-// size.x) at a global pose, under parent (null: a static root volume).
+// The scale of a shape's unit form: a sphere's radius in size.x, a
+// cylinder's radius in size.x and half height in size.z, a box's half sizes.
+inline v3 shapeScale(int32_t shape, const v3& size) {
+  if (shape == VOLUME_SPHERE) return {size.x, size.x, size.x};
+  if (shape == VOLUME_CYLINDER) return {size.x, size.x, size.z};
+  return size;
+}
+
+// A volume of the given shape and size at a global pose, under parent (null:
+// a static root volume).
 inline MDL_CollisionVolume* volume(MDL_Scene& w, int32_t shape, const v3& p, const m33& R, const v3& size,
                                    MDL_Object* parent = nullptr) {
   auto* v = new MDL_CollisionVolume(shape);
   w.addObject(v);
-  place(v, p, scaled(R, shape == VOLUME_SPHERE ? V(size.x, size.x, size.x) : size));
+  place(v, p, scaled(R, shapeScale(shape, size)));
   if (parent) parent->addChild(v);
   return v;
 }
@@ -63,7 +71,7 @@ inline MDL_RigidBody* body(MDL_Scene& w, int32_t shape, const v3& p, const m33& 
   b->angularDamping = 0;
   b->stillDelay = 0;
   b->inverseMass = 1 / m;
-  v3 s = shape == VOLUME_SPHERE ? V(size.x, size.x, size.x) : size;
+  v3 s = shapeScale(shape, size);
   if (shape == VOLUME_SPHERE) {
     double I = 0.4 * m * s.x * s.x;
     b->setInertia({I, I, I});
