@@ -171,19 +171,19 @@ bool boxSphere(const Shape& box, const Shape& sph, v3& point, v3& normal, double
 // The best axis of one kind (faces, or edge pairs): least overlap, ties to
 // the earlier id.
 struct Candidate {
-  double best = DBL_MAX;     // overlap squared, until finish()
+  double best = DBL_MAX;  // the winner's overlap, after finish()
   int winner = 1 << 30;
   double u = 0, len2 = 0, sd = 0;
   v3 dir{0, 0, 0};
   v3 axis{0, 0, 0};
   bool found() const { return winner != (1 << 30); }
   // u is the overlap times the axis length (> 0), len2 the squared length,
-  // sd the axis's dot product with the centres' difference. Overlaps are
-  // compared squared, so that only the winner needs a square root.
+  // sd the axis's dot product with the centres' difference. Overlaps u / len
+  // are compared by cross-multiplying their squares, so that only the winner
+  // needs a division and a square root.
   void take(double uu, double l2, double s, const v3& d, int id) {
-    double overlap2 = uu * uu / l2;
-    if (overlap2 < best || (overlap2 == best && id < winner)) {
-      best = overlap2;
+    double mine = uu * uu * len2, theirs = u * u * l2;
+    if (!found() || mine < theirs || (mine == theirs && id < winner)) {
       winner = id;
       u = uu;
       len2 = l2;

@@ -23,3 +23,29 @@ inline v3 MDL_iToFrame(const MDL_Frame& f, const v3& v) {
   MDL_Frame::validateInverse(f);
   return m33::apply(f.inverse, v);
 }
+
+// Scales v to unit length when it has one (true); a zero vector stays.
+inline bool MDL_iNormalize(v3& v) {
+  double L2 = v.x * v.x + v.y * v.y + v.z * v.z;
+  if (!(L2 > 0)) return false;
+  double inv = 1.0 / std::sqrt(L2);
+  v.x *= inv;
+  v.y *= inv;
+  v.z *= inv;
+  return true;
+}
+
+// The basis turned by the small rotation vector w (M := M + W M), then made
+// orthonormal again keeping the direction of column k, the next two columns
+// rebuilt in cyclic order so that the result stays right-handed. The same
+// arithmetic as m33::integrateRotation, inline, for the bodies' hot paths.
+inline bool MDL_iIntegrateRotation(m33& M, const v3& w, int k) {
+  for (int j = 0; j < 3; ++j) M.c[j] += MDL_iCross(w, M.c[j]);
+  if (k < 0 || k > 2) return false;
+  int a = k, b = (k + 2) % 3, d = (k + 1) % 3;
+  if (!MDL_iNormalize(M.c[a])) return false;
+  M.c[b] = MDL_iCross(M.c[a], M.c[d]);
+  if (!MDL_iNormalize(M.c[b])) return false;
+  M.c[d] = MDL_iCross(M.c[b], M.c[a]);
+  return MDL_iNormalize(M.c[d]);
+}

@@ -49,6 +49,8 @@ void MDL_RigidBody::velocityAt(const v3& p, v3& out) {
 
 void MDL_RigidBody::wakeIfMoving() {
   if (!(stillDelay > 0)) return;
+  // Awake with no rest counted: waking would change nothing.
+  if (!still && stillTimer == 0) return;
   const v3 w = *getAngularSpeed();
   if (MDL_iLength2(w) >= MDL_STILL_ANGULAR_SPEED2 || MDL_iLength2(speed) >= MDL_STILL_SPEED2) {
     still = 0;
@@ -75,7 +77,7 @@ double MDL_RigidBody::weightAlong(const v3& arm, const v3& n) {
 static void turnBody(MDL_RigidBody* body, const v3& theta) {
   MDL_Frame& f = body->editGlobalFrame();
   f.inverseDirty = 1;
-  m33::integrateRotation(f.basis, theta, body->axisIndex);
+  MDL_iIntegrateRotation(f.basis, theta, body->axisIndex);
 }
 
 void MDL_RigidBody::displace(const v3& p, const v3& D) {

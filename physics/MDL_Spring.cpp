@@ -118,7 +118,7 @@ static double turnWeight(MDL_RigidBody* body, const v3& c) {
 static void turn(MDL_RigidBody* body, const v3& theta) {
   MDL_Frame& f = body->editGlobalFrame();
   f.inverseDirty = 1;
-  m33::integrateRotation(f.basis, theta, body->axisIndex);
+  MDL_iIntegrateRotation(f.basis, theta, body->axisIndex);
 }
 
 static v3 angularSpeedOf(MDL_RigidBody* body) { return body ? *body->getAngularSpeed() : v3{0, 0, 0}; }
