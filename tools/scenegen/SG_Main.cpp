@@ -1,5 +1,6 @@
 // scenegen fixtures FIXTURE_DIR SEED_DIR : test fixtures and fuzz seeds
 // scenegen demo FILE                     : the demo's scene file
+// scenegen physics FILE                  : the demo's physics room
 // scenegen corpus DIR                    : the committed seed corpora of the
 //                                          picture and scene-file fuzz targets
 //                                          (DIR/image, DIR/scene)
@@ -95,6 +96,70 @@ static SG_Scene SG_iDemoScene()
     s.objects.push_back({"Camera", "Camera", {1, 0, 0, 0, 0, 0.3846, 0.9231, 0, 0, -0.9231, 0.3846, 0, 0, -12, 5, 1},
                          "", "", "", "", "   <angle>50</angle>\n   <clip_start>0.1</clip_start>\n   <clip_end>100</clip_end>\n",
                          {}});
+    return s;
+}
+
+// The physics room of the demo: a floor, a crate and a ball that the script
+// turns into bodies (each mesh carries its collision volume), a pendulum's
+// bob, rod and pivot, two lamps and a camera.
+static SG_Scene SG_iPhysicsScene()
+{
+    SG_Scene s;
+    const uint8_t light[3] = {215, 215, 205}, dark[3] = {120, 130, 150};
+    const uint8_t wood[3] = {190, 140, 70}, wood2[3] = {150, 100, 45};
+    s.textures.push_back({"room.png", SG_iPngRgb(64, 64, SG_iChecker(64, 64, 8, light, dark)), "mipmap"});
+    s.textures.push_back({"box.png", SG_iPngRgb(32, 32, SG_iChecker(32, 32, 8, wood, wood2)), "linear"});
+
+    SG_Material floor;
+    floor.name = "Room floor";
+    floor.diffuse = {0.9, 0.9, 0.9};
+    floor.textures = {"room.png"};
+    SG_Material box;
+    box.name = "Box";
+    box.specular = {0.2, 0.2, 0.2};
+    box.textures = {"box.png"};
+    SG_Material ball;
+    ball.name = "Ball";
+    ball.diffuse = {0.9, 0.25, 0.2};
+    ball.specular = {0.8, 0.8, 0.8};
+    ball.shininess = {40};
+    SG_Material metal;
+    metal.name = "Metal";
+    metal.diffuse = {0.55, 0.6, 0.7};
+    metal.specular = {1, 1, 1};
+    metal.shininess = {60};
+    s.materials = {floor, box, ball, metal};
+
+    SG_Mesh grid = SG_iMakeGrid("RoomFloorMesh", 8, 8, 10.0);
+    for (double& uv : grid.uvs) uv *= 2;
+    s.meshes.push_back(grid);
+    s.meshes.push_back(SG_iMakeBox("BoxMesh", 1, 1, 1));
+    s.meshes.push_back(SG_iMakeSphere("BallMesh", 1, 12, 20));
+    s.meshes.push_back(SG_iMakeBox("RodMesh", 0.03, 0.03, 1));
+
+    s.objects.push_back({"Mesh", "Room floor", SG_iTranslation(0, 0, 0), "", "RoomFloorMesh", "Room floor", "", "", {}});
+    // A crate of 0.5 m and a ball of 0.3 m in radius; each volume takes its
+    // size from the mesh above it.
+    s.objects.push_back({"Mesh", "Crate", SG_iTranslation(0, 0, 0, 0.25), "", "BoxMesh", "Box", "", "", {}});
+    s.objects.push_back({"CollisionVolume", "Crate volume", {}, "Crate", "", "", "box", "", {}});
+    s.objects.push_back({"Mesh", "Ball", SG_iTranslation(0, 0, 0, 0.3), "", "BallMesh", "Ball", "", "", {}});
+    s.objects.push_back({"CollisionVolume", "Ball volume", {}, "Ball", "", "", "sphere", "", {}});
+    // The pendulum: a bob with its rod along its local z axis, up to the
+    // pivot 1.5 m above the bob's centre.
+    s.objects.push_back({"Mesh", "Bob", SG_iTranslation(0, 0, 0, 0.35), "", "BallMesh", "Metal", "", "", {}});
+    s.objects.push_back({"Mesh", "Rod", {1 / 0.35, 0, 0, 0, 0, 1 / 0.35, 0, 0, 0, 0, 0.75 / 0.35, 0, 0, 0, 0.75 / 0.35, 1},
+                         "Bob", "RodMesh", "Metal", "", "", {}});
+    s.objects.push_back({"Mesh", "Pivot", SG_iTranslation(0, 0, 0, 0.08), "", "BallMesh", "Metal", "", "", {}});
+    s.objects.push_back({"Lamp", "Room lamp", SG_iTranslation(-3, -5, 7), "", "", "", "",
+                         "   <type>Lamp</type>\n   <color>1 0.97 0.92</color>\n   <energy>1.2</energy>\n"
+                         "   <distance>30</distance>\n",
+                         {}});
+    s.objects.push_back({"Lamp", "Room sun", {0.8, 0, -0.6, 0, 0, 1, 0, 0, 0.6, 0, 0.8, 0, 0, 0, 10, 1}, "", "", "", "",
+                         "   <type>Sun</type>\n   <color>0.45 0.45 0.5</color>\n   <energy>0.6</energy>\n", {}});
+    // Camera at (0.3, -7.5, 3.8) looking down at (0.3, 0, 1): its -Z axis points there.
+    s.objects.push_back({"Camera", "Room camera",
+                         {1, 0, 0, 0, 0, 0.3497, 0.9368, 0, 0, -0.9368, 0.3497, 0, 0.3, -7.5, 3.8, 1}, "", "", "", "",
+                         "   <angle>45</angle>\n   <clip_start>0.1</clip_start>\n   <clip_end>60</clip_end>\n", {}});
     return s;
 }
 
@@ -281,6 +346,8 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "demo") == 0)
         return SG_iWrite(argv[2], SG_iWriteScene(SG_iDemoScene())) ? 0 : 1;
+    if (argc == 3 && std::strcmp(argv[1], "physics") == 0)
+        return SG_iWrite(argv[2], SG_iWriteScene(SG_iPhysicsScene())) ? 0 : 1;
     if (argc == 4 && std::strcmp(argv[1], "fixtures") == 0) {
         fs::path fixtures = argv[2], seeds = argv[3];
         bool ok = SG_iWrite(fixtures / "scene.xml", SG_iWriteScene(SG_iFixtureScene()));
@@ -332,6 +399,6 @@ int main(int argc, char** argv)
         bool ok = SG_iImageCorpus(dir / "image");
         return SG_iSceneCorpus(dir / "scene") && ok ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: scenegen fixtures FIXTURE_DIR SEED_DIR | scenegen demo FILE | scenegen corpus DIR\n");
+    std::fprintf(stderr, "usage: scenegen fixtures FIXTURE_DIR SEED_DIR | scenegen demo FILE | scenegen physics FILE | scenegen corpus DIR\n");
     return 2;
 }
