@@ -2,7 +2,7 @@
 
 #include <tinyxml.h>
 
-#include "model/MDL_XmlValues.h"
+#include "base/MDL_XmlValues.h"
 
 static const double MDL_DEG_TO_RAD = 0.017453292519943295;
 
