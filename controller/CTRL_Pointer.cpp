@@ -6,14 +6,14 @@
 
 #include "controller/CTRL_Generic.h"
 #include "controller/CTRL_ScriptEngine.h"
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 #include "model/MDL_Mesh.h"
 #include "model/MDL_Object.h"
 #include "model/MDL_Objects.h"
 #include "model/MDL_Viewport.h"
 #include "physics/MDL_Scene.h"
 #include "render/VIEW_Generic.h"
-#include "script/LMP_Proxy.h"
+#include "base/LMP_ProxyLink.h"
 
 void CTRL_Generic::drawingArea(double& drawW, double& drawH, v2& corner) const
 {

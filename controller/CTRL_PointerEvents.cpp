@@ -11,7 +11,7 @@
 #include "model/MDL_Object.h"
 #include "model/MDL_Objects.h"
 #include "model/MDL_Viewport.h"
-#include "script/LMP_Proxy.h"
+#include "base/LMP_ProxyLink.h"
 
 namespace {
 
