@@ -378,3 +378,26 @@ TEST(PointerPlatform, WheelNotchesReachTheScripts) {
     rig.fake.pump();
     EXPECT_EQ(rig.lines(), (Lines{"6 120 0.250 0.188", "6 -120 0.250 0.188"}));
 }
+
+// Hovering from one viewport into another maps the pointer through the
+// viewport it has entered: the pillar straight under the camera lies at
+// the middle of both halves of the window.
+TEST(PointerPick, HoverMapsThroughTheViewportEntered) {
+    PointerRig rig;
+    ASSERT_TRUE(rig.run(R"(
+        watch(pillar("P", 0, 0, 0), "P")
+        vp:setSize(v2(0.5, 0.375))
+        right = newViewport(0.5, 0, 0.5, 0.375)
+        right:setCamera(cam)
+    )"));
+    rig.move(256, 192);
+    EXPECT_EQ(rig.c->currentViewport, rig.c->viewports[0]);
+    EXPECT_EQ(rig.eval("getHooveredObject() and getHooveredObject():getName()"), "P");
+    rig.move(768, 192);
+    EXPECT_EQ(rig.c->currentViewport, rig.c->viewports[1]);
+    EXPECT_EQ(rig.eval("getHooveredObject() and getHooveredObject():getName()"), "P");
+    rig.press(768, 192);
+    rig.release(768, 192);
+    EXPECT_EQ(rig.lines(), (Lines{"down P P 0.000 0.000 2.000", "up P P 0.000 0.000 2.000",
+                                  "click P P 0.000 0.000 2.000"}));
+}
