@@ -9,6 +9,7 @@ require("scene")
 require("physics")
 require("sound")
 require("video")
+require("touch")
 
 function startup()
   print(greeting.text())
