@@ -11,6 +11,7 @@
 #include "model/MDL_Object.h"
 #include "model/MDL_Objects.h"
 #include "model/MDL_Viewport.h"
+#include "physics/MDL_RigidBody.h"
 #include "physics/MDL_Scene.h"
 #include "render/VIEW_Generic.h"
 #include "base/LMP_ProxyLink.h"
@@ -336,11 +337,18 @@ bool CTRL_Generic::dragBone(MDL_Object*, const v3&, double)
     return false;
 }
 
-// A rigid body is pushed through its speed once rigid bodies move by
-// themselves: the grab point in the body's frame, the body woken (still
-// flag and still timer 0), its speed set at that point to the velocity, and
-// CB_MOVED fired on it. Until then a grabbed body stays where it is.
-bool CTRL_Generic::dragRigidBody(MDL_Object*, const v3&)
+// A rigid body is pushed through its speed: the grab point in the body's
+// axes gets the pointer's velocity with one impulse, the body is woken, and
+// CB_MOVED fires on it.
+bool CTRL_Generic::dragRigidBody(MDL_Object* object, const v3& velocity)
 {
-    return false;
+    auto* body = static_cast<MDL_RigidBody*>(object);
+    v3 g, local;
+    grabPoint(g);
+    MDL_Frame::globalToLocalPoint(body->getGlobalFrame(), g, local);
+    body->still = 0;
+    body->stillTimer = 0;
+    body->setSpeed(local, velocity);
+    LMP_iFireCallback(&body->proxy, engine, CB_MOVED);
+    return true;
 }

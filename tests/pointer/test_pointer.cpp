@@ -311,6 +311,41 @@ TEST(PointerDrag, ObjectsFollowThePointer) {
     }
 }
 
+// A movable rigid body is not moved by hand: the grab point gets the
+// pointer's velocity through the body's speed, and the body wakes.
+TEST(PointerDrag, RigidBodiesTakeThePointersVelocity) {
+    for (bool movable : {true, false}) {
+        SCOPED_TRACE(movable ? "movable" : "not movable");
+        PointerRig rig;
+        ASSERT_TRUE(rig.run(R"(
+            scene:setGravity(v3(0, 0, 0))
+            M = pillar("M", 0, 0, 0)
+            B = newRigidBody(scene, M)
+            M:delete()
+            B:setStill(true)
+            moves = 0
+            B:setCallback(CB_MOVED, function() moves = moves + 1 end)
+        )"));
+        if (movable) ASSERT_TRUE(rig.run("B:enableState(STATE_MOVABLE, SCOPE_OBJECT)"));
+        rig.frame(0);
+        rig.press(512, 384);
+        ASSERT_NE(rig.c->grabbed, nullptr);
+        rig.move(576, 384);
+        rig.frame(0.05);
+        ASSERT_TRUE(rig.run("local s = B:getSpeed() sx, sy = s:x(), s:y() awake = not B:getStill()"));
+        if (movable) {
+            EXPECT_GT(std::stod(rig.eval("sx")), 0.1);  // pulled towards +x, as the pointer went
+            EXPECT_NEAR(std::stod(rig.eval("sy")), 0, 1e-9);
+            EXPECT_EQ(rig.eval("awake"), "true");
+            EXPECT_NE(rig.eval("moves"), "0");
+        } else {
+            EXPECT_EQ(std::stod(rig.eval("sx")), 0);
+            EXPECT_EQ(rig.eval("moves"), "0");
+        }
+        rig.release(576, 384);
+    }
+}
+
 // The pointer is warped back onto the grab point of an object that holds it.
 TEST(PointerDrag, ConstrainedObjectHoldsThePointer) {
     PointerRig rig;
