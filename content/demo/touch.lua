@@ -1,5 +1,5 @@
 -- Things to touch in the demo: the crates and the pillar change colour
--- when clicked, the big crate (with the small one riding on it) can be
+-- when clicked (with a click sound), the big crate (with the small one riding on it) can be
 -- dragged across the floor, and the camera orbits the scene with the mouse
 -- (drag with the right button, or the left one on empty floor) and zooms
 -- with the wheel. Each touch writes a line to the debug log.
@@ -13,6 +13,8 @@ if not (base and base.scene and lit and lit.viewport) then
 end
 
 local scene, view, objects = base.scene, lit.viewport, base.objects
+-- The click sound, when the sound part of the demo is there.
+local sound = type(loaded.sound) == "table" and loaded.sound or nil
 
 -- Colours a click cycles through, per object.
 local palette = {
@@ -30,6 +32,9 @@ local function clickable(object, name)
   object:setCallback(CB_MOUSE_CLICK, function(owner, hit)
     turn[name] = turn[name] % #palette + 1
     owner:setColor(palette[turn[name]])
+    if sound and sound.click then
+      sound.click(hit)
+    end
     print("touch: clicked " .. hit:getName() .. ", colour " .. turn[name])
   end)
   return object
