@@ -122,7 +122,42 @@ bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowL
         return false;
     uint8_t* flags = t_facing.data;
     uint32_t lit = 0;
-    for (uint32_t t = 0; t < n; t++) {
+    uint32_t t = 0;
+#if defined(__SSE2__)
+    // Two triangles at a time (same operations, same bits as below), as long
+    // as both have their corners among the vertices.
+    const __m128d tx = _mm_set1_pd(light.directional ? light.direction.x : light.position.x),
+                  ty = _mm_set1_pd(light.directional ? light.direction.y : light.position.y),
+                  tz = _mm_set1_pd(light.directional ? light.direction.z : light.position.z);
+    for (; t + 2 <= n; t += 2) {
+        const uint32_t* ix = mesh.indices + 3 * (size_t)t;
+        if ((ix[0] >= vertexCount) | (ix[1] >= vertexCount) | (ix[2] >= vertexCount) | (ix[3] >= vertexCount) |
+            (ix[4] >= vertexCount) | (ix[5] >= vertexCount))
+            break;
+        const double *a0 = positions + 3 * (size_t)ix[0], *a1 = positions + 3 * (size_t)ix[1],
+                     *a2 = positions + 3 * (size_t)ix[2], *b0 = positions + 3 * (size_t)ix[3],
+                     *b1 = positions + 3 * (size_t)ix[4], *b2 = positions + 3 * (size_t)ix[5];
+        auto pair = [](const double* x, const double* y) { return _mm_loadh_pd(_mm_load_sd(x), y); };
+        const __m128d x0 = pair(a0, b0), y0 = pair(a0 + 1, b0 + 1), z0 = pair(a0 + 2, b0 + 2);
+        const __m128d ax = _mm_sub_pd(pair(a1, b1), x0), ay = _mm_sub_pd(pair(a1 + 1, b1 + 1), y0),
+                      az = _mm_sub_pd(pair(a1 + 2, b1 + 2), z0);
+        const __m128d bx = _mm_sub_pd(pair(a2, b2), x0), by = _mm_sub_pd(pair(a2 + 1, b2 + 1), y0),
+                      bz = _mm_sub_pd(pair(a2 + 2, b2 + 2), z0);
+        const __m128d nx = _mm_sub_pd(_mm_mul_pd(ay, bz), _mm_mul_pd(az, by)),
+                      ny = _mm_sub_pd(_mm_mul_pd(az, bx), _mm_mul_pd(ax, bz)),
+                      nz = _mm_sub_pd(_mm_mul_pd(ax, by), _mm_mul_pd(ay, bx));
+        __m128d wx = tx, wy = ty, wz = tz;
+        if (!light.directional)
+            wx = _mm_sub_pd(x0, tx), wy = _mm_sub_pd(y0, ty), wz = _mm_sub_pd(z0, tz);
+        const __m128d dot = _mm_add_pd(_mm_add_pd(_mm_mul_pd(wx, nx), _mm_mul_pd(wy, ny)), _mm_mul_pd(wz, nz));
+        const int m = _mm_movemask_pd(_mm_cmplt_pd(dot, _mm_setzero_pd()));
+        const uint8_t f0 = m & 1, f1 = (m >> 1) & 1;
+        facing(t) = f0, facing(t + 1) = f1;
+        flags[t] = f0, flags[t + 1] = f1;
+        lit += f0 + f1;
+    }
+#endif
+    for (; t < n; t++) {
         const uint32_t* ix = mesh.indices + 3 * (size_t)t;
         uint8_t f = 0;
         if (ix[0] < vertexCount && ix[1] < vertexCount && ix[2] < vertexCount) {
