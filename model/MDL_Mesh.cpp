@@ -1,10 +1,13 @@
 #include "model/MDL_Mesh.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "media/VIEW_Texture.h"
+#include "model/MDL_Bone.h"
 #include "model/MDL_ModelsSet.h"
 #include "model/MDL_Objects.h"
 #include "render/VIEW_HashMap.h"
@@ -459,15 +462,27 @@ MDL_AnimatedMesh::MDL_AnimatedMesh()
 MDL_AnimatedMesh::MDL_AnimatedMesh(const MDL_AnimatedMesh& s)
     : MDL_Mesh(s), boxMin(s.boxMin), boxMax(s.boxMax), locked(s.locked)
 {
-    if (setBindings(s.boneCount)) {
+    // The bindings name the source's groups and bones; a world's clone then
+    // replaces the bones by their copies.
+    if (s.vertexGroups && s.boneList && setBindings(s.boneCount)) {
         for (int32_t i = 0; i < boneCount; i++) {
             vertexGroups[i] = s.vertexGroups[i];
             boneList[i] = s.boneList[i];
         }
     }
+    // The copy starts from the rest shape. Its box keeps the source's and
+    // also covers that shape, so the copy can be picked before it is
+    // skinned.
     resetSkin();
-    boxMin = s.boxMin;
-    boxMax = s.boxMax;
+    if (s.skinnedPositions && skinnedPositions) {
+        for (int k = 0; k < 3; k++) {
+            (&boxMin.x)[k] = std::min((&boxMin.x)[k], (&s.boxMin.x)[k]);
+            (&boxMax.x)[k] = std::max((&boxMax.x)[k], (&s.boxMax.x)[k]);
+        }
+    } else if (!skinnedPositions) {
+        boxMin = s.boxMin;
+        boxMax = s.boxMax;
+    }
 }
 
 MDL_AnimatedMesh::~MDL_AnimatedMesh()
@@ -532,6 +547,106 @@ void MDL_AnimatedMesh::resetSkin()
     }
     boxMin = {meshData->boxMin[0], meshData->boxMin[1], meshData->boxMin[2]};
     boxMax = {meshData->boxMax[0], meshData->boxMax[1], meshData->boxMax[2]};
+    if (skinnedPositions) fitBox();
+}
+
+void MDL_AnimatedMesh::fitBox()
+{
+    const int32_t n = meshData ? meshData->vertexCount : 0;
+    v3 lo{DBL_MAX, DBL_MAX, DBL_MAX}, hi{-DBL_MAX, -DBL_MAX, -DBL_MAX};
+    for (int32_t i = 0; i < n; i++) {
+        const v3& p = skinnedPositions[i];
+        lo.x = p.x < lo.x ? p.x : lo.x;
+        lo.y = p.y < lo.y ? p.y : lo.y;
+        lo.z = p.z < lo.z ? p.z : lo.z;
+        hi.x = p.x > hi.x ? p.x : hi.x;
+        hi.y = p.y > hi.y ? p.y : hi.y;
+        hi.z = p.z > hi.z ? p.z : hi.z;
+    }
+    boxMin = lo;
+    boxMax = hi;
+}
+
+void MDL_AnimatedMesh::update(bool force)
+{
+    if (!force) {
+        if (locked || boneCount < 1 || !boneList) return;
+        bool any = false;
+        for (int32_t i = 0; i < boneCount && !any; i++) any = boneList[i] && boneList[i]->moved;
+        if (!any) return;
+    }
+    // A mesh without geometry (made by a script, or whose mesh name matched
+    // nothing) has nothing to skin.
+    if (!meshData || !skinnedPositions) return;
+    moved = 1;
+    const int32_t vertexCount = meshData->vertexCount;
+    // Normals exist only as far as the mesh data has them.
+    const int32_t normalCount =
+        skinnedNormals ? (meshData->normalCount < vertexCount ? meshData->normalCount : vertexCount) : 0;
+    std::memset(static_cast<void*>(skinnedPositions), 0, sizeof(v3) * size_t(vertexCount));
+    if (normalCount > 0) std::memset(static_cast<void*>(skinnedNormals), 0, sizeof(v3) * size_t(normalCount));
+
+    const MDL_Frame& mesh = getGlobalFrame();
+    MDL_Frame::validateInverse(mesh);
+    for (int32_t b = 0; b < boneCount && vertexGroups && boneList; b++) {
+        const MDL_VertexGroup* g = vertexGroups[b];
+        MDL_Bone* bone = boneList[b];
+        if (!g || !bone || !g->restPositions || !g->restNormals || !g->vertices || !g->weights) continue;
+        const MDL_Frame& bf = bone->getGlobalFrame();
+        const v3 o = m33::apply(mesh.inverse, bf.position - mesh.position);
+        m33 R;
+        m33::multiply(R, mesh.inverse, bf.basis);
+        const double r00 = R.c[0].x, r10 = R.c[0].y, r20 = R.c[0].z;
+        const double r01 = R.c[1].x, r11 = R.c[1].y, r21 = R.c[1].z;
+        const double r02 = R.c[2].x, r12 = R.c[2].y, r22 = R.c[2].z;
+        const int32_t* vertices = g->vertices;
+        const double* weights = g->weights;
+        const v3* rp = g->restPositions;
+        const v3* rn = g->restNormals;
+        for (int32_t n = 0; n < g->count; n++) {
+            // Indices that name no vertex of this mesh (the 16-bit "none"
+            // index included) are dropped.
+            const uint32_t v = uint32_t(vertices[n]);
+            if (v >= uint32_t(vertexCount)) continue;
+            const double w = weights[n];
+            const v3 p = rp[n];
+            v3& out = skinnedPositions[v];
+            out.x += (r00 * p.x + r01 * p.y + r02 * p.z + o.x) * w;
+            out.y += (r10 * p.x + r11 * p.y + r12 * p.z + o.y) * w;
+            out.z += (r20 * p.x + r21 * p.y + r22 * p.z + o.z) * w;
+            if (int32_t(v) < normalCount) {
+                const v3 q = rn[n];
+                v3& nout = skinnedNormals[v];
+                nout.x += (r00 * q.x + r01 * q.y + r02 * q.z) * w;
+                nout.y += (r10 * q.x + r11 * q.y + r12 * q.z) * w;
+                nout.z += (r20 * q.x + r21 * q.y + r22 * q.z) * w;
+            }
+        }
+    }
+
+    fitBox();
+
+    if (faces && meshData->indices) {
+        const uint32_t* idx = meshData->indices;
+        const uint32_t nv = uint32_t(vertexCount);
+        for (uint32_t t = 0; t < meshData->triangleCount; t++) {
+            const uint32_t i0 = idx[3 * size_t(t)], i1 = idx[3 * size_t(t) + 1], i2 = idx[3 * size_t(t) + 2];
+            if (i0 >= nv || i1 >= nv || i2 >= nv) continue;
+            const v3 p0 = skinnedPositions[i0];
+            v3::cross(faces[t].normal, skinnedPositions[i1] - p0, skinnedPositions[i2] - p0);
+        }
+    }
+}
+
+double MDL_AnimatedMesh::vertexWeight(int32_t binding, int32_t vertex) const
+{
+    if (binding < 0 || binding >= boneCount || !vertexGroups) return 0.0;
+    const MDL_VertexGroup* g = vertexGroups[binding];
+    if (!g || !g->vertices || !g->weights) return 0.0;
+    double w = 0.0;
+    for (int32_t n = 0; n < g->count; n++)
+        if (g->vertices[n] == vertex) w += g->weights[n];
+    return w;
 }
 
 const double* MDL_AnimatedMesh::getVertex(int32_t i)

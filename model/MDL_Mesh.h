@@ -180,8 +180,18 @@ public:
     const double* getBoundingBoxMax() override;
 
     // Fills the skinned arrays from the shared rest geometry (after the
-    // mesh data is set).
+    // mesh data is set); the box is fitted to the rest positions.
     void resetSkin();
+    // Skinning: every vertex becomes the weighted sum of its bones' rigid
+    // transforms of its rest data, in the mesh's own axes; then the box and
+    // the face normals follow. Unless forced, only when the mesh is not
+    // locked and one of its bones moved since the last frame.
+    void update(bool force);
+    // The weight of a vertex in the group of binding i (0 when the group
+    // does not list it); a vertex listed twice counts twice.
+    double vertexWeight(int32_t binding, int32_t vertex) const;
+    // Box of the skinned positions.
+    void fitBox();
     // Replaces the bone bindings (k entries).
     bool setBindings(int32_t k);
 
