@@ -567,6 +567,106 @@ void MDL_AnimatedMesh::fitBox()
     boxMax = hi;
 }
 
+// One bone's share: every entry of its group adds its rest position and
+// normal, carried by (R, o) and weighted, to its vertex. The hot loop of
+// skinning, written once for plain arithmetic and once for fused
+// multiply-adds; the second is used where the processor has them.
+#define MDL_SKIN_GROUP_BODY(MADD)                                                                     \
+    const double r00 = R.c[0].x, r10 = R.c[0].y, r20 = R.c[0].z;                                      \
+    const double r01 = R.c[1].x, r11 = R.c[1].y, r21 = R.c[1].z;                                      \
+    const double r02 = R.c[2].x, r12 = R.c[2].y, r22 = R.c[2].z;                                      \
+    for (int32_t n = 0; n < count; n++) {                                                             \
+        /* Indices that name no vertex of this mesh (the 16-bit "none" index */                       \
+        /* included) are dropped. */                                                                  \
+        const uint32_t v = uint32_t(vertices[n]);                                                     \
+        if (v >= nv) continue;                                                                        \
+        const double w = weights[n];                                                                  \
+        const v3 p = rp[n];                                                                           \
+        v3& out = positions[v];                                                                       \
+        out.x = MADD(MADD(r02, p.z, MADD(r01, p.y, MADD(r00, p.x, o.x))), w, out.x);                   \
+        out.y = MADD(MADD(r12, p.z, MADD(r11, p.y, MADD(r10, p.x, o.y))), w, out.y);                   \
+        out.z = MADD(MADD(r22, p.z, MADD(r21, p.y, MADD(r20, p.x, o.z))), w, out.z);                   \
+        if (v < nn) {                                                                                 \
+            const v3 q = rn[n];                                                                       \
+            v3& nout = normals[v];                                                                    \
+            nout.x = MADD(MADD(r02, q.z, MADD(r01, q.y, r00 * q.x)), w, nout.x);                       \
+            nout.y = MADD(MADD(r12, q.z, MADD(r11, q.y, r10 * q.x)), w, nout.y);                       \
+            nout.z = MADD(MADD(r22, q.z, MADD(r21, q.y, r20 * q.x)), w, nout.z);                       \
+        }                                                                                             \
+    }
+
+#define MDL_SKIN_GROUP_ARGS                                                                              \
+    const m33 &R, const v3 &o, int32_t count, const int32_t *vertices, const double *weights, const v3 *rp, \
+        const v3 *rn, v3 *positions, v3 *normals, uint32_t nv, uint32_t nn
+
+static inline double MDL_iMulAdd(double a, double b, double c)
+{
+    return a * b + c;
+}
+
+static void MDL_iSkinGroupPlain(MDL_SKIN_GROUP_ARGS)
+{
+    MDL_SKIN_GROUP_BODY(MDL_iMulAdd)
+}
+
+#if defined(__x86_64__)
+__attribute__((target("arch=x86-64-v3"))) static void MDL_iSkinGroupFused(MDL_SKIN_GROUP_ARGS)
+{
+    MDL_SKIN_GROUP_BODY(__builtin_fma)
+}
+
+static const bool MDL_gFusedMultiplyAdd = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#endif
+
+// Face normals (P1 - P0) x (P2 - P0) of the skinned positions; triangles
+// with an index outside the vertices keep theirs.
+#define MDL_FACE_NORMALS_BODY(MADD)                                                                   \
+    for (uint32_t t = 0; t < triangles; t++) {                                                        \
+        const uint32_t i0 = idx[3 * size_t(t)], i1 = idx[3 * size_t(t) + 1], i2 = idx[3 * size_t(t) + 2]; \
+        if (i0 >= nv || i1 >= nv || i2 >= nv) continue;                                               \
+        const v3 p0 = positions[i0];                                                                  \
+        const v3 a = positions[i1] - p0, c = positions[i2] - p0;                                      \
+        faces[t].normal = {MADD(a.y, c.z, -(a.z * c.y)), MADD(a.z, c.x, -(a.x * c.z)),                \
+                           MADD(a.x, c.y, -(a.y * c.x))};                                             \
+    }
+
+#define MDL_FACE_NORMALS_ARGS \
+    const v3 *positions, const uint32_t *idx, MDL_Face *faces, uint32_t triangles, uint32_t nv
+
+static void MDL_iFaceNormalsPlain(MDL_FACE_NORMALS_ARGS)
+{
+    MDL_FACE_NORMALS_BODY(MDL_iMulAdd)
+}
+
+#if defined(__x86_64__)
+__attribute__((target("arch=x86-64-v3"))) static void MDL_iFaceNormalsFused(MDL_FACE_NORMALS_ARGS)
+{
+    MDL_FACE_NORMALS_BODY(__builtin_fma)
+}
+#endif
+
+static void MDL_iFaceNormals(MDL_FACE_NORMALS_ARGS)
+{
+#if defined(__x86_64__)
+    if (MDL_gFusedMultiplyAdd) {
+        MDL_iFaceNormalsFused(positions, idx, faces, triangles, nv);
+        return;
+    }
+#endif
+    MDL_iFaceNormalsPlain(positions, idx, faces, triangles, nv);
+}
+
+static void MDL_iSkinGroup(MDL_SKIN_GROUP_ARGS)
+{
+#if defined(__x86_64__)
+    if (MDL_gFusedMultiplyAdd) {
+        MDL_iSkinGroupFused(R, o, count, vertices, weights, rp, rn, positions, normals, nv, nn);
+        return;
+    }
+#endif
+    MDL_iSkinGroupPlain(R, o, count, vertices, weights, rp, rn, positions, normals, nv, nn);
+}
+
 void MDL_AnimatedMesh::update(bool force)
 {
     if (!force) {
@@ -586,6 +686,11 @@ void MDL_AnimatedMesh::update(bool force)
     std::memset(static_cast<void*>(skinnedPositions), 0, sizeof(v3) * size_t(vertexCount));
     if (normalCount > 0) std::memset(static_cast<void*>(skinnedNormals), 0, sizeof(v3) * size_t(normalCount));
 
+    // Locals for the arrays: stores through them cannot then be taken to
+    // change the members, which the loops would otherwise reload.
+    v3* const positions = skinnedPositions;
+    v3* const normals = skinnedNormals;
+    const uint32_t nv = uint32_t(vertexCount), nn = uint32_t(normalCount);
     const MDL_Frame& mesh = getGlobalFrame();
     MDL_Frame::validateInverse(mesh);
     for (int32_t b = 0; b < boneCount && vertexGroups && boneList; b++) {
@@ -596,46 +701,14 @@ void MDL_AnimatedMesh::update(bool force)
         const v3 o = m33::apply(mesh.inverse, bf.position - mesh.position);
         m33 R;
         m33::multiply(R, mesh.inverse, bf.basis);
-        const double r00 = R.c[0].x, r10 = R.c[0].y, r20 = R.c[0].z;
-        const double r01 = R.c[1].x, r11 = R.c[1].y, r21 = R.c[1].z;
-        const double r02 = R.c[2].x, r12 = R.c[2].y, r22 = R.c[2].z;
-        const int32_t* vertices = g->vertices;
-        const double* weights = g->weights;
-        const v3* rp = g->restPositions;
-        const v3* rn = g->restNormals;
-        for (int32_t n = 0; n < g->count; n++) {
-            // Indices that name no vertex of this mesh (the 16-bit "none"
-            // index included) are dropped.
-            const uint32_t v = uint32_t(vertices[n]);
-            if (v >= uint32_t(vertexCount)) continue;
-            const double w = weights[n];
-            const v3 p = rp[n];
-            v3& out = skinnedPositions[v];
-            out.x += (r00 * p.x + r01 * p.y + r02 * p.z + o.x) * w;
-            out.y += (r10 * p.x + r11 * p.y + r12 * p.z + o.y) * w;
-            out.z += (r20 * p.x + r21 * p.y + r22 * p.z + o.z) * w;
-            if (int32_t(v) < normalCount) {
-                const v3 q = rn[n];
-                v3& nout = skinnedNormals[v];
-                nout.x += (r00 * q.x + r01 * q.y + r02 * q.z) * w;
-                nout.y += (r10 * q.x + r11 * q.y + r12 * q.z) * w;
-                nout.z += (r20 * q.x + r21 * q.y + r22 * q.z) * w;
-            }
-        }
+        MDL_iSkinGroup(R, o, g->count, g->vertices, g->weights, g->restPositions, g->restNormals, positions,
+                       normals, nv, nn);
     }
 
     fitBox();
 
-    if (faces && meshData->indices) {
-        const uint32_t* idx = meshData->indices;
-        const uint32_t nv = uint32_t(vertexCount);
-        for (uint32_t t = 0; t < meshData->triangleCount; t++) {
-            const uint32_t i0 = idx[3 * size_t(t)], i1 = idx[3 * size_t(t) + 1], i2 = idx[3 * size_t(t) + 2];
-            if (i0 >= nv || i1 >= nv || i2 >= nv) continue;
-            const v3 p0 = skinnedPositions[i0];
-            v3::cross(faces[t].normal, skinnedPositions[i1] - p0, skinnedPositions[i2] - p0);
-        }
-    }
+    if (faces && meshData->indices)
+        MDL_iFaceNormals(positions, meshData->indices, faces, meshData->triangleCount, nv);
 }
 
 double MDL_AnimatedMesh::vertexWeight(int32_t binding, int32_t vertex) const
