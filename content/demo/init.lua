@@ -6,6 +6,7 @@ require("world")
 require("lit")
 require("overlay")
 require("scene")
+require("character")
 
 function startup()
   print(greeting.text())
