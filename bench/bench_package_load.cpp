@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "controller/CTRL_Generic.h"
 #include "controller/CTRL_ScriptEngine.h"
 #include "halvorin_key.h"

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Array.h"
+#include "base/CTRL_Keys.h"
 #include "math/MDL_Frame.h"
 
 class CTRL_ScriptEngine;

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "controller/CTRL_Generic.h"
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 #include "controller/CTRL_ScriptEngine.h"
 #include "model/MDL_Object.h"
 #include "model/MDL_Viewport.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 
 class CTRL_Generic;
 struct CTRL_Event;

@@ -1,7 +1,7 @@
 #include "media/VIEW_Font.h"
 
 #include "media/VIEW_Texture.h"
-#include "script/LMP_Proxy.h"
+#include "base/LMP_ProxyLink.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 
 struct VIEW_SampleChannel {
   float* samples;

@@ -5,7 +5,8 @@
 
 #include <tinyxml.h>
 
-#include "model/MDL_XmlValues.h"
+#include "base/CTRL_Array.h"
+#include "base/MDL_XmlValues.h"
 
 static uint32_t VIEW_gInstanceCounter = 1;
 
@@ -139,4 +140,10 @@ void VIEW_Texture::probe()
             c += length + 12;
         }
     }
+}
+
+void CTRL_iFreeImageList(CTRL_Array<VIEW_Texture*>* list)
+{
+    if (list)
+        list->deleteAll();
 }

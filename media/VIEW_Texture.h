@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "script/LMP_Proxy.h"
+#include "base/LMP_ProxyLink.h"
 
 class TiXmlElement;
 

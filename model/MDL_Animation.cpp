@@ -2,7 +2,7 @@
 
 #include "model/MDL_ModelsSet.h"
 #include "model/MDL_Object.h"
-#include "script/LMP_Proxy.h"
+#include "base/LMP_ProxyLink.h"
 
 void MDL_iCatmullRom(v3& out, const v3& p0, const v3& p1, const v3& p2, const v3& p3, double u)
 {

@@ -4,10 +4,9 @@
 
 #include <tinyxml.h>
 
-#include "controller/CTRL_Keys.h"
-
-#include "model/MDL_XmlValues.h"
-#include "script/LMP_Proxy.h"
+#include "base/CTRL_Keys.h"
+#include "base/LMP_ProxyLink.h"
+#include "base/MDL_XmlValues.h"
 
 static const double MDL_DEG_TO_RAD = 0.017453292519943295;
 

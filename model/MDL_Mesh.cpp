@@ -10,8 +10,8 @@
 #include "model/MDL_Bone.h"
 #include "model/MDL_ModelsSet.h"
 #include "model/MDL_Objects.h"
-#include "render/VIEW_HashMap.h"
-#include "render/VIEW_Shadow.h"
+#include "base/VIEW_HashMap.h"
+#include "base/VIEW_ShadowGeometry.h"
 
 #include <vector>
 

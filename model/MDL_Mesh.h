@@ -10,10 +10,10 @@
 
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "math/MDL_Frame.h"
 #include "model/MDL_Object.h"
-#include "script/LMP_Proxy.h"
+#include "base/LMP_ProxyLink.h"
 
 class MDL_Lamp;
 class MDL_ModelsSet;

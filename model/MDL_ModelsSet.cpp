@@ -13,7 +13,7 @@
 #include "model/MDL_Mesh.h"
 #include "model/MDL_Object.h"
 #include "model/MDL_Objects.h"
-#include "model/MDL_XmlValues.h"
+#include "base/MDL_XmlValues.h"
 #include "package/CTRL_PackageLoad.h"
 
 static char* MDL_iDup(const char* s)

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "math/MDL_Frame.h"
-#include "script/LMP_Proxy.h"
+#include "base/LMP_ProxyLink.h"
 
 class CTRL_Generic;
 class MDL_Object;

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "model/MDL_ObjectLoad.h"
-#include "script/LMP_Proxy.h"
-#include "model/MDL_XmlValues.h"
+#include "base/LMP_ProxyLink.h"
+#include "base/MDL_XmlValues.h"
 
 const char* const MDL_objectTypeNames[MDL_OBJECT_TYPE_COUNT] = {
     "None",  "Lamp",  "Camera", "Mesh",     "RigidBody",       "Sound",  "Bone", "AnimatedMesh",

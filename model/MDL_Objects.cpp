@@ -6,7 +6,7 @@
 
 #include "model/MDL_ObjectLoad.h"
 #include "media/VIEW_Sample.h"
-#include "model/MDL_XmlValues.h"
+#include "base/MDL_XmlValues.h"
 
 static constexpr double DEG_TO_RAD = 0.017453292519943295;
 

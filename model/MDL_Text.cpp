@@ -9,7 +9,7 @@
 #include "media/VIEW_Texture.h"
 #include "model/MDL_Mesh.h"
 #include "model/MDL_Objects.h"
-#include "render/VIEW_Triangulate.h"
+#include "base/VIEW_Triangulate.h"
 
 static char* copyString(const char* s)
 {

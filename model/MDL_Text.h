@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "model/MDL_Object.h"
 
 class VIEW_Font;

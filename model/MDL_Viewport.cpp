@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "model/MDL_Objects.h"
-#include "script/LMP_Proxy.h"
+#include "base/LMP_ProxyLink.h"
 
 MDL_Viewport::MDL_Viewport(double x, double y, double w, double h)
     : width(w), height(h), originX(x), originY(y)

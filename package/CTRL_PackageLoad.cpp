@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "controller/CTRL_Generic.h"
 #include "package/CTRL_Embedded.h"
 #include "package/CTRL_File.h"

@@ -6,13 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 #include "model/MDL_Bone.h"
 #include "model/MDL_Mesh.h"
 #include "model/MDL_Object.h"
 #include "model/MDL_Objects.h"
 #include "physics/MDL_SceneStages.h"
-#include "script/LMP_Proxy.h"
+#include "base/LMP_ProxyLink.h"
 
 // Every list entry is an object of the world; the lists of bodies and bones
 // hold derived records whose MDL_Object part comes first.

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "math/MDL_Frame.h"
 
 // A record's link to its script proxy (the same alias as script/LMP_Proxy.h).

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 
 class MDL_Scene;
 class MDL_Object;

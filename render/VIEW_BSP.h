@@ -7,7 +7,7 @@
 // parallel layers makes a tree as deep as it has triangles.
 #pragma once
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "math/MDL_Frame.h"
 
 #include <cstdint>

@@ -8,11 +8,11 @@
 
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "math/m44.h"
 #include "render/VIEW_BSP.h"
 #include "render/VIEW_Generic.h"
-#include "render/VIEW_HashMap.h"
+#include "base/VIEW_HashMap.h"
 #include "render/VIEW_Scene3D.h"
 
 struct PLAT_GLContext;

@@ -5,7 +5,7 @@
 // the ordering tree.
 #pragma once
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "math/MDL_Frame.h"
 #include "math/m44.h"
 #include "render/VIEW_BSP.h"

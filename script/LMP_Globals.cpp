@@ -7,7 +7,7 @@
 #include <lua.hpp>
 
 #include "controller/CTRL_Generic.h"
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 #include "model/MDL_Object.h"
 #include "model/MDL_Viewport.h"
 #include "render/VIEW_Generic.h"

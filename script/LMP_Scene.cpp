@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "controller/CTRL_Generic.h"
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 #include "model/MDL_Object.h"
 #include "physics/MDL_Scene.h"
 #include "script/LMP_Binding.h"

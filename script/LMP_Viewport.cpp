@@ -6,7 +6,7 @@
 #include <cstdarg>
 
 #include "controller/CTRL_Generic.h"
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 #include "model/MDL_Objects.h"
 #include "model/MDL_Viewport.h"
 #include "script/LMP_Binding.h"

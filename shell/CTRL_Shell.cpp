@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "controller/CTRL_Generic.h"
 #include "media/VIEW_Font.h"
 #include "package/CTRL_PackageLoad.h"

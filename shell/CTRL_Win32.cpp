@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 #include "controller/CTRL_ScriptEngine.h"
 #include "model/MDL_Object.h"
 #include "model/MDL_Viewport.h"

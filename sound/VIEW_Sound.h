@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 
 struct MDL_Viewport;
 

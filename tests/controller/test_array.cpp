@@ -1,4 +1,4 @@
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "math/MDL_Frame.h"
 #include "media/VIEW_Texture.h"
 

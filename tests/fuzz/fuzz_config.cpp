@@ -2,7 +2,7 @@
 // package's config.xml and checked by a controller.
 #include <cstring>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "controller/CTRL_Generic.h"
 #include "package/CTRL_File.h"
 #include "package/CTRL_PackageLoad.h"

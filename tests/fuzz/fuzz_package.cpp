@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "controller/CTRL_Generic.h"
 #include "package/CTRL_Embedded.h"
 #include "package/CTRL_File.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "render/VIEW_Triangulate.h"
+#include "base/VIEW_Triangulate.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "render/VIEW_Triangulate.h"
+#include "base/VIEW_Triangulate.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 #include "model/MDL_Objects.h"
 #include "model/MDL_Text.h"
 #include "model/MDL_Viewport.h"

@@ -1,7 +1,7 @@
 // A script engine that does nothing, for controllers that only load packages.
 #pragma once
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "controller/CTRL_ScriptEngine.h"
 
 struct NullEngine : CTRL_ScriptEngine {

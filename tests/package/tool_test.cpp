@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "package/CTRL_Embedded.h"
 #include "package/CTRL_PackageLoad.h"
 #include "pack.h"
@@ -70,7 +70,29 @@ TEST_F(Tool, HelpAndUsage) {
   EXPECT_EQ(help.status, 0);
   for (const char* word : {"keygen KEYFILE", "build DIR KEYFILE -o PACKAGE [--store]", "embed PLAYER PACKAGE -o OUTPUT"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
-  EXPECT_NE(run("").status, 0);
+  Result none = run("");
+  EXPECT_NE(none.status, 0);
+  EXPECT_NE(none.err.find("usage: halvorin-pack"), std::string::npos);
+}
+
+// A folder without the version file or the entry script still packs, with a
+// warning naming what is missing; a complete folder packs silently.
+TEST_F(Tool, BuildWarnsOfAMissingConfigOrEntryScript) {
+  ASSERT_EQ(run("keygen " + path("k.key")).status, 0);
+  put(dir_ / "none/readme.txt", "x");
+  put(dir_ / "half/init.lua", "");
+  put(dir_ / "full/init.lua", "");
+  put(dir_ / "full/config.xml", "<kolma/>");
+  struct {
+    const char* dir;
+    bool warnsConfig, warnsInit;
+  } cases[] = {{"none", true, true}, {"half", true, false}, {"full", false, false}};
+  for (const auto& c : cases) {
+    Result r = run("build " + path(c.dir) + " " + path("k.key") + " -o " + path("p.pkg"));
+    EXPECT_EQ(r.status, 0) << c.dir;
+    EXPECT_EQ(r.err.find("no config.xml") != std::string::npos, c.warnsConfig) << c.dir << ": " << r.err;
+    EXPECT_EQ(r.err.find("no init.lua") != std::string::npos, c.warnsInit) << c.dir << ": " << r.err;
+  }
 }
 
 TEST_F(Tool, BuildsASignedPackageThatReadsBack) {

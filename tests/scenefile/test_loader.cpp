@@ -12,7 +12,7 @@
 #include "model/MDL_Mesh.h"
 #include "model/MDL_ModelsSet.h"
 #include "model/MDL_Objects.h"
-#include "model/MDL_XmlValues.h"
+#include "base/MDL_XmlValues.h"
 
 namespace {
 

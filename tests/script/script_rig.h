@@ -13,7 +13,7 @@
 
 #include <lua.hpp>
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "controller/CTRL_Generic.h"
 #include "package/CTRL_File.h"
 #include "script/LMP_Engine.h"

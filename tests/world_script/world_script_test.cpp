@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "controller/CTRL_Generic.h"
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 #include "package/CTRL_File.h"
 #include "model/MDL_Object.h"
 #include "model/MDL_Objects.h"

@@ -83,6 +83,15 @@ int build(const std::vector<std::string>& args) {
   if (!PACK_makeRecords(entries, store, &records, &error)) return fail(error);
   if (!PACK_sealPackage(records, key, &package, &error)) return fail(error);
   if (!PACK_writeFile(output, package, false, &error)) return fail(error);
+  // A player refuses a package without its version file and stops at once
+  // without its entry script: say so while the author can still fix it.
+  for (const char* needed : {"config.xml", "init.lua"}) {
+    bool found = false;
+    for (const PackEntry& e : entries) found = found || e.name == needed;
+    if (!found)
+      fprintf(stderr, "halvorin-pack: warning: %s holds no %s; the player will not play this package\n",
+              pos[0].c_str(), needed);
+  }
   return 0;
 }
 

@@ -1,4 +1,4 @@
-#include "controller/CTRL_Keys.h"
+#include "base/CTRL_Keys.h"
 
 const CTRL_KeyName CTRL_keyNames[] = {
 #define CTRL_KEY_ROW(name, code) {"KEY_" #name, code},

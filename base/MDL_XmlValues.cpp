@@ -1,4 +1,4 @@
-#include "model/MDL_XmlValues.h"
+#include "base/MDL_XmlValues.h"
 
 #include <charconv>
 #include <cstring>

@@ -2,7 +2,7 @@
 // overlays.
 #pragma once
 
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 #include "math/MDL_Frame.h"
 
 #include <cstdint>

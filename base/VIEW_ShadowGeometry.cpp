@@ -1,4 +1,4 @@
-#include "render/VIEW_Shadow.h"
+#include "base/VIEW_ShadowGeometry.h"
 
 namespace {
 

@@ -1,6 +1,5 @@
-#include "controller/CTRL_Array.h"
+#include "base/CTRL_Array.h"
 
-#include "media/VIEW_Texture.h"
 
 bool CTRL_iResizeByteBuffer(CTRL_Package* package, uint32_t n)
 {
@@ -31,10 +30,4 @@ bool CTRL_iResizeByteBuffer(CTRL_Package* package, uint32_t n)
     package->data = p;
     package->size = package->capacity = n;
     return true;
-}
-
-void CTRL_iFreeImageList(CTRL_Array<VIEW_Texture*>* list)
-{
-    if (list)
-        list->deleteAll();
 }

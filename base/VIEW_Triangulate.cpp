@@ -1,4 +1,4 @@
-#include "render/VIEW_Triangulate.h"
+#include "base/VIEW_Triangulate.h"
 
 #include <cstdlib>
 

@@ -1,0 +1,51 @@
+// Stencil shadow-volume geometry: the extruded volume of a mesh (side quads
+// along the silhouette, and the two caps that the depth-fail method needs).
+// Plain geometry with no GL, shared by the meshes that keep their volumes and
+// the renderer that draws them.
+//
+// Winding: every side-quad and front-cap triangle is counter-clockwise seen
+// from outside the volume; back-cap triangles keep the winding of the faces
+// they were extruded from, so they are counter-clockwise seen from inside.
+// The stencil passes draw the back cap with the opposite front face.
+#pragma once
+
+#include "base/CTRL_Array.h"
+#include "math/MDL_Frame.h"
+
+#include <cstdint>
+#include <vector>
+
+constexpr uint32_t VIEW_NO_NEIGHBOUR = 0xFFFFFFFFu;
+
+// Mesh geometry in the mesh's own coordinates.
+struct VIEW_ShadowGeometry {
+    const double* positions = nullptr;   // vertexCount x 3
+    int32_t vertexCount = 0;
+    const uint32_t* indices = nullptr;   // triangleCount x 3
+    const uint32_t* neighbours = nullptr; // triangleCount x 3: across corner e to e + 1, or VIEW_NO_NEIGHBOUR
+    uint32_t triangleCount = 0;
+};
+
+// The lamp in the mesh's coordinates.
+struct VIEW_ShadowLight {
+    bool directional = false;   // a sun: parallel light along `direction`
+    v3 position{0, 0, 0};       // point and spot lamps
+    v3 direction{0, 0, -1};     // sun: the way the light travels (minus its Z axis)
+    double extrusion = 30;      // how far corners are pushed away from the lamp
+};
+
+struct VIEW_ShadowArrays {
+    CTRL_Array<v3>* sides;
+    CTRL_Array<v3>* frontCap;
+    CTRL_Array<v3>* backCap;
+};
+
+// Rebuilds the three arrays (emptied first). A face turns towards the lamp
+// when its normal (P1 - P0) x (P2 - P0) points at it; the edges between a
+// facing face and one that is not (or none) become side quads. Caps are
+// built only when `caps` is set. Triangles with an index outside the
+// vertices are left out, and a neighbour outside the triangles counts as
+// none. `facing` is scratch space kept by the caller between calls.
+// Answers false when the arrays could not grow (they are then empty).
+bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps,
+                             VIEW_ShadowArrays out, std::vector<uint8_t>& facing);
