@@ -1,9 +1,10 @@
--- The character of the demo, in a small view of its own at the top right:
--- an arm of three bones (shoulder, elbow, wrist) whose skin bends with them,
--- waving by a keyframe track on its elbow, and a door that a second track
--- swings open and shut on its hinge. Grabbing the arm stops the wave; the
--- arm then follows the pointer, bone by bone, while it is dragged. Each
--- stage writes a line to the debug log.
+-- The character of the demo: an arm of three bones (shoulder, elbow, wrist)
+-- whose skin bends with them, waving by a keyframe track on its elbow, and
+-- a door that a second track swings open and shut on its hinge. They stand
+-- in the prepared scene when the other parts of the demo made it, else in a
+-- scene and view of their own. Grabbing the arm stops the wave; the arm then
+-- follows the pointer, bone by bone, while it is dragged. Each stage writes
+-- a line to the debug log.
 
 if not (newAnimation and newAnimatedMesh and newModelsSet and newViewport) then
   print("character: the animation classes are missing; nothing to show")
@@ -11,10 +12,26 @@ if not (newAnimation and newAnimatedMesh and newModelsSet and newViewport) then
 end
 
 local set = newModelsSet("character.xml")
-local scene = newScene("character")
+local loaded = package.loaded
+local base = type(loaded.scene) == "table" and loaded.scene or {}
+local scene = base.scene
+local view
+if scene then
+  print("character: joins the prepared scene")
+else
+  scene = newScene("character")
+  newMesh(scene, set:get("CharacterGround"))
+  newLamp(scene, set:get("CharacterLamp"))
+  view = newViewport(0, 0, 1, 0.75)
+  view:setBackgroundColor(color(0.18, 0.2, 0.26, 1))
+  view:setCamera(newCamera(scene, set:get("CharacterCamera")))
+end
+
 local root = newObject(scene, set:get("Character"))
-local camera = newCamera(scene, set:get("CharacterCamera"))
-newLamp(scene, set:get("CharacterLamp"))
+if base.scene then
+  -- Behind the glass pillar, on the right.
+  root:setPosition(v3(2.6, 3.5, 0))
+end
 
 local arm = root:getDescendant("Arm")
 local elbow = root:getDescendant("Elbow")
@@ -52,11 +69,7 @@ arm:setCallback(CB_MOUSE_DOWN, function()
   end
 end)
 
-local view = newViewport(0.66, 0.02, 0.32, 0.24)
-view:setBackgroundColor(color(0.18, 0.2, 0.26, 1))
-view:setCamera(camera)
-
-print(string.format("character: arm of %d bones, door track of %.1f s, wave track of %.1f s",
-                    3, door:getDuration(), wave:getDuration()))
+print(string.format("character: arm of 3 bones, door track of %.1f s, wave track of %.1f s",
+                    door:getDuration(), wave:getDuration()))
 
 return { scene = scene, arm = arm, elbow = elbow, door = door, wave = wave, viewport = view }

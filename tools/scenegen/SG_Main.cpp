@@ -128,8 +128,8 @@ static std::vector<double> SG_iFrame(const double x[3], const double y[3], const
 
 // The demo character: an arm of three bones (shoulder, elbow, wrist) inside
 // a skinned tube, with a keyframe track that waves its elbow, and a door on
-// a hinge that a second track swings open and shut; a ground, a lamp and a
-// camera of its own.
+// a hinge that a second track swings open and shut; and a ground, a lamp
+// and a camera for showing them on their own.
 static SG_Scene SG_iCharacterScene()
 {
     SG_Scene s;
@@ -185,7 +185,7 @@ static SG_Scene SG_iCharacterScene()
                              {4.0, {0, 0, segment}, {0, 0, 0}, {1, 1, 1}}}});
 
     s.objects.push_back({"None", "Character", SG_iTranslation(0, 0, 0), "", "", "", "", "", {}});
-    s.objects.push_back({"Mesh", "Ground", SG_iTranslation(0, 0, 0), "Character", "GroundMesh", "Ground", "", "", {}});
+    s.objects.push_back({"Mesh", "CharacterGround", SG_iTranslation(0, 0, 0), "", "GroundMesh", "Ground", "", "", {}});
     // The elbow and the wrist are hinges about their y axes (they bend in
     // the plane the camera faces).
     const std::string hinge = "   <limit_xrot>0 0</limit_xrot>\n   <limit_zrot>0 0</limit_zrot>\n";
