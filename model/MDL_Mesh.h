@@ -23,10 +23,12 @@ class VIEW_Texture;
 
 constexpr uint32_t MDL_NO_FACE = 0xFFFFFFFFu;
 
+// The flag sits in the padding after the neighbours: 40 bytes a face, which
+// skinning rewrites every frame.
 struct MDL_Face {
     uint32_t neighbours[3] = {MDL_NO_FACE, MDL_NO_FACE, MDL_NO_FACE};  // across edges 0-1, 1-2, 2-0
-    v3 normal{0, 0, 0};   // (P1 - P0) x (P2 - P0), not normalised
     uint8_t facing = 0;   // turned towards the shadow lamp (shadow upkeep)
+    v3 normal{0, 0, 0};   // (P1 - P0) x (P2 - P0), not normalised
 };
 
 // Every mesh data record takes the next number, so that the renderer never

@@ -294,6 +294,8 @@ TEST(Skinning, CloneAndPurgeKeepBoneReferencesSound)
     for (int32_t i = 0; i < arm.count(); i++)
         EXPECT_LT(dist(vec(alone->getVertex(i)), arm.rest(i)), 1e-12) << i;
 
+    // Taken out of the tree and marked, as the controller's detach does.
+    arm.lower->unlinkFromParent();
     arm.lower->deleted = 1;
     arm.world.purgeDeleted();
     EXPECT_EQ(arm.skin->boneList[1], nullptr);
