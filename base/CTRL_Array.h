@@ -110,6 +110,35 @@ struct CTRL_Array {
         return true;
     }
 
+    // For arrays refilled every frame: reuse() empties the array and keeps
+    // its storage; push() and grow() only ever enlarge it (resize and append
+    // give back storage as the count falls, which would allocate again on
+    // the next fill). grow(n) sets the count to n.
+    void reuse()
+    {
+        if (owns)
+            count = 0;
+        else
+            resize(0);
+    }
+    bool grow(int32_t n)
+    {
+        if (owns && n >= 0 && n <= capacity) {
+            count = n;
+            return true;
+        }
+        return resize(n);
+    }
+    bool push(const T& element)
+    {
+        if (owns && count < capacity) {
+            std::memcpy(static_cast<void*>(&data[count]), &element, sizeof(T));
+            count++;
+            return true;
+        }
+        return append(element);
+    }
+
     // Moves the later elements one slot towards the front, then resizes to
     // count - 1. An index outside the array does nothing.
     void removeAt(int32_t i)

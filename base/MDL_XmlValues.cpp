@@ -111,9 +111,26 @@ const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size
 {
     size_t n = 0;
     if (text) {
+        const int8_t* value = MDL_gHex.value;
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
         int high = -1;
-        while (n < count && *text) {
-            int d = MDL_iHexDigit(*text++);
+        while (n < count) {
+            // Whole pairs straight through, the usual case; a character is
+            // looked at only once the one before it was a digit, so nothing
+            // past the terminator is read.
+            if (high < 0) {
+                while (n < count) {
+                    int h = value[p[0]];
+                    if (h < 0) break;
+                    int l = value[p[1]];
+                    if (l < 0) break;
+                    target[n++] = static_cast<uint8_t>(h << 4 | l);
+                    p += 2;
+                }
+                if (n == count) break;
+            }
+            if (!*p) break;
+            int d = value[*p++];
             if (d < 0) continue;
             if (high < 0) {
                 high = d;
@@ -122,6 +139,7 @@ const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size
                 high = -1;
             }
         }
+        text = reinterpret_cast<const char*>(p);
     }
     if (decoded) *decoded = n;
     return text;
@@ -133,27 +151,38 @@ static inline uint32_t MDL_iLittle32(const uint8_t* b)
     return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
+// Values decode a block of bytes at a time into this much stack space; a
+// block ends on a value boundary, so a value cut short by the end of the
+// text is never stored, and the text is read no further than the values
+// asked for.
+static const size_t MDL_kHexBlock = 1024;
+
 const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, double* target,
                                size_t* decoded)
 {
     size_t n = 0;
     if (elementSize == 8 || elementSize == 4) {
-        uint8_t bytes[8];
+        const size_t size = size_t(elementSize), perBlock = MDL_kHexBlock / size;
+        uint8_t bytes[MDL_kHexBlock];
         while (n < count) {
+            const size_t want = count - n < perBlock ? count - n : perBlock;
             size_t got = 0;
-            text = MDL_iDecodeHex(text, size_t(elementSize), bytes, &got);
-            if (got < size_t(elementSize)) break;
-            if (elementSize == 8) {
-                uint64_t bits = uint64_t(MDL_iLittle32(bytes + 4)) << 32 | MDL_iLittle32(bytes);
-                double v;
-                std::memcpy(&v, &bits, 8);
-                target[n++] = v;
-            } else {
-                uint32_t bits = MDL_iLittle32(bytes);
-                float v;
-                std::memcpy(&v, &bits, 4);
-                target[n++] = v;
+            text = MDL_iDecodeHex(text, want * size, bytes, &got);
+            const size_t whole = got / size;
+            for (size_t k = 0; k < whole; k++) {
+                const uint8_t* b = bytes + k * size;
+                if (elementSize == 8) {
+                    uint64_t bits = uint64_t(MDL_iLittle32(b + 4)) << 32 | MDL_iLittle32(b);
+                    std::memcpy(&target[n + k], &bits, 8);
+                } else {
+                    uint32_t bits = MDL_iLittle32(b);
+                    float v;
+                    std::memcpy(&v, &bits, 4);
+                    target[n + k] = v;
+                }
             }
+            n += whole;
+            if (whole < want) break;
         }
     }
     if (decoded) *decoded = n;
@@ -165,19 +194,137 @@ const char* MDL_iDecodeIndices(const char* text, int elementSize, size_t count, 
 {
     size_t n = 0;
     if (elementSize == 4 || elementSize == 2) {
-        uint8_t bytes[4];
+        const size_t size = size_t(elementSize), perBlock = MDL_kHexBlock / size;
+        uint8_t bytes[MDL_kHexBlock];
         while (n < count) {
+            const size_t want = count - n < perBlock ? count - n : perBlock;
             size_t got = 0;
-            text = MDL_iDecodeHex(text, size_t(elementSize), bytes, &got);
-            if (got < size_t(elementSize)) break;
-            if (elementSize == 4) {
-                target[n++] = MDL_iLittle32(bytes);
-            } else {
-                uint32_t v = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8;
-                target[n++] = v == 0xFFFF ? 0xFFFFFFFFu : v;
+            text = MDL_iDecodeHex(text, want * size, bytes, &got);
+            const size_t whole = got / size;
+            for (size_t k = 0; k < whole; k++) {
+                const uint8_t* b = bytes + k * size;
+                if (elementSize == 4) {
+                    target[n + k] = MDL_iLittle32(b);
+                } else {
+                    uint32_t v = uint32_t(b[0]) | uint32_t(b[1]) << 8;
+                    target[n + k] = v == 0xFFFF ? 0xFFFFFFFFu : v;
+                }
             }
+            n += whole;
+            if (whole < want) break;
         }
     }
     if (decoded) *decoded = n;
     return text;
+}
+
+// ---------------------------------------------------------------- nesting
+
+// Character classes as the XML parser sees bytes: every byte from 127 up
+// counts as a letter.
+static bool MDL_iXmlSpace(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+static bool MDL_iXmlNameStart(unsigned char c)
+{
+    return c >= 127 || c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+static bool MDL_iXmlNameChar(unsigned char c)
+{
+    return MDL_iXmlNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == ':';
+}
+
+static bool MDL_iStartsWith(const char* p, const char* prefix, bool ignoreCase)
+{
+    for (; *prefix; p++, prefix++) {
+        unsigned char a = (unsigned char)*p, b = (unsigned char)*prefix;
+        if (ignoreCase && a >= 'A' && a <= 'Z') a = (unsigned char)(a - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+// The first end marker at or after p, or null when the text has none.
+static const char* MDL_iSkipPast(const char* p, const char* marker)
+{
+    const char* at = std::strstr(p, marker);
+    return at ? at + std::strlen(marker) : nullptr;
+}
+
+// The "<?xml" declaration, read as the parser reads it: quoted values only
+// behind its version, encoding and standalone names, anything else skipped
+// word by word up to the first '>'. Returns the position after it, or null
+// where the parser gives up (the rest of the text is then never read).
+static const char* MDL_iSkipDeclaration(const char* p)
+{
+    p += 5;
+    while (*p) {
+        if (*p == '>') return p + 1;
+        while (MDL_iXmlSpace((unsigned char)*p)) p++;
+        if (MDL_iStartsWith(p, "version", true) || MDL_iStartsWith(p, "encoding", true) ||
+            MDL_iStartsWith(p, "standalone", true)) {
+            while (MDL_iXmlNameChar((unsigned char)*p)) p++;
+            while (MDL_iXmlSpace((unsigned char)*p)) p++;
+            if (*p != '=') return nullptr;
+            p++;
+            while (MDL_iXmlSpace((unsigned char)*p)) p++;
+            if (!*p) return nullptr;
+            if (*p == '"' || *p == '\'') {
+                const char* close = std::strchr(p + 1, *p);
+                if (!close) return nullptr;
+                p = close + 1;
+            } else {
+                for (; *p && !MDL_iXmlSpace((unsigned char)*p) && *p != '/' && *p != '>'; p++)
+                    if (*p == '"' || *p == '\'') return nullptr;
+            }
+        } else {
+            while (*p && *p != '>' && !MDL_iXmlSpace((unsigned char)*p)) p++;
+        }
+    }
+    return nullptr;
+}
+
+bool MDL_iXmlDepthWithin(const char* text, int limit)
+{
+    if (!text) return true;
+    int depth = 0;
+    const char* p = text;
+    while ((p = std::strchr(p, '<')) != nullptr) {
+        if (p[1] == '/') {
+            // An end tag closes the innermost element (a mismatched one stops
+            // the parser, so nothing after it matters).
+            if (depth > 0) depth--;
+            p = MDL_iSkipPast(p + 2, ">");
+        } else if (MDL_iStartsWith(p, "<?xml", true)) {
+            p = MDL_iSkipDeclaration(p);
+        } else if (MDL_iStartsWith(p, "<!--", false)) {
+            p = MDL_iSkipPast(p + 4, "-->");
+        } else if (MDL_iStartsWith(p, "<![CDATA[", false)) {
+            p = MDL_iSkipPast(p + 9, "]]>");
+        } else if (MDL_iXmlNameStart((unsigned char)p[1])) {
+            // A start tag: attribute values in either quote may hold '<', '>'
+            // and "/>"; the tag ends at the first '>' outside them.
+            if (depth + 1 > limit) return false;
+            for (p += 2; *p; p++) {
+                if (*p == '"' || *p == '\'') {
+                    const char* close = std::strchr(p + 1, *p);
+                    if (!close) return true;
+                    p = close;
+                } else if (*p == '>') {
+                    if (p[-1] != '/') depth++;
+                    break;
+                }
+            }
+            if (*p) p++;
+        } else {
+            // Other "<!" and "<?" constructs, and a '<' before anything that
+            // starts no name, run to the first '>'.
+            p = MDL_iSkipPast(p + 1, ">");
+        }
+        if (!p) break;
+    }
+    return true;
 }

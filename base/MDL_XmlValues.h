@@ -40,3 +40,15 @@ const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, 
 // 0xFFFFFFFF); other sizes read nothing.
 const char* MDL_iDecodeIndices(const char* text, int elementSize, size_t count, uint32_t* target,
                                size_t* decoded = nullptr);
+
+// Deepest element nesting the XML readers accept. The parser recurses once
+// per level, so a document nested far deeper would run the stack out; no
+// scene or configuration file comes near this.
+enum { MDL_XML_DEPTH_LIMIT = 256 };
+
+// Cheap pass over a NUL-terminated XML text, before it is parsed: true when
+// no element is nested deeper than limit levels. It follows the parser's own
+// reading of tags, comments, CDATA sections, declarations and other "<!" or
+// "<?" constructs, and of quoted attribute values, so that no text the
+// parser would read as elements is skipped here.
+bool MDL_iXmlDepthWithin(const char* text, int limit = MDL_XML_DEPTH_LIMIT);

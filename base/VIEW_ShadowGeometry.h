@@ -24,6 +24,9 @@ struct VIEW_ShadowGeometry {
     const uint32_t* indices = nullptr;   // triangleCount x 3
     const uint32_t* neighbours = nullptr; // triangleCount x 3: across corner e to e + 1, or VIEW_NO_NEIGHBOUR
     uint32_t triangleCount = 0;
+    // Bytes from one triangle's three neighbours to the next one's, so that
+    // they can be read in place from a larger per-face record.
+    size_t neighbourStride = 3 * sizeof(uint32_t);
 };
 
 // The lamp in the mesh's coordinates.
@@ -46,6 +49,11 @@ struct VIEW_ShadowArrays {
 // built only when `caps` is set. Triangles with an index outside the
 // vertices are left out, and a neighbour outside the triangles counts as
 // none. `facing` is scratch space kept by the caller between calls.
-// Answers false when the arrays could not grow (they are then empty).
+// Answers false when the arrays could not grow (they are then empty). The
+// arrays keep their storage from build to build.
 bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps,
                              VIEW_ShadowArrays out, std::vector<uint8_t>& facing);
+// The same with the facing flags written where the caller keeps them: one
+// byte per triangle, facingStride bytes apart (at least triangleCount of them).
+bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps,
+                             VIEW_ShadowArrays out, uint8_t* facing, size_t facingStride);

@@ -1,16 +1,29 @@
 // Frames of a lit scene on the GL driver: 200,000 triangles, 8 lights, a
-// shadow lamp that moves every frame (so every volume is rebuilt) and 2,000
-// transparent triangles. BM_Frame is the whole frame, ended by glFinish;
-// BM_OwnWork is the renderer's own CPU-side share of it, done without GL:
-// shadow volumes, transparency collection and ordering, matrices, light
-// parameters, index checks and buffer look-ups. Prints "ratio R": own work
-// over the whole frame.
+// shadow lamp that moves every frame (so every volume is rebuilt), 2,000
+// transparent triangles and a dozen overlay texts. Three sides, alternating:
+//   BM_Frame     the whole frame on the real driver, ended by glFinish;
+//   BM_OwnWork   the same frame, the same code, on a null GL driver: what
+//                is left is the renderer's own CPU work (shadow volumes,
+//                transparency ordering, matrices, lights, buffer upkeep,
+//                overlays and texts, the calls themselves);
+//   BM_Memcpy    writing the frame's shadow-volume and transparent-triangle
+//                bytes once (one memcpy of the same byte count).
+// Prints the own work's share of the frame (real time), the heap
+// allocations of a steady frame, and last `ratio R`: own work over the
+// memcpy, in CPU time.
 //
 // Needs an X display; without one it runs itself on a virtual server.
 #include <benchmark/benchmark.h>
 
 #include <GL/glew.h>
 #include <GL/glx.h>
+
+#include "bench/bench_gl.h"
+#include "bench/bench_ratio.h"
+#include "bench/null_gl.h"
+#include "media/VIEW_Font.h"
+#include "model/MDL_Text.h"
+#include "tests/alloc_count.h"
 
 #include "model/MDL_Mesh.h"
 #include "model/MDL_Objects.h"
@@ -33,32 +46,6 @@
 namespace {
 
 constexpr int W = 640, H = 480;
-
-bool openContext()
-{
-    Display* d = XOpenDisplay(nullptr);
-    if (!d)
-        return false;
-    const int attrs[] = {GLX_DRAWABLE_TYPE, GLX_WINDOW_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT, GLX_RED_SIZE, 8,
-                         GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8, GLX_DEPTH_SIZE, 24, GLX_STENCIL_SIZE, 8,
-                         GLX_DOUBLEBUFFER, True, None};
-    int n = 0;
-    GLXFBConfig* configs = glXChooseFBConfig(d, DefaultScreen(d), attrs, &n);
-    if (!configs || n == 0)
-        return false;
-    XVisualInfo* vi = glXGetVisualFromFBConfig(d, configs[0]);
-    if (!vi)
-        return false;
-    Window root = RootWindow(d, vi->screen);
-    XSetWindowAttributes wa{};
-    wa.colormap = XCreateColormap(d, root, vi->visual, AllocNone);
-    Window w = XCreateWindow(d, root, 0, 0, W, H, 0, vi->depth, InputOutput, vi->visual, CWColormap, &wa);
-    GLXWindow gw = glXCreateWindow(d, configs[0], w, nullptr);
-    GLXContext c = glXCreateNewContext(d, configs[0], GLX_RGBA_TYPE, nullptr, True);
-    XFree(vi);
-    XFree(configs);
-    return c && glXMakeContextCurrent(d, gw, gw, c);
-}
 
 // A grid of nx by ny quads over [-sx/2, sx/2] x [-sy/2, sy/2], raised by h(x, y).
 std::unique_ptr<MDL_MeshData> grid(int nx, int ny, double sx, double sy, double (*h)(double, double))
@@ -145,6 +132,7 @@ struct Bench {
     MDL_Lamp* shadowLamp = nullptr;
     MDL_Viewport viewport{0, 0, 1, 0.75};
     VIEW_OpenGL view;
+    VIEW_Font font{"default", nullptr, 0, 0};
     int frame = 0;
 
     MDL_Mesh* add(MDL_MeshData* d, MDL_Material* m, v3 at, double scale = 1)
@@ -208,6 +196,18 @@ struct Bench {
             }
             scene.addObject(l);
         }
+        // Overlay texts of 40 glyphs, two of them on a background.
+        for (int i = 0; i < 12; i++) {
+            MDL_Text* t = new MDL_Text();
+            t->font = &font;
+            t->size = 0.025 + 0.002 * (i % 3);
+            t->color[0] = 1, t->color[1] = 1, t->color[2] = 0.2 * (i % 5), t->color[3] = 1;
+            if (i % 6 == 0)
+                t->backgroundColor[3] = 0.5;
+            t->editGlobalFrame().position = {0.02 + 0.5 * (i % 2), 0.03 + 0.06 * (i / 2), 0};
+            t->setText("Frame text: the quick brown fox jumps 0123");
+            scene.addObject(t);
+        }
         view.initExtensions();
     }
 
@@ -231,40 +231,19 @@ struct Bench {
         glFinish();
     }
 
-    // What drawScene computes on the CPU, without the GL calls.
-    void ownWork(VIEW_Transparency& rec, std::unordered_map<const MDL_MeshData*, bool>& checked)
+    // What the frame writes: the volumes' vertices and the ordered
+    // transparent triangles' arrays.
+    size_t frameBytes()
     {
-        moveLampAndRebuild();
-        checked.clear();
-        m44 frameMatrix, modelView;
-        m44::fromFrame(frameMatrix, camera->getGlobalFrame());
-        m44::inverse(modelView, frameMatrix);
-        for (MDL_Object* o : scene.lamps) {
-            VIEW_LightParams p;
-            VIEW_iLampParams(*static_cast<MDL_Lamp*>(o), p);
-            benchmark::DoNotOptimize(p);
-        }
-        VIEW_iBspClear(rec);
-        VIEW_MeshArrays a;
+        size_t n = 0;
         for (MDL_Object* o : scene.meshes) {
             MDL_Mesh* m = static_cast<MDL_Mesh*>(o);
-            benchmark::DoNotOptimize(view.bufferObjects.find(m->meshData));
-            if (!VIEW_iMeshArrays(*m, a, &checked))
-                continue;
-            m44 eye;
-            // Opaque pass, shadow re-pass and the two volume passes.
-            for (int pass = 0; pass < 4; pass++) {
-                VIEW_iObjectMatrix(modelView, *m, eye);
-                benchmark::DoNotOptimize(eye);
-            }
-            if (VIEW_iDrawsTransparent(*m)) {
-                m33 n{{{eye.m[0], eye.m[1], eye.m[2]}, {eye.m[4], eye.m[5], eye.m[6]}, {eye.m[8], eye.m[9], eye.m[10]}}};
-                VIEW_iCollectTransparentTriangles(rec, a, m->meshData->doubleSided, m->material, eye, n, false);
-            }
+            n += sizeof(v3) * size_t(m->shadowSideQuads.count + m->shadowFrontCap.count + m->shadowBackCap.count);
         }
-        VIEW_iBspClearOutput(rec);
-        VIEW_iBspCollect(rec, 0);
-        benchmark::DoNotOptimize(rec.positions.count);
+        const VIEW_Transparency& t = view.transparency;
+        n += sizeof(v3) * size_t(t.positions.count + t.normals.count) + sizeof(v2) * size_t(t.uvs.count) +
+             sizeof(VIEW_Rgba) * size_t(t.colours.count) + sizeof(void*) * size_t(t.materials.count);
+        return n;
     }
 };
 
@@ -274,10 +253,11 @@ Bench& bench()
     return *b;
 }
 
+std::vector<uint8_t> g_from, g_to;
+
 void BM_Frame(benchmark::State& state)
 {
     Bench& b = bench();
-    b.drawFrame();   // buffers made, textures and code paths warm
     for (auto _ : state)
         b.drawFrame();
 }
@@ -285,56 +265,74 @@ void BM_Frame(benchmark::State& state)
 void BM_OwnWork(benchmark::State& state)
 {
     Bench& b = bench();
-    VIEW_Transparency rec;
-    std::unordered_map<const MDL_MeshData*, bool> checked;
+    null_gl::on();
     for (auto _ : state)
-        b.ownWork(rec, checked);
-    state.counters["transparent"] = rec.materials.count;
+        b.drawFrame();
+    null_gl::off();
 }
 
-BENCHMARK(BM_Frame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(BM_OwnWork)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.iterations > 0 && !r.error_occurred)
-                seconds[r.benchmark_name().substr(0, r.benchmark_name().find('/'))] = r.GetAdjustedRealTime();
+void BM_Memcpy(benchmark::State& state)
+{
+    for (auto _ : state) {
+        std::memcpy(g_to.data(), g_from.data(), g_to.size());
+        benchmark::ClobberMemory();
     }
-};
+}
 
 }   // namespace
 
 int main(int argc, char** argv)
 {
-    if (!openContext()) {
-        // No display: run again on a virtual server of our own, once.
-        if (!std::getenv("HALVORIN_BENCH_XVFB")) {
-            setenv("HALVORIN_BENCH_XVFB", "1", 1);
-            std::string runner = HALVORIN_SOURCE_DIR "/tests/lit/with-xvfb";
-            std::vector<char*> args{runner.data()};
-            for (int i = 0; i < argc; i++)
-                args.push_back(argv[i]);
-            args.push_back(nullptr);
-            execv(runner.c_str(), args.data());
-        }
+    if (!bench_gl::openContext(W, H)) {
+        bench_gl::runOnVirtualServer(argc, argv);
         std::printf("no GL context\nratio nan\n");
         return 1;
     }
     std::printf("renderer: %s, render path %s\n", (const char*)glGetString(GL_RENDERER),
                 bench().view.getRenderPathName());
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    double whole = reporter.seconds["BM_Frame"], own = reporter.seconds["BM_OwnWork"];
-    if (whole <= 0 || own <= 0) {
-        std::printf("ratio nan\n");
-        return 1;
+    bench_ratio::Reporter reporter(bench_ratio::Clock::Cpu);
+    bench_ratio::initialize(&argc, argv, reporter);
+
+    // Warm: buffers made and glyphs drawn on the real driver, then the lamp
+    // once round its path (on the null driver, which is quicker) so that
+    // every array has grown to its largest; then count a few steady
+    // frames' allocations.
+    Bench& b = bench();
+    for (int i = 0; i < 3; i++)
+        b.drawFrame();
+    null_gl::on();
+    for (int i = 0; i < 70; i++)
+        b.drawFrame();
+    null_gl::off();
+    uint64_t allocations = 0;
+    {
+        alloc_count::Scope count;
+        for (int i = 0; i < 5; i++)
+            b.drawFrame();
+        allocations = count.count();
     }
-    std::printf("ratio %.3f\n", own / whole);
-    return 0;
+    if (std::getenv("HALVORIN_BENCH_TRACE_ALLOC")) {
+        Dl_info info;
+        void* c = alloc_count::lastCaller;
+        if (c && dladdr(c, &info))
+            std::printf("last allocation from %p (+%#lx)\n", c, (unsigned long)((char*)c - (char*)info.dli_fbase));
+    }
+    const size_t bytes = b.frameBytes();
+    g_from.assign(bytes, 1);
+    g_to.assign(bytes, 0);
+
+    auto config = [](benchmark::internal::Benchmark* x) { x->Unit(benchmark::kMillisecond)->MinTime(0.5); };
+    bench_ratio::alternate(4, {{"BM_Frame", BM_Frame}, {"BM_OwnWork", BM_OwnWork}, {"BM_Memcpy", BM_Memcpy}}, config);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    const double share = reporter.ratio("BM_OwnWork", "BM_Frame", bench_ratio::Clock::Real);
+    std::printf("own work %.2f ms CPU, frame %.2f ms, memcpy of %.1f MB %.2f ms CPU\n",
+                reporter.best("BM_OwnWork") * 1e3, reporter.best("BM_Frame", bench_ratio::Clock::Real) * 1e3,
+                bytes / 1e6, reporter.best("BM_Memcpy") * 1e3);
+    std::printf("own work share of the frame: %.3f\n", share);
+    if (ALLOC_COUNT_WORKS)
+        std::printf("heap allocations per steady frame: %.1f\n", allocations / 5.0);
+    else
+        std::printf("heap allocations per steady frame: not counted in this build\n");
+    return bench_ratio::finish(reporter.ratio("BM_OwnWork", "BM_Memcpy"));
 }

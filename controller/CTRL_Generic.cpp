@@ -237,7 +237,7 @@ void CTRL_Generic::frame(void* paintContext, VIEW_Generic* view)
     update();
 
     // Cursor follow for a grabbed object.
-    if (grabbed && currentViewport && currentViewport->camera) {
+    if (grabbed && canProject(currentViewport)) {
         bool constrain = (grabbed->state & STATE_CONSTRAIN_MOUSE) != 0;
         v3 g;
         grabPoint(g);
@@ -304,7 +304,7 @@ void CTRL_Generic::update()
             savedFriction = MDL_iGetBodyFriction(dragged);
             MDL_iSetBodyFriction(dragged, kDragFriction);
         }
-        if (dragged && currentViewport) {
+        if (dragged && (isOverlay(dragged) ? canMap(currentViewport) : canProject(currentViewport))) {
             v3 gp;
             grabPoint(gp);
             v3 displacement;
@@ -422,6 +422,9 @@ void CTRL_Generic::detachObject(MDL_Object* object)
         leftDown = 0;
         setCursor(CURSOR_HAND);
     }
+    // The release and the click of a press on it report nothing.
+    if (object == pressed)
+        pressed = nullptr;
     if (object == hovered)
         pick();
 }

@@ -125,10 +125,23 @@ public:
     void grabPoint(v3& out);
     void getPickRay(const v2& p, v3& origin, v3& direction);
     void pick();
-    void onMouseMove(double x, double y, bool shift, bool control);
+    // Left-button press and release, right-button press and release.
+    void onMouseDown(double x, double y);
     void onMouseUp(double x, double y);
+    void onRightButton(double x, double y, bool down);
+    void onMouseMove(double x, double y, bool shift, bool control);
     void onMouseWheel(double x, double y, double delta, bool shift);
+    // The window lost the pointer in the middle of a press (focus or capture
+    // taken away, a release that never arrived): whatever button is held is
+    // let go where the pointer was last seen, and no click is reported.
+    void onPointerLost();
     void navigate(bool shift, bool control);
+    // True when window points can be mapped into the viewport: it has a
+    // positive size and the drawing area is not empty.
+    bool canMap(const MDL_Viewport* viewport) const;
+    // True when, besides, viewport points can be mapped to its scene: a
+    // camera with a view angle strictly between 0 and 180 degrees.
+    bool canProject(const MDL_Viewport* viewport) const;
     // Moves the dragged object (or what carries it) by one physics sub-step.
     virtual void moveGrabbedObject(MDL_Object* object, const v3& velocity, double h);
 
@@ -147,6 +160,10 @@ public:
     CTRL_ScriptEngine* engine;
     MDL_Object* grabbed;
     MDL_Object* hovered;
+    // The object the left button went down on: the release and the click go
+    // to it, not to whatever lies under the pointer by then. Cleared when it
+    // leaves the scene and by a right press.
+    MDL_Object* pressed = nullptr;
     v3 grabOffset;
     VIEW_Font* defaultFont;
     CTRL_Package* package;
@@ -196,6 +213,17 @@ public:
     int32_t platform = 3;
 
 protected:
+    // Drag call points of the kinds of objects whose own motion is not a
+    // plain move: a bone pulled by its grab point (inverse kinematics up its
+    // chain), a rigid body pushed towards the pointer through its speed.
+    // Each answers true when it moved something.
+    bool dragBone(MDL_Object* bone, const v3& velocity, double h);
+    bool dragRigidBody(MDL_Object* body, const v3& velocity);
+    // The bone of an animated mesh that a ray hit on one of its triangles
+    // (u, v: the hit's barycentric weights of the second and third corner)
+    // answers for the hit; null leaves the mesh itself as the hit.
+    MDL_Object* pickBone(MDL_Object* mesh, uint32_t triangle, double u, double v);
+
     // One timed physics sub-step of a scene. Test controllers watch it.
     virtual void stepScene(MDL_Scene* scene, double h);
     // The closing work of a scene at the end of every update: skinning, bone

@@ -48,19 +48,31 @@ bool VIEW_Texture::read(const TiXmlElement* element)
     data = nullptr;
     dataSize = 0;
     ownsData = 0;
+    decodeFailed = 0;
 
     int size = 0;
     if (element->QueryIntAttribute("size", &size) != TIXML_SUCCESS || size < 0) size = 0;
     const char* text = MDL_iElementText(element);
-    size_t available = MDL_iCountHexBytes(text);
+    // Two characters a byte bound the storage; the bytes are decoded once,
+    // and the size is what they filled.
+    size_t available = text ? std::strlen(text) / 2 : 0;
     size_t want = size_t(size) < available ? size_t(size) : available;
     if (want > 0) {
         data = static_cast<uint8_t*>(std::malloc(want));
         if (data) {
             size_t got = 0;
             MDL_iDecodeHex(text, want, data, &got);
-            dataSize = static_cast<uint32_t>(got);
-            ownsData = 1;
+            if (got == 0) {
+                std::free(data);
+                data = nullptr;
+            } else {
+                if (got < want) {
+                    uint8_t* fitted = static_cast<uint8_t*>(std::realloc(data, got));
+                    if (fitted) data = fitted;
+                }
+                dataSize = static_cast<uint32_t>(got);
+                ownsData = 1;
+            }
         }
     }
 

@@ -38,6 +38,21 @@ public:
     uint32_t filter = FILTER_DEFAULT;
     uint8_t releaseRequested = 0; // the script deleted it; the render pass frees it
     uint32_t users = 0;           // material layers that use it
+    // A failed decode of the file bytes is remembered with the bytes it was
+    // tried on, so that a broken picture is not decoded again on every
+    // frame; new data (another block or size, or read()) is tried afresh.
+    const uint8_t* failedData = nullptr;
+    uint32_t failedSize = 0;
+    uint8_t decodeFailed = 0;
+    uint32_t decodeCount = 0;     // decodes tried so far
+
+    bool decodeKnownToFail() const { return decodeFailed && failedData == data && failedSize == dataSize; }
+    void rememberDecodeFailure()
+    {
+        decodeFailed = 1;
+        failedData = data;
+        failedSize = dataSize;
+    }
 
     // Material layers count their textures, so that a texture whose script
     // asked for its release stays until no layer uses it.

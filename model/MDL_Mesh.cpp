@@ -10,8 +10,8 @@
 #include "model/MDL_Bone.h"
 #include "model/MDL_ModelsSet.h"
 #include "model/MDL_Objects.h"
-#include "base/VIEW_HashMap.h"
 #include "base/VIEW_ShadowGeometry.h"
+#include "base/VIEW_HashMap.h"
 
 #include <vector>
 
@@ -411,9 +411,9 @@ void MDL_Mesh::updateShadowGeometry(MDL_Lamp* lamp)
     if (!lamp || !material || !material->castShadows) return;
     if (!moved && !lamp->moved && shadowLamp == lamp) return;
     shadowLamp = lamp;
-    shadowSideQuads.resize(0);
-    shadowFrontCap.resize(0);
-    shadowBackCap.resize(0);
+    shadowSideQuads.reuse();
+    shadowFrontCap.reuse();
+    shadowBackCap.reuse();
     moved = 0;
 
     MDL_Face* fs = getFaces();
@@ -432,24 +432,21 @@ void MDL_Mesh::updateShadowGeometry(MDL_Lamp* lamp)
     const uint32_t n = meshData->triangleCount;
     const double* positions = getVertex(0);
     if (!positions || n == 0) return;
-    std::vector<uint32_t> neighbours(size_t(n) * 3);
-    for (uint32_t t = 0; t < n; t++)
-        for (int e = 0; e < 3; e++) neighbours[3 * size_t(t) + e] = fs[t].neighbours[e];
+    // Neighbours are read, and facing flags written, in the face records.
     VIEW_ShadowGeometry geometry;
     geometry.positions = positions;
     geometry.vertexCount = meshData->vertexCount;
     geometry.indices = meshData->indices;
-    geometry.neighbours = neighbours.data();
+    geometry.neighbours = fs[0].neighbours;
+    geometry.neighbourStride = sizeof(MDL_Face);
     geometry.triangleCount = n;
     VIEW_ShadowLight light;
     light.directional = lamp->lampType == LAMP_SUN;
     light.position = lampPos;
     light.direction = -lampZ;
     light.extrusion = lamp->shadowDepth / scale;
-    std::vector<uint8_t> facing;
     VIEW_iBuildShadowVolume(geometry, light, lamp->shadowType == SHADOW_ZFAIL,
-                            {&shadowSideQuads, &shadowFrontCap, &shadowBackCap}, facing);
-    for (uint32_t t = 0; t < n && t < facing.size(); t++) fs[t].facing = facing[t];
+                            {&shadowSideQuads, &shadowFrontCap, &shadowBackCap}, &fs[0].facing, sizeof(MDL_Face));
 }
 
 // ---------------------------------------------------------------- animated meshes

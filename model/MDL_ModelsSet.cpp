@@ -161,6 +161,34 @@ static int32_t MDL_iClampCount(int64_t count, const char* text, int size, int pe
     return int32_t(count);
 }
 
+// The same cut with a bound that needs no pass over the text: every byte
+// takes two characters. The readers below decode once into storage of this
+// size and then count what the decoding filled, which comes to the same
+// count as MDL_iClampCount.
+static int32_t MDL_iRoomFor(int64_t count, const char* text, int size, int per)
+{
+    if (count <= 0 || size <= 0 || per <= 0 || !text) return 0;
+    uint64_t fit = (std::strlen(text) / 2) / (uint64_t(size) * uint64_t(per));
+    if (uint64_t(count) > fit) count = int64_t(fit);
+    if (count > INT32_MAX / 4) count = INT32_MAX / 4;
+    return int32_t(count);
+}
+
+// Gives back the unfilled end of a block that was sized by MDL_iRoomFor.
+template <typename T>
+static T* MDL_iTrim(T* block, size_t used, size_t room)
+{
+    if (used == 0) {
+        std::free(block);
+        return nullptr;
+    }
+    if (used < room) {
+        T* p = static_cast<T*>(std::realloc(block, used * sizeof(T)));
+        if (p) return p;
+    }
+    return block;
+}
+
 static VIEW_Texture* MDL_iFindTexture(MDL_ModelsSet* set, const char* name)
 {
     if (!name) return nullptr;
@@ -206,17 +234,21 @@ void MDL_ModelsSet::readMaterials(const TiXmlDocument& doc)
     }
 }
 
-// Reals of `per` components per item into a zeroed array of count x per.
+// Reals of `per` components per item into an array of count x per: as many
+// whole items as both the "count" attribute and the text allow.
 static double* MDL_iReadReals(const TiXmlElement* e, int size, int per, int32_t* count)
 {
     const char* text = MDL_iElementText(e);
-    *count = MDL_iClampCount(MDL_iCountAttribute(e, "count"), text, size == 4 || size == 8 ? size : 0, per);
-    double* out = MDL_iAllocZero<double>(size_t(*count) * per);
-    if (!out) {
-        *count = 0;
-        return nullptr;
-    }
-    MDL_iDecodeDoubles(text, size, size_t(*count) * per, out);
+    *count = 0;
+    const int32_t room = MDL_iRoomFor(MDL_iCountAttribute(e, "count"), text, size == 4 || size == 8 ? size : 0, per);
+    if (room == 0) return nullptr;
+    double* out = static_cast<double*>(std::malloc(sizeof(double) * size_t(room) * per));
+    if (!out) return nullptr;
+    size_t got = 0;
+    MDL_iDecodeDoubles(text, size, size_t(room) * per, out, &got);
+    const int32_t n = int32_t(got / size_t(per));
+    out = MDL_iTrim(out, size_t(n) * per, size_t(room) * per);
+    if (out) *count = n;
     return out;
 }
 
@@ -253,11 +285,15 @@ static void MDL_iReadMesh(MDL_MeshData* d, const TiXmlElement* e)
     if (uvs) d->uvs = MDL_iReadReals(uvs, uSize, 2, &d->uvCount);
     if (colors) {
         const char* text = MDL_iElementText(colors);
-        int32_t n = MDL_iClampCount(MDL_iCountAttribute(colors, "count"), text, 1, 4);
-        d->colors = MDL_iAllocZero<double>(size_t(n) * 4);
-        uint8_t* bytes = MDL_iAllocZero<uint8_t>(size_t(n) * 4);
+        int32_t n = MDL_iRoomFor(MDL_iCountAttribute(colors, "count"), text, 1, 4);
+        uint8_t* bytes = n > 0 ? static_cast<uint8_t*>(std::malloc(size_t(n) * 4)) : nullptr;
+        if (bytes) {
+            size_t got = 0;
+            MDL_iDecodeHex(text, size_t(n) * 4, bytes, &got);
+            n = int32_t(got / 4);
+        }
+        d->colors = bytes && n > 0 ? static_cast<double*>(std::malloc(sizeof(double) * size_t(n) * 4)) : nullptr;
         if (d->colors && bytes) {
-            MDL_iDecodeHex(text, size_t(n) * 4, bytes);
             d->colorCount = n;
             for (size_t i = 0; i < size_t(n) * 4; i++) d->colors[i] = bytes[i] / 255.0;
             for (int32_t i = 0; i < n; i++)
@@ -272,9 +308,16 @@ static void MDL_iReadMesh(MDL_MeshData* d, const TiXmlElement* e)
     if (triangles) {
         const char* text = MDL_iElementText(triangles);
         int size = tSize == 2 || tSize == 4 ? tSize : 0;
-        int32_t n = MDL_iClampCount(MDL_iCountAttribute(triangles, "count"), text, size, 3);
-        d->indices = MDL_iAllocZero<uint32_t>(size_t(n) * 3);
-        d->faces = MDL_iAllocZero<MDL_Face>(size_t(n));
+        const int32_t room = MDL_iRoomFor(MDL_iCountAttribute(triangles, "count"), text, size, 3);
+        int32_t n = 0;
+        d->indices = room > 0 ? static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * size_t(room) * 3)) : nullptr;
+        if (d->indices) {
+            size_t got = 0;
+            MDL_iDecodeIndices(text, size, size_t(room) * 3, d->indices, &got);
+            n = int32_t(got / 3);
+            d->indices = MDL_iTrim(d->indices, size_t(n) * 3, size_t(room) * 3);
+        }
+        d->faces = d->indices ? MDL_iAllocZero<MDL_Face>(size_t(n)) : nullptr;
         if (!d->indices || !d->faces) {
             std::free(d->indices);
             std::free(d->faces);
@@ -282,7 +325,6 @@ static void MDL_iReadMesh(MDL_MeshData* d, const TiXmlElement* e)
             d->faces = nullptr;
             n = 0;
         }
-        MDL_iDecodeIndices(text, size, size_t(n) * 3, d->indices);
         d->triangleCount = uint32_t(n);
     }
 
@@ -591,6 +633,9 @@ void MDL_ModelsSet::linkSkeletons(const TiXmlDocument&)
 MDL_ModelsSet* MDL_iLoadModelsSetFromText(const char* fileName, const char* text)
 {
     if (!text || !*text) return nullptr;
+    // The parser recurses once per element level: a text nested deeper than
+    // any scene needs is refused as unreadable before it gets there.
+    if (!MDL_iXmlDepthWithin(text)) return nullptr;
     MDL_ModelsSet* set = new MDL_ModelsSet(fileName);
     TiXmlDocument doc;
     // Byte-wise parsing: the UTF-8 mode of the parser steps over multi-byte

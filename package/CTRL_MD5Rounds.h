@@ -4,14 +4,23 @@
 // and the chaining values a, b, c, d, invoking EXTRA(i) after step i.
 #pragma once
 
+// Each step's critical path runs through b, the value the step before made;
+// the forms below put as little after b as they can. G's two terms never
+// share a bit, so they are added separately and the one without b is ready
+// early; H xors the older c and d first.
 #define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
-#define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
+#define MD5_H(x, y, z) ((x) ^ ((y) ^ (z)))
 #define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 #define MD5_ROTL(x, c) (((x) << (c)) | ((x) >> (32 - (c))))
 #define MD5_STEP(f, a, b, c, d, x, t, s) \
-  (a) += f((b), (c), (d)) + (x) + (t);   \
+  (a) += (x) + uint32_t(t);              \
+  (a) += f((b), (c), (d));               \
   (a) = MD5_ROTL((a), (s));              \
+  (a) += (b)
+#define MD5_STEP_G(a, b, c, d, x, t, s)           \
+  (a) += (x) + uint32_t(t) + ((c) & ~(d));        \
+  (a) += (b) & (d);                               \
+  (a) = MD5_ROTL((a), (s));                       \
   (a) += (b)
 
 #define MD5_ROUNDS(EXTRA) \
@@ -31,22 +40,22 @@
   MD5_STEP(MD5_F, d, a, b, c, x[13], 0xfd987193, 12); EXTRA(13); \
   MD5_STEP(MD5_F, c, d, a, b, x[14], 0xa679438e, 17); EXTRA(14); \
   MD5_STEP(MD5_F, b, c, d, a, x[15], 0x49b40821, 22); EXTRA(15); \
-  MD5_STEP(MD5_G, a, b, c, d, x[1], 0xf61e2562, 5); EXTRA(16); \
-  MD5_STEP(MD5_G, d, a, b, c, x[6], 0xc040b340, 9); EXTRA(17); \
-  MD5_STEP(MD5_G, c, d, a, b, x[11], 0x265e5a51, 14); EXTRA(18); \
-  MD5_STEP(MD5_G, b, c, d, a, x[0], 0xe9b6c7aa, 20); EXTRA(19); \
-  MD5_STEP(MD5_G, a, b, c, d, x[5], 0xd62f105d, 5); EXTRA(20); \
-  MD5_STEP(MD5_G, d, a, b, c, x[10], 0x02441453, 9); EXTRA(21); \
-  MD5_STEP(MD5_G, c, d, a, b, x[15], 0xd8a1e681, 14); EXTRA(22); \
-  MD5_STEP(MD5_G, b, c, d, a, x[4], 0xe7d3fbc8, 20); EXTRA(23); \
-  MD5_STEP(MD5_G, a, b, c, d, x[9], 0x21e1cde6, 5); EXTRA(24); \
-  MD5_STEP(MD5_G, d, a, b, c, x[14], 0xc33707d6, 9); EXTRA(25); \
-  MD5_STEP(MD5_G, c, d, a, b, x[3], 0xf4d50d87, 14); EXTRA(26); \
-  MD5_STEP(MD5_G, b, c, d, a, x[8], 0x455a14ed, 20); EXTRA(27); \
-  MD5_STEP(MD5_G, a, b, c, d, x[13], 0xa9e3e905, 5); EXTRA(28); \
-  MD5_STEP(MD5_G, d, a, b, c, x[2], 0xfcefa3f8, 9); EXTRA(29); \
-  MD5_STEP(MD5_G, c, d, a, b, x[7], 0x676f02d9, 14); EXTRA(30); \
-  MD5_STEP(MD5_G, b, c, d, a, x[12], 0x8d2a4c8a, 20); EXTRA(31); \
+  MD5_STEP_G(a, b, c, d, x[1], 0xf61e2562, 5); EXTRA(16); \
+  MD5_STEP_G(d, a, b, c, x[6], 0xc040b340, 9); EXTRA(17); \
+  MD5_STEP_G(c, d, a, b, x[11], 0x265e5a51, 14); EXTRA(18); \
+  MD5_STEP_G(b, c, d, a, x[0], 0xe9b6c7aa, 20); EXTRA(19); \
+  MD5_STEP_G(a, b, c, d, x[5], 0xd62f105d, 5); EXTRA(20); \
+  MD5_STEP_G(d, a, b, c, x[10], 0x02441453, 9); EXTRA(21); \
+  MD5_STEP_G(c, d, a, b, x[15], 0xd8a1e681, 14); EXTRA(22); \
+  MD5_STEP_G(b, c, d, a, x[4], 0xe7d3fbc8, 20); EXTRA(23); \
+  MD5_STEP_G(a, b, c, d, x[9], 0x21e1cde6, 5); EXTRA(24); \
+  MD5_STEP_G(d, a, b, c, x[14], 0xc33707d6, 9); EXTRA(25); \
+  MD5_STEP_G(c, d, a, b, x[3], 0xf4d50d87, 14); EXTRA(26); \
+  MD5_STEP_G(b, c, d, a, x[8], 0x455a14ed, 20); EXTRA(27); \
+  MD5_STEP_G(a, b, c, d, x[13], 0xa9e3e905, 5); EXTRA(28); \
+  MD5_STEP_G(d, a, b, c, x[2], 0xfcefa3f8, 9); EXTRA(29); \
+  MD5_STEP_G(c, d, a, b, x[7], 0x676f02d9, 14); EXTRA(30); \
+  MD5_STEP_G(b, c, d, a, x[12], 0x8d2a4c8a, 20); EXTRA(31); \
   MD5_STEP(MD5_H, a, b, c, d, x[5], 0xfffa3942, 4); EXTRA(32); \
   MD5_STEP(MD5_H, d, a, b, c, x[8], 0x8771f681, 11); EXTRA(33); \
   MD5_STEP(MD5_H, c, d, a, b, x[11], 0x6d9d6122, 16); EXTRA(34); \

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/CTRL_Array.h"
+#include "base/MDL_XmlValues.h"
 #include "controller/CTRL_Generic.h"
 #include "package/CTRL_Embedded.h"
 #include "package/CTRL_File.h"
@@ -87,9 +88,15 @@ bool CTRL_iReadConfig(CTRL_Generic* controller) {
   // numbers; a leading byte-order mark is skipped by hand.
   const char* xml = reinterpret_cast<const char*>(text);
   if (size >= 3 && memcmp(xml, "\xEF\xBB\xBF", 3) == 0) xml += 3;
-  doc.Parse(xml, nullptr, TIXML_ENCODING_LEGACY);
+  // A document nested deeper than any configuration needs is refused before
+  // the parser, which recurses once per level, sees it.
+  bool parsed = MDL_iXmlDepthWithin(xml);
+  if (parsed) {
+    doc.Parse(xml, nullptr, TIXML_ENCODING_LEGACY);
+    parsed = !doc.Error();
+  }
   bool ok = false;
-  if (!doc.Error()) {
+  if (parsed) {
     TiXmlElement* root = doc.FirstChildElement("kolma");
     if (!root) root = doc.FirstChildElement("nerl");
     TiXmlElement* version = root ? root->FirstChildElement("version") : nullptr;

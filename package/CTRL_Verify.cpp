@@ -63,22 +63,27 @@ inline uint32_t load32(const uint8_t* p) {
   return v;
 }
 
-inline void xorBlock(uint8_t* block, const uint8_t key[64]) {
-  for (int i = 0; i < 64; i += 8) {
-    uint64_t a, b;
-    memcpy(&a, block + i, 8);
-    memcpy(&b, key + i, 8);
-    a ^= b;
-    memcpy(block + i, &a, 8);
+// The key of a block is kept as eight little-endian words, built in
+// registers: storing it byte by byte and reading it back as words would
+// stall every read on the stores it overlaps.
+inline void xorBlock(uint8_t* block, const uint64_t key[8]) {
+  for (int i = 0; i < 8; i++) {
+    uint64_t a;
+    memcpy(&a, block + 8 * i, 8);
+    a ^= key[i];
+    memcpy(block + 8 * i, &a, 8);
   }
 }
 
+#define KEY_BYTE(key, k, w) (key)[(k) >> 3] |= uint64_t(uint8_t(w)) << (8 * ((k) & 7))
+
 // Key bytes of one block from two lanes: lane A walks down from byte 31,
 // lane B from byte 63.
-inline void blockKey(uint32_t wa, uint32_t wb, uint8_t key[64]) {
+inline void blockKey(uint32_t wa, uint32_t wb, uint64_t key[8]) {
+  for (int i = 0; i < 8; i++) key[i] = 0;
   for (int k = 31; k >= 0; k--) {
-    key[k] = uint8_t(wa);
-    key[k + 32] = uint8_t(wb);
+    KEY_BYTE(key, k, wa);
+    KEY_BYTE(key, k + 32, wb);
     wa = stepW(wa);
     wb = stepW(wb);
   }
@@ -87,16 +92,17 @@ inline void blockKey(uint32_t wa, uint32_t wb, uint8_t key[64]) {
 // One key-stream step per MD5 step, alternating the lanes.
 #define KEY_STEP(i)                          \
   if ((i) & 1) {                             \
-    key[63 - ((i) >> 1)] = uint8_t(wb);      \
+    KEY_BYTE(key, 63 - ((i) >> 1), wb);      \
     wb = stepW(wb);                          \
   } else {                                   \
-    key[31 - ((i) >> 1)] = uint8_t(wa);      \
+    KEY_BYTE(key, 31 - ((i) >> 1), wa);      \
     wa = stepW(wa);                          \
   }
 
 // Hashes one block while making the key bytes of another: the two are
 // independent dependency chains, so the core runs them side by side.
-inline void transformWithKey(uint32_t state[4], const uint8_t* block, uint32_t wa, uint32_t wb, uint8_t key[64]) {
+inline void transformWithKey(uint32_t state[4], const uint8_t* block, uint32_t wa, uint32_t wb, uint64_t key[8]) {
+  for (int i = 0; i < 8; i++) key[i] = 0;
   uint32_t x[16];
   for (int i = 0; i < 16; i++) x[i] = load32(block + 4 * i);
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
@@ -119,7 +125,7 @@ void CTRL_iUnscrambleAndHash(uint8_t* bytes, size_t size, size_t hashedSize, uin
     // multiplication by 2^(16*64) modulo M.
     const uint64_t up = powMod(65536, 64);
     uint32_t wa = wAt(size, 31), wb = wAt(size, 63);
-    uint8_t key[64];
+    uint64_t key[8];
     blockKey(wa, wb, key);
     xorBlock(bytes, key);
     for (size_t b = 0; b < blocks; b++) {

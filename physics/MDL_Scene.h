@@ -9,7 +9,7 @@
 #include "base/CTRL_Array.h"
 #include "math/MDL_Frame.h"
 
-// A record's link to its script proxy (the same alias as script/LMP_Proxy.h).
+// A record's link to its script proxy (the same alias as base/LMP_ProxyLink.h).
 class LMP_Proxy;
 using MDL_Proxy = LMP_Proxy*;
 
@@ -53,6 +53,12 @@ class MDL_Scene {
   void step(double dt, CTRL_ScriptEngine* engine);
   // Frees every object marked deleted.
   void purgeDeleted();
+
+  // One pass of the contact sweep over every pair of collision volumes.
+  void resolveContacts(CTRL_ScriptEngine* engine);
+  // Narrow phase: true on contact, with the point on a's surface, the unit
+  // normal from a towards b and the depth (> 0).
+  static bool collide(MDL_CollisionVolume* a, MDL_CollisionVolume* b, v3& point, v3& normal, double& depth);
 
   MDL_Proxy proxy = nullptr;  // the scene's script proxy; every callback fires through it
   CTRL_Array<MDL_Object*> objects;

@@ -35,5 +35,5 @@ bool MDL_iAnimationTargetDeleted(const MDL_Animation* animation);
 // bodies that are about to disappear.
 void MDL_iDropDeletedBodies(MDL_Scene& world);
 
-// Copy of a rigid body with every body field; null while bodies have no record.
+// Copy of a rigid body with every body field.
 MDL_Object* MDL_iCloneRigidBody(MDL_Object* source);

@@ -27,6 +27,7 @@ enum : uint32_t {
     PLAT_WM_DESTROY = 0x0002,
     PLAT_WM_SIZE = 0x0005,
     PLAT_WM_ACTIVATE = 0x0006,
+    PLAT_WM_KILLFOCUS = 0x0008,        // the window lost the keyboard focus
     PLAT_WM_PAINT = 0x000F,
     PLAT_WM_CLOSE = 0x0010,
     PLAT_WM_QUIT = 0x0012,
@@ -49,6 +50,7 @@ enum : uint32_t {
     PLAT_WM_ENTERMENULOOP = 0x0211,
     PLAT_WM_EXITMENULOOP = 0x0212,
     PLAT_WM_SIZING = 0x0214,
+    PLAT_WM_CAPTURECHANGED = 0x0215,   // the window lost the pointer capture
 };
 
 enum : uint32_t {

@@ -1,4 +1,5 @@
 #include "platform/PLAT_Fake.h"
+#include "platform/PLAT_Pointer.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -39,6 +40,42 @@ int PLAT_Fake::liveWindows() const {
 
 void PLAT_Fake::post(PLAT_Window *window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     queue.push_back(PLAT_Msg{window, message, wParam, lParam});
+}
+
+namespace {
+intptr_t packClientPoint(int32_t x, int32_t y) {
+    return static_cast<intptr_t>((static_cast<uint32_t>(x) & 0xFFFF) | ((static_cast<uint32_t>(y) & 0xFFFF) << 16));
+}
+}  // namespace
+
+void PLAT_Fake::pointerButton(PLAT_Window *window, int32_t button, bool down, int32_t x, int32_t y) {
+    uint32_t message = 0;
+    int32_t wheel = 0;
+    if (!PLAT_iButtonMessage(button, down, &message, &wheel)) return;
+    uint32_t bit = button == 1 ? uint32_t(PLAT_MK_LBUTTON) : button == 3 ? uint32_t(PLAT_MK_RBUTTON) : 0u;
+    if (down)
+        buttonsHeld |= bit;
+    else
+        buttonsHeld &= ~bit;
+    uintptr_t flags = buttonsHeld | modifiers;
+    if (message == PLAT_WM_MOUSEWHEEL) {
+        // The wheel's position is in screen coordinates.
+        int32_t sx = x, sy = y;
+        clientToScreen(window, &sx, &sy);
+        post(window, message, (static_cast<uintptr_t>(static_cast<uint16_t>(wheel)) << 16) | flags,
+             packClientPoint(sx, sy));
+        return;
+    }
+    post(window, message, flags, packClientPoint(x, y));
+}
+
+void PLAT_Fake::pointerMove(PLAT_Window *window, int32_t x, int32_t y) {
+    post(window, PLAT_WM_MOUSEMOVE, buttonsHeld | modifiers, packClientPoint(x, y));
+}
+
+void PLAT_Fake::loseFocus(PLAT_Window *window) {
+    buttonsHeld = 0;
+    post(window, PLAT_WM_KILLFOCUS);
 }
 
 int PLAT_Fake::pump() {
@@ -394,8 +431,9 @@ bool PLAT_Fake::soundStop(PLAT_SoundBuffer *b) {
 
 bool PLAT_Fake::soundGetPosition(PLAT_SoundBuffer *b, uint32_t *play, uint32_t *write) {
     if (soundPositionFails) return false;
+    // Like the real buffer, a stopped one has both cursors at one place.
     *play = b->play;
-    *write = b->write;
+    *write = b->playing ? b->write : b->play;
     return true;
 }
 

@@ -83,6 +83,14 @@ public:
     void post(PLAT_Window *window, uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0);
     // Dispatches queued messages until the queue is empty; answers the count.
     int pump();
+    // The pointer as the X server delivers it: buttons by X number (1 left,
+    // 3 right, 4 and 5 the wheel's notches), moves carrying the buttons held
+    // and the modifiers, and the focus taken away. Client coordinates.
+    uint32_t modifiers = 0;  // PLAT_MK_SHIFT, PLAT_MK_CONTROL
+    uint32_t buttonsHeld = 0;  // PLAT_MK_LBUTTON, PLAT_MK_RBUTTON
+    void pointerButton(PLAT_Window *window, int32_t button, bool down, int32_t x, int32_t y);
+    void pointerMove(PLAT_Window *window, int32_t x, int32_t y);
+    void loseFocus(PLAT_Window *window);
     bool called(const std::string &line) const;
     size_t count(const std::string &prefix) const;
     void clearCalls() { calls.clear(); }

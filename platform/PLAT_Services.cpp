@@ -21,25 +21,46 @@ extern char **environ;
 
 // ---------------------------------------------------------------- sound
 //
-// The ring is read by SDL's audio thread from the play position on; the
-// player writes behind it. Lock and unlock hold the device lock so that the
-// callback never sees a half-written span.
+// The ring is read by SDL's audio thread, one device buffer per callback;
+// the player writes behind it. A callback takes its whole buffer at once,
+// while a looping hardware buffer's play cursor moves continuously, so the
+// play cursor is reported as the start of the buffer taken last plus the
+// time since that call (at the output rate, at most that buffer): it moves
+// on between two calls and never passes what the device has taken. The
+// write cursor lies one device buffer ahead of it. A stopped device reports
+// both cursors at the same place. Cursor reads and the span between lock
+// and unlock hold the device lock, so the callback never sees a half-written
+// span.
 
-struct PLAT_SoundBuffer {
+// The layer hands this out as its opaque PLAT_SoundBuffer. It has a name of
+// its own: the fake backend, linked into the same library, defines
+// PLAT_SoundBuffer, and two layouts under one name would share one inline
+// constructor.
+struct PLAT_SdlSound {
     SDL_AudioDeviceID device = 0;
     std::vector<uint8_t> ring;
-    uint32_t play = 0;      // next byte the callback reads
-    uint32_t chunk = 0;     // bytes the callback takes at a time
+    uint32_t rate = 44100;
+    uint32_t frameBytes = 4;
+    uint32_t play = 0;         // next byte the callback reads
+    uint32_t lastStart = 0;    // where the callback's last take began
+    uint32_t lastBytes = 0;    // how much it took then
+    uint64_t lastCall = 0;     // performance counter at that call
+    uint32_t deviceBytes = 0;  // one device buffer
     bool playing = false;
 };
 
+static PLAT_SdlSound *sdl(PLAT_SoundBuffer *buffer) { return reinterpret_cast<PLAT_SdlSound *>(buffer); }
+
 static void PLAT_iSoundCallback(void *user, Uint8 *stream, int length) {
-    auto *b = static_cast<PLAT_SoundBuffer *>(user);
+    auto *b = static_cast<PLAT_SdlSound *>(user);
     uint32_t size = static_cast<uint32_t>(b->ring.size());
-    if (!b->playing || size == 0) {
-        memset(stream, 0, static_cast<size_t>(length));
+    if (!b->playing || size == 0 || length <= 0) {
+        if (length > 0) memset(stream, 0, static_cast<size_t>(length));
         return;
     }
+    b->lastStart = b->play;
+    b->lastBytes = static_cast<uint32_t>(length);
+    b->lastCall = SDL_GetPerformanceCounter();
     uint32_t left = static_cast<uint32_t>(length);
     while (left > 0) {
         uint32_t n = std::min(left, size - b->play);
@@ -51,58 +72,91 @@ static void PLAT_iSoundCallback(void *user, Uint8 *stream, int length) {
 }
 
 PLAT_SoundBuffer *PLAT_iSoundCreate(const PLAT_SoundFormat &format, uint32_t bytes) {
-    if (bytes == 0 || format.bits != 16 || format.channels == 0) return nullptr;
+    if (bytes == 0 || format.bits != 16 || format.channels == 0 || format.rate == 0) return nullptr;
     // SDL would otherwise take SIGINT and SIGTERM for itself and the player
     // could not be stopped.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (!SDL_WasInit(SDL_INIT_AUDIO) && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
-    auto b = std::make_unique<PLAT_SoundBuffer>();
+    auto b = std::make_unique<PLAT_SdlSound>();
     b->ring.assign(bytes, 0);
+    b->rate = format.rate;
+    b->frameBytes = 2u * format.channels;
     SDL_AudioSpec want{}, have{};
     want.freq = static_cast<int>(format.rate);
     want.format = AUDIO_S16LSB;
     want.channels = static_cast<Uint8>(format.channels);
-    want.samples = 512;
+    want.samples = 512;  // at most 512 frames a callback
     want.callback = PLAT_iSoundCallback;
     want.userdata = b.get();
     b->device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (b->device == 0) return nullptr;
-    b->chunk = std::min<uint32_t>(have.size ? have.size : 2048, bytes / 2);
-    SDL_PauseAudioDevice(b->device, 0);
-    return b.release();
+    uint32_t frames = have.samples ? std::min<uint32_t>(have.samples, 512) : 512;
+    b->deviceBytes = std::min<uint32_t>(frames * b->frameBytes, bytes / 2);
+    b->lastCall = SDL_GetPerformanceCounter();
+    // The device starts paused; soundPlay starts it.
+    return reinterpret_cast<PLAT_SoundBuffer *>(b.release());
 }
 
-void PLAT_iSoundDelete(PLAT_SoundBuffer *b) {
+void PLAT_iSoundDelete(PLAT_SoundBuffer *buffer) {
+    PLAT_SdlSound *b = sdl(buffer);
     if (!b) return;
     SDL_CloseAudioDevice(b->device);
     delete b;
 }
 
-bool PLAT_iSoundPlay(PLAT_SoundBuffer *b) {
+bool PLAT_iSoundPlay(PLAT_SoundBuffer *buffer) {
+    PLAT_SdlSound *b = sdl(buffer);
+    if (!b) return false;
     SDL_LockAudioDevice(b->device);
     b->playing = true;
     SDL_UnlockAudioDevice(b->device);
+    SDL_PauseAudioDevice(b->device, 0);
     return true;
 }
 
-bool PLAT_iSoundStop(PLAT_SoundBuffer *b) {
+bool PLAT_iSoundStop(PLAT_SoundBuffer *buffer) {
+    PLAT_SdlSound *b = sdl(buffer);
+    if (!b) return false;
+    SDL_PauseAudioDevice(b->device, 1);
     SDL_LockAudioDevice(b->device);
     b->playing = false;
     SDL_UnlockAudioDevice(b->device);
     return true;
 }
 
-bool PLAT_iSoundPosition(PLAT_SoundBuffer *b, uint32_t *play, uint32_t *write) {
+uint32_t PLAT_iSoundPlayCursor(uint32_t lastStart, uint32_t lastBytes, uint64_t elapsed, uint64_t frequency,
+                               uint32_t rate, uint32_t frameBytes, uint32_t size) {
+    if (size == 0) return 0;
+    uint64_t moved = 0;
+    if (frequency > 0 && frameBytes > 0) {
+        // Whole frames since the last call, stopped at the end of its take.
+        uint64_t cap = lastBytes / frameBytes;
+        uint64_t e = std::min(elapsed, frequency);  // a second is more than any take
+        auto frames = static_cast<uint64_t>(static_cast<unsigned __int128>(e) * rate / frequency);
+        moved = std::min(frames, cap) * frameBytes;
+    }
+    return static_cast<uint32_t>((lastStart + moved) % size);
+}
+
+bool PLAT_iSoundPosition(PLAT_SoundBuffer *buffer, uint32_t *play, uint32_t *write) {
+    PLAT_SdlSound *b = sdl(buffer);
+    if (!b) return false;
     uint32_t size = static_cast<uint32_t>(b->ring.size());
     SDL_LockAudioDevice(b->device);
-    *play = b->play;
+    uint64_t now = SDL_GetPerformanceCounter();
+    uint32_t p = PLAT_iSoundPlayCursor(b->lastStart, b->lastBytes, now - b->lastCall, SDL_GetPerformanceFrequency(),
+                                       b->rate, b->frameBytes, size);
+    bool playing = b->playing;
     SDL_UnlockAudioDevice(b->device);
-    *write = (*play + b->chunk) % size;
+    *play = p;
+    *write = playing ? (p + b->deviceBytes) % size : p;
     return true;
 }
 
-bool PLAT_iSoundLock(PLAT_SoundBuffer *b, uint32_t offset, uint32_t bytes, void **p1, uint32_t *n1, void **p2,
+bool PLAT_iSoundLock(PLAT_SoundBuffer *buffer, uint32_t offset, uint32_t bytes, void **p1, uint32_t *n1, void **p2,
                      uint32_t *n2) {
+    PLAT_SdlSound *b = sdl(buffer);
+    if (!b) return false;
     uint32_t size = static_cast<uint32_t>(b->ring.size());
     if (offset >= size || bytes > size) return false;
     SDL_LockAudioDevice(b->device);
@@ -114,7 +168,9 @@ bool PLAT_iSoundLock(PLAT_SoundBuffer *b, uint32_t offset, uint32_t bytes, void 
     return true;
 }
 
-bool PLAT_iSoundUnlock(PLAT_SoundBuffer *b) {
+bool PLAT_iSoundUnlock(PLAT_SoundBuffer *buffer) {
+    PLAT_SdlSound *b = sdl(buffer);
+    if (!b) return false;
     SDL_UnlockAudioDevice(b->device);
     return true;
 }

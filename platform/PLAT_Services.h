@@ -14,6 +14,11 @@ PLAT_SoundBuffer *PLAT_iSoundCreate(const PLAT_SoundFormat &format, uint32_t byt
 void PLAT_iSoundDelete(PLAT_SoundBuffer *buffer);
 bool PLAT_iSoundPlay(PLAT_SoundBuffer *buffer);
 bool PLAT_iSoundStop(PLAT_SoundBuffer *buffer);
+// The play cursor: the byte where the last callback's take began, moved on
+// by the frames that elapsed counter ticks stand for at rate (never more
+// than that take), modulo the ring size.
+uint32_t PLAT_iSoundPlayCursor(uint32_t lastStart, uint32_t lastBytes, uint64_t elapsed, uint64_t frequency,
+                               uint32_t rate, uint32_t frameBytes, uint32_t size);
 bool PLAT_iSoundPosition(PLAT_SoundBuffer *buffer, uint32_t *play, uint32_t *write);
 bool PLAT_iSoundLock(PLAT_SoundBuffer *buffer, uint32_t offset, uint32_t bytes, void **part1, uint32_t *bytes1,
                      void **part2, uint32_t *bytes2);

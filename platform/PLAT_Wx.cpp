@@ -6,6 +6,7 @@
 
 #include "platform/PLAT.h"
 #include "platform/PLAT_Keys.h"
+#include "platform/PLAT_Pointer.h"
 #include "platform/PLAT_Services.h"
 
 #include <wx/wx.h>
@@ -322,15 +323,27 @@ public:
         Bind(wxEVT_RIGHT_DOWN, [this](wxMouseEvent &e) { mouse(PLAT_WM_RBUTTONDOWN, e); });
         Bind(wxEVT_RIGHT_UP, [this](wxMouseEvent &e) { mouse(PLAT_WM_RBUTTONUP, e); });
         Bind(wxEVT_MOUSEWHEEL, &PlatCanvas::onWheel, this);
-        Bind(wxEVT_MOUSE_CAPTURE_LOST, [](wxMouseCaptureLostEvent &) {});
+        // Losing the capture or the focus in the middle of a press means the
+        // release may never come: the window is told, so that nothing stays
+        // grabbed.
+        Bind(wxEVT_MOUSE_CAPTURE_LOST, [this](wxMouseCaptureLostEvent &) {
+            leftHeld_ = false;
+            if (g_real) g_real->post(window_, PLAT_WM_CAPTURECHANGED);
+        });
         Bind(wxEVT_SET_FOCUS, [this](wxFocusEvent &e) {
             if (g_real) g_real->activate(window_, true);
+            e.Skip();
+        });
+        Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent &e) {
+            leftHeld_ = false;
+            if (g_real) g_real->post(window_, PLAT_WM_KILLFOCUS);
             e.Skip();
         });
     }
 
 private:
     PLAT_Window *window_;
+    bool leftHeld_ = false;
     void onPaint(wxPaintEvent &) {
         wxPaintDC dc(this);
         if (g_real && window_->alive && !g_real->queued(window_, PLAT_WM_PAINT)) g_real->post(window_, PLAT_WM_PAINT);
@@ -342,13 +355,21 @@ private:
         e.Skip();
     }
     void mouse(uint32_t m, wxMouseEvent &e) {
+        // The toolkit reports the second press of a double click twice (a
+        // press, then a double click); the window sees it once, as a double
+        // click in place of the press.
+        if (m == PLAT_WM_LBUTTONDBLCLK && leftHeld_) return;
+        if (m == PLAT_WM_LBUTTONDOWN || m == PLAT_WM_LBUTTONDBLCLK) leftHeld_ = true;
+        if (m == PLAT_WM_LBUTTONUP) leftHeld_ = false;
         if (g_real) g_real->post(window_, m, mouseFlags(e), packPoint(e.GetX(), e.GetY()));
         if (m == PLAT_WM_LBUTTONDOWN || m == PLAT_WM_RBUTTONDOWN) e.Skip();  // let the toolkit focus us
     }
     void onWheel(wxMouseEvent &e) {
         if (!g_real) return;
-        int delta = e.GetWheelRotation();
         if (e.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL) return;
+        // X buttons 4 and 5 arrive here as one notch each: +120 and -120.
+        int delta = PLAT_iWheelDelta(e.GetWheelRotation(), e.GetWheelDelta());
+        if (delta == 0) return;
         wxPoint p = ClientToScreen(e.GetPosition());
         uintptr_t wp = (static_cast<uintptr_t>(static_cast<uint16_t>(delta)) << 16) | mouseFlags(e);
         g_real->post(window_, PLAT_WM_MOUSEWHEEL, wp, packPoint(p.x, p.y));

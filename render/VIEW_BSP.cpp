@@ -73,7 +73,7 @@ VIEW_BspNode piece(const VIEW_BspNode& src, const Vertex& a, const Vertex& b, co
 // Appends a copy of the triangle as a leaf; -1 when the array cannot grow.
 int32_t appendNode(VIEW_Transparency& rec, const VIEW_BspNode& t)
 {
-    if (!rec.nodes.append(t))
+    if (!rec.nodes.push(t))
         return -1;
     VIEW_BspNode& n = rec.nodes[rec.nodes.count - 1];
     n.nearChild = n.farChild = n.nextCoplanar = -1;
@@ -87,24 +87,29 @@ int32_t& childOf(VIEW_BspNode& n, int side)
 
 }   // namespace
 
+// Clearing keeps the storage: the next frame fills the same arrays again.
 void VIEW_iBspClear(VIEW_Transparency& rec)
 {
-    rec.nodes.resize(0);
+    rec.nodes.reuse();
 }
 
 void VIEW_iBspClearOutput(VIEW_Transparency& rec)
 {
+    rec.uvs.reuse();
+    rec.positions.reuse();
+    rec.normals.reuse();
+    rec.colours.reuse();
+    rec.materials.reuse();
+}
+
+void VIEW_iBspFree(VIEW_Transparency& rec)
+{
+    rec.nodes.resize(0);
     rec.uvs.resize(0);
     rec.positions.resize(0);
     rec.normals.resize(0);
     rec.colours.resize(0);
     rec.materials.resize(0);
-}
-
-void VIEW_iBspFree(VIEW_Transparency& rec)
-{
-    VIEW_iBspClear(rec);
-    VIEW_iBspClearOutput(rec);
     std::vector<VIEW_Transparency::Pending>().swap(rec.pending);
     std::vector<int32_t>().swap(rec.walk);
 }
@@ -223,14 +228,14 @@ void emit(VIEW_Transparency& rec, const VIEW_BspNode& n)
 {
     int32_t v = rec.positions.count;
     int32_t tri = rec.materials.count;
-    if (!rec.positions.resize(v + 3) || !rec.normals.resize(v + 3) || !rec.uvs.resize(v + 3)
-        || !rec.colours.resize(v + 3) || !rec.materials.resize(tri + 1)) {
+    if (!rec.positions.grow(v + 3) || !rec.normals.grow(v + 3) || !rec.uvs.grow(v + 3)
+        || !rec.colours.grow(v + 3) || !rec.materials.grow(tri + 1)) {
         // Keep the arrays in step: drop this triangle everywhere.
-        rec.positions.resize(v);
-        rec.normals.resize(v);
-        rec.uvs.resize(v);
-        rec.colours.resize(v);
-        rec.materials.resize(tri);
+        rec.positions.grow(v);
+        rec.normals.grow(v);
+        rec.uvs.grow(v);
+        rec.colours.grow(v);
+        rec.materials.grow(tri);
         return;
     }
     for (int i = 0; i < 3; i++) {

@@ -57,14 +57,14 @@ struct VIEW_Transparency {
 // Points closer than this to a plane count as lying in it.
 extern const double VIEW_BSP_EPSILON;
 
-// Empties the node array (storage freed), ready for a frame's triangles.
+// Empties the node array (storage kept), ready for a frame's triangles.
 void VIEW_iBspClear(VIEW_Transparency& rec);
 
 // Inserts one triangle below `start` (0 for the root). The triangle's child
 // and chain links are ignored. Out-of-range starts are refused (false).
 bool VIEW_iBspInsert(VIEW_Transparency& rec, int32_t start, const VIEW_BspNode& triangle);
 
-// Empties the output arrays (storage freed), ready for a walk.
+// Empties the output arrays (storage kept), ready for a walk.
 void VIEW_iBspClearOutput(VIEW_Transparency& rec);
 
 // Appends the subtree at `node` far to near to the output arrays. A node

@@ -11,9 +11,13 @@
 
 namespace {
 
-char *copyString(const GLubyte *s) {
-    if (!s) return nullptr;
-    return strdup(reinterpret_cast<const char *>(s));
+// Keeps *held as a copy of the driver's string s, copying only when it
+// changed (a frame then allocates nothing for it).
+void keepString(char **held, const GLubyte *s) {
+    const char *text = reinterpret_cast<const char *>(s);
+    if (*held && text && strcmp(*held, text) == 0) return;
+    free(*held);
+    *held = text ? strdup(text) : nullptr;
 }
 
 }  // namespace
@@ -93,12 +97,9 @@ void VIEW_OpenGL::resetRenderingOpti() {
 
 void VIEW_OpenGL::beginFrame(void *dc, uint8_t wireframe) {
     if (!makeCurrent(dc)) return;
-    free(versionString);
-    free(vendorString);
-    free(rendererString);
-    versionString = copyString(glGetString(GL_VERSION));
-    vendorString = copyString(glGetString(GL_VENDOR));
-    rendererString = copyString(glGetString(GL_RENDERER));
+    keepString(&versionString, glGetString(GL_VERSION));
+    keepString(&vendorString, glGetString(GL_VENDOR));
+    keepString(&rendererString, glGetString(GL_RENDERER));
     version = versionNumber(versionString);
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
@@ -142,9 +143,16 @@ void VIEW_OpenGL::releaseImageTexture(VIEW_Texture *texture) {
 void VIEW_OpenGL::releaseGlyphTextures() {
     glyphTextures.forEach([](const VIEW_GlyphKey &, const VIEW_GlyphTexture &g) {
         GLuint name = g.glName;
-        if (name) glDeleteTextures(1, &name);
+        if (name && !g.packed) glDeleteTextures(1, &name);
     });
     glyphTextures.free();
+    releaseGlyphPages();
+}
+
+void VIEW_OpenGL::releaseGlyphPages() {
+    if (glyphPages.count > 0) glDeleteTextures(glyphPages.count, glyphPages.data);
+    glyphPages.resize(0);
+    glyphPacker.reset(glyphPacker.side);
 }
 
 void VIEW_OpenGL::releaseImageTextures() {

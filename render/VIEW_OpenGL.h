@@ -14,6 +14,7 @@
 #include "render/VIEW_Generic.h"
 #include "base/VIEW_HashMap.h"
 #include "render/VIEW_Scene3D.h"
+#include "render/VIEW_TexturePlan.h"
 
 struct PLAT_GLContext;
 
@@ -48,12 +49,20 @@ struct VIEW_GlyphKey {
 };
 
 struct VIEW_GlyphTexture {
-    uint32_t glName;          // 0 for an empty glyph
+    uint32_t glName;          // 0 for an empty glyph; a shared atlas page when packed
     double sExtent, tExtent;  // bitmap size over texture size
     int32_t width, rows, left, top;
     double advance;
     uint32_t glyphIndex;
     uint32_t byteSize;
+    uint8_t packed;           // lives in an atlas page (glName is not its own)
+    double s0, t0;            // the bitmap's corner in its texture
+};
+
+// A text's glyph quads that share one texture: vertices first .. first + count.
+struct VIEW_TextRun {
+    uint32_t glName;
+    int32_t first, count;
 };
 
 struct VIEW_ImageTexture {
@@ -92,9 +101,11 @@ public:
     // Texture upload (VIEW_OpenGLTexture.cpp). bindTexture binds the GL copy
     // of a texture, making it on first use; null when the picture cannot be
     // decoded. getGlyphTexture binds the glyph texture of a character at the
-    // font's current size; null without a face or glyph.
+    // font's current size; null without a face or glyph. findGlyph answers
+    // the same record without binding (the text drawing binds once per run).
     VIEW_ImageTexture *bindTexture(VIEW_Texture *texture);
     VIEW_GlyphTexture *getGlyphTexture(VIEW_Font *font, uint32_t code);
+    VIEW_GlyphTexture *findGlyph(VIEW_Font *font, uint32_t code);
 
     // 2-D drawing (VIEW_OpenGL2D.cpp).
     void drawMessage(const v2 &position, const v2 &size, const char *text, VIEW_Font *font, double textSize,
@@ -146,6 +157,9 @@ public:
 
     // Deletes every cached GL texture; the context must be current.
     void releaseGlyphTextures();
+    // Deletes the atlas pages only (with every glyph they hold: call it
+    // with the glyph records gone, or about to go).
+    void releaseGlyphPages();
     void releaseImageTextures();
 
     // The extension scan over a GL_EXTENSIONS string: the buffer-object path
@@ -161,6 +175,15 @@ public:
     VIEW_Transparency transparency;
     VIEW_HashMap<MDL_MeshData *, VIEW_BufferPair *> bufferObjects;
     VIEW_HashMap<VIEW_GlyphKey, VIEW_GlyphTexture> glyphTextures;
+    // Glyph bitmaps share square alpha pages (names in glyphPages); a glyph
+    // too large for a page keeps a texture of its own.
+    CTRL_Array<uint32_t> glyphPages;
+    VIEW_ShelfPacker glyphPacker;
+    // A text's quads (x, y, s, t per vertex) and their texture runs, kept
+    // from text to text so that drawing allocates nothing once they are big
+    // enough.
+    CTRL_Array<float> textVertices;
+    CTRL_Array<VIEW_TextRun> textRuns;
     VIEW_HashMap<uint32_t, VIEW_ImageTexture> imageTextures;
     // Copies of the driver's strings from the last beginFrame (owned).
     char *versionString = nullptr;

@@ -267,10 +267,19 @@ void VIEW_OpenGL::begin2D(const v2& position, const v2& size)
 
 void VIEW_OpenGL::drawOverlays(CTRL_Array<MDL_Object*>& list, const v2& position, const v2& size)
 {
-    // Ascending global z: a higher overlay lies on top.
-    std::stable_sort(list.begin(), list.end(), [](MDL_Object* a, MDL_Object* b) {
-        return a->getGlobalFrame().position.z < b->getGlobalFrame().position.z;
-    });
+    // Ascending global z: a higher overlay lies on top. A stable insertion
+    // sort in place: the list is in order from the frame before, so this is
+    // one pass, and it needs no scratch storage.
+    for (int32_t i = 1; i < list.count; i++) {
+        MDL_Object* o = list[i];
+        const double z = o->getGlobalFrame().position.z;
+        int32_t j = i;
+        while (j > 0 && z < list[j - 1]->getGlobalFrame().position.z) {
+            list[j] = list[j - 1];
+            j--;
+        }
+        list[j] = o;
+    }
     begin2D(position, size);
     for (int32_t i = 0; i < list.count; i++) {
         MDL_Object* o = list[i];
@@ -364,36 +373,43 @@ namespace {
 struct TextContext {
     VIEW_OpenGL* gl;
     VIEW_Font* font;
-    v2 quad[6];
-    v2 uv[6];
+    bool failed;
 };
 
 const VIEW_GlyphTexture* lookupGlyph(void* context, uint32_t code)
 {
     TextContext* t = static_cast<TextContext*>(context);
-    return t->gl->getGlyphTexture(t->font, code);
+    return t->gl->findGlyph(t->font, code);
 }
 
+// Appends the glyph's two triangles to the text's vertices; a glyph on
+// another texture than the one before starts a new run.
 void placeGlyph(void* context, const VIEW_PlacedGlyph& q)
 {
     TextContext* t = static_cast<TextContext*>(context);
     const VIEW_GlyphTexture* g = q.glyph;
-    if (!g->glName)
+    if (!g->glName || t->failed)
         return;
-    glBindTexture(GL_TEXTURE_2D, g->glName);
-    t->quad[0] = q.corner[0];
-    t->quad[1] = q.corner[1];
-    t->quad[2] = q.corner[2];
-    t->quad[3] = q.corner[0];
-    t->quad[4] = q.corner[2];
-    t->quad[5] = q.corner[3];
-    t->uv[0] = {0, 0};
-    t->uv[1] = {g->sExtent, 0};
-    t->uv[2] = {g->sExtent, g->tExtent};
-    t->uv[3] = {0, 0};
-    t->uv[4] = {g->sExtent, g->tExtent};
-    t->uv[5] = {0, g->tExtent};
-    glDrawArrays(GL_TRIANGLES, 0, 6);
+    CTRL_Array<float>& v = t->gl->textVertices;
+    CTRL_Array<VIEW_TextRun>& runs = t->gl->textRuns;
+    const int32_t first = v.count / 4;
+    if (!v.grow(v.count + 24)) {
+        t->failed = true;
+        return;
+    }
+    const double s0 = g->s0, t0 = g->t0, s1 = g->s0 + g->sExtent, t1 = g->t0 + g->tExtent;
+    const v2* c = q.corner;
+    const double corners[6][4] = {{c[0].x, c[0].y, s0, t0}, {c[1].x, c[1].y, s1, t0}, {c[2].x, c[2].y, s1, t1},
+                                  {c[0].x, c[0].y, s0, t0}, {c[2].x, c[2].y, s1, t1}, {c[3].x, c[3].y, s0, t1}};
+    float* out = v.data + first * 4;
+    for (int k = 0; k < 6; k++)
+        for (int e = 0; e < 4; e++)
+            out[4 * k + e] = (float)corners[k][e];
+    if (runs.count > 0 && runs[runs.count - 1].glName == g->glName) {
+        runs[runs.count - 1].count += 6;
+    } else if (!runs.push({g->glName, first, 6})) {
+        t->failed = true;
+    }
 }
 
 }  // namespace
@@ -433,15 +449,16 @@ void VIEW_OpenGL::drawText(MDL_Text* text)
     const double s = w * text->size * std::hypot(X.x, X.y);
     text->font->setScreenSize(s);
 
-    glEnable(GL_BLEND);
-    glEnable(GL_TEXTURE_2D);
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glColor4dv(text->color);
+    // The glyphs are placed first (making any missing glyph textures), then
+    // drawn with one bind and one draw call per run of glyphs sharing a
+    // texture: one for a text whose glyphs all sit in one atlas page. The
+    // vertex storage keeps its size from text to text.
+    textVertices.reuse();
+    textRuns.reuse();
     TextContext ctx;
     ctx.gl = this;
     ctx.font = text->font;
-    glVertexPointer(2, GL_DOUBLE, 0, ctx.quad);
-    glTexCoordPointer(2, GL_DOUBLE, 0, ctx.uv);
+    ctx.failed = false;
     VIEW_TextWalk walk;
     walk.origin = o;
     walk.X = X;
@@ -454,6 +471,19 @@ void VIEW_OpenGL::drawText(MDL_Text* text)
     walk.place = &placeGlyph;
     walk.context = &ctx;
     VIEW_iWalkText(walk, text->text);
+    if (textRuns.count == 0)
+        return;
+
+    glEnable(GL_BLEND);
+    glEnable(GL_TEXTURE_2D);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glColor4dv(text->color);
+    glVertexPointer(2, GL_FLOAT, 4 * sizeof(float), textVertices.data);
+    glTexCoordPointer(2, GL_FLOAT, 4 * sizeof(float), textVertices.data + 2);
+    for (const VIEW_TextRun& r : textRuns) {
+        glBindTexture(GL_TEXTURE_2D, r.glName);
+        glDrawArrays(GL_TRIANGLES, r.first, r.count);
+    }
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
 }
 

@@ -3,6 +3,8 @@
 // come from VIEW_TexturePlan; this file makes the GL calls.
 #include <GL/glew.h>
 
+#include <cstring>
+
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_BITMAP_H
@@ -10,6 +12,7 @@
 #include "media/VIEW_Font.h"
 #include "media/VIEW_Image.h"
 #include "media/VIEW_Texture.h"
+#include "package/CTRL_File.h"
 #include "render/VIEW_OpenGL.h"
 #include "render/VIEW_TexturePlan.h"
 
@@ -121,12 +124,16 @@ VIEW_ImageTexture* VIEW_OpenGL::bindTexture(VIEW_Texture* t)
     source.name = t->name ? t->name : "";
     source.data = t->data;
     source.size = t->dataSize;
-    if (!t->data || t->dataSize == 0)
+    if (!t->data || t->dataSize == 0 || t->decodeKnownToFail())
+        return nullptr;  // drawn untextured
+    t->decodeCount++;
+    if ((!VIEW_iDecodePng(&image, source) && !VIEW_iDecodeJpeg(&image, source)) ||
+        !VIEW_iFitImageToTexture(&image, maxTextureSize)) {
+        // Drawn untextured from now on, until the texture gets new data.
+        t->rememberDecodeFailure();
+        CTRL_iDebugLog("Texture %s could not be decoded; drawn untextured", source.name);
         return nullptr;
-    if (!VIEW_iDecodePng(&image, source) && !VIEW_iDecodeJpeg(&image, source))
-        return nullptr;  // drawn untextured; tried again next time
-    if (!VIEW_iFitImageToTexture(&image, maxTextureSize))
-        return nullptr;
+    }
     // Decoded rows come top first; GL's first row is t = 0, and the top of
     // the picture belongs at t = 1.
     VIEW_iFlipRows(&image);
@@ -170,17 +177,30 @@ VIEW_ImageTexture* VIEW_OpenGL::bindTexture(VIEW_Texture* t)
     return e;
 }
 
+namespace {
+
+// Atlas pages are this many texels a side (or the largest texture, if less);
+// glyphs wider or taller than a quarter of it get their own texture.
+constexpr int32_t kGlyphPageSide = 1024;
+
+}  // namespace
+
 VIEW_GlyphTexture* VIEW_OpenGL::getGlyphTexture(VIEW_Font* font, uint32_t code)
+{
+    VIEW_GlyphTexture* g = findGlyph(font, code);
+    if (g && g->glName)
+        glBindTexture(GL_TEXTURE_2D, g->glName);
+    return g;
+}
+
+VIEW_GlyphTexture* VIEW_OpenGL::findGlyph(VIEW_Font* font, uint32_t code)
 {
     if (!font || !font->face || !font->face->size)
         return nullptr;
     FT_Face face = font->face;
     VIEW_GlyphKey key = {font->instanceId, code, (uint32_t)face->size->metrics.x_scale};
-    if (VIEW_GlyphTexture* g = glyphTextures.find(key)) {
-        if (g->glName)
-            glBindTexture(GL_TEXTURE_2D, g->glName);
+    if (VIEW_GlyphTexture* g = glyphTextures.find(key))
         return g;
-    }
     FT_UInt index = FT_Get_Char_Index(face, code);
     if (FT_Load_Glyph(face, index, FT_LOAD_RENDER) != 0)
         return nullptr;
@@ -196,6 +216,8 @@ VIEW_GlyphTexture* VIEW_OpenGL::getGlyphTexture(VIEW_Font* font, uint32_t code)
     g->glyphIndex = index;
     g->glName = 0;
     g->byteSize = 0;
+    g->packed = 0;
+    g->s0 = g->t0 = 0;
     g->sExtent = g->tExtent = 0;
     if (g->width == 0 || g->rows == 0)
         return g;
@@ -231,6 +253,56 @@ VIEW_GlyphTexture* VIEW_OpenGL::getGlyphTexture(VIEW_Font* font, uint32_t code)
         FT_Bitmap_Done(VIEW_iFreeTypeLibrary(), &converted);
     if (!ok)
         return g;
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (glyphPacker.side == 0)
+        glyphPacker.reset(maxTextureSize > 0 && maxTextureSize < kGlyphPageSide ? (uint32_t)maxTextureSize
+                                                                                : (uint32_t)kGlyphPageSide);
+    const int32_t side = (int32_t)glyphPacker.side;
+    int32_t page = -1;
+    uint32_t px = 0, py = 0;
+    bool opened = false;
+    if ((int32_t)usedW <= side / 4 && (int32_t)usedH <= side / 4 &&
+        glyphPacker.place(usedW, usedH, &page, &px, &py, &opened)) {
+        if (opened) {
+            // A fresh page is all zero coverage.
+            VIEW_Image blank;
+            if (!blank.allocate((uint32_t)side, (uint32_t)side, 1)) {
+                // Not opened after all: the next glyph tries a new page again.
+                glyphPacker.page--;
+                glyphPacker.y = glyphPacker.side;
+                return g;
+            }
+            std::memset(blank.pixels, 0, (size_t)side * (size_t)side);
+            GLuint name = 0;
+            glGenTextures(1, &name);
+            glBindTexture(GL_TEXTURE_2D, name);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA, side, side, 0, GL_ALPHA, GL_UNSIGNED_BYTE, blank.pixels);
+            if (!glyphPages.append(name)) {
+                glDeleteTextures(1, &name);
+                glyphPacker.page--;
+                glyphPacker.y = glyphPacker.side;
+                return g;
+            }
+        }
+        // The used part of the glyph's pixels goes into its place.
+        glBindTexture(GL_TEXTURE_2D, glyphPages[page]);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, (GLint)pixels.width);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, (GLint)px, (GLint)py, (GLsizei)usedW, (GLsizei)usedH, GL_ALPHA,
+                        GL_UNSIGNED_BYTE, pixels.pixels);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        g->glName = glyphPages[page];
+        g->packed = 1;
+        g->s0 = (double)px / side;
+        g->t0 = (double)py / side;
+        g->sExtent = (double)usedW / side;
+        g->tExtent = (double)usedH / side;
+        g->byteSize = usedW * usedH;
+        return g;
+    }
     GLuint name = 0;
     glGenTextures(1, &name);
     glBindTexture(GL_TEXTURE_2D, name);
@@ -238,7 +310,6 @@ VIEW_GlyphTexture* VIEW_OpenGL::getGlyphTexture(VIEW_Font* font, uint32_t code)
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA, (GLsizei)pixels.width, (GLsizei)pixels.height, 0, GL_ALPHA,
                  GL_UNSIGNED_BYTE, pixels.pixels);
     g->glName = name;

@@ -1,5 +1,11 @@
 #include "render/VIEW_Scene3D.h"
 
+#include <cstdint>
+
+#include <cstring>
+
+#include <cstdlib>
+
 #include "media/VIEW_Texture.h"
 #include "model/MDL_Mesh.h"
 #include "model/MDL_Objects.h"
@@ -84,17 +90,72 @@ bool VIEW_iIndicesValid(const MDL_MeshData& d)
     return worst < n;
 }
 
-bool VIEW_iIndicesValid(const MDL_MeshData& d, std::unordered_map<const MDL_MeshData*, bool>* cache)
+VIEW_IndexCache::~VIEW_IndexCache()
+{
+    std::free(slots);
+}
+
+void VIEW_IndexCache::clear()
+{
+    if (slots && count > 0)
+        std::memset(static_cast<void*>(slots), 0, sizeof(Slot) * ((size_t)mask + 1));
+    count = 0;
+}
+
+const uint8_t* VIEW_IndexCache::find(const MDL_MeshData* key) const
+{
+    if (!slots || !key)
+        return nullptr;
+    // Pointer bits above the allocation alignment spread well enough.
+    for (uint32_t i = (uint32_t)((uintptr_t)key >> 4) & mask;; i = (i + 1) & mask) {
+        if (slots[i].key == key)
+            return &slots[i].valid;
+        if (!slots[i].key)
+            return nullptr;
+    }
+}
+
+bool VIEW_IndexCache::insert(const MDL_MeshData* key, uint8_t valid)
+{
+    if (!key)
+        return false;
+    // At most half full, so that a probe always meets an empty slot.
+    if (!slots || (uint32_t)(count + 1) * 2 > mask + 1) {
+        uint32_t n = slots ? 2 * (mask + 1) : 64;
+        Slot* bigger = static_cast<Slot*>(std::calloc(n, sizeof(Slot)));
+        if (!bigger)
+            return false;
+        Slot* old = slots;
+        uint32_t oldSlots = slots ? mask + 1 : 0;
+        slots = bigger;
+        mask = n - 1;
+        count = 0;
+        for (uint32_t i = 0; i < oldSlots; i++)
+            if (old[i].key)
+                insert(old[i].key, old[i].valid);
+        std::free(old);
+    }
+    uint32_t i = (uint32_t)((uintptr_t)key >> 4) & mask;
+    while (slots[i].key && slots[i].key != key)
+        i = (i + 1) & mask;
+    if (!slots[i].key)
+        count++;
+    slots[i] = {key, valid};
+    return true;
+}
+
+bool VIEW_iIndicesValid(const MDL_MeshData& d, VIEW_IndexCache* cache)
 {
     if (!cache)
         return VIEW_iIndicesValid(d);
-    auto it = cache->find(&d);
-    if (it == cache->end())
-        it = cache->emplace(&d, VIEW_iIndicesValid(d)).first;
-    return it->second;
+    if (const uint8_t* known = cache->find(&d))
+        return *known;
+    bool valid = VIEW_iIndicesValid(d);
+    cache->insert(&d, valid);
+    return valid;
 }
 
-bool VIEW_iMeshArrays(MDL_Mesh& mesh, VIEW_MeshArrays& out, std::unordered_map<const MDL_MeshData*, bool>* cache)
+bool VIEW_iMeshArrays(MDL_Mesh& mesh, VIEW_MeshArrays& out, VIEW_IndexCache* cache)
 {
     const MDL_MeshData* d = mesh.meshData;
     if (!(mesh.state & STATE_VISIBLE) || !d || d->triangleCount == 0 || d->vertexCount <= 0)

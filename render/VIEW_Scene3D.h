@@ -11,7 +11,6 @@
 #include "render/VIEW_BSP.h"
 
 #include <cstdint>
-#include <unordered_map>
 
 class MDL_Lamp;
 class MDL_Material;
@@ -19,12 +18,38 @@ class MDL_Mesh;
 class MDL_Object;
 struct MDL_MeshData;
 
+// Mesh data -> whether its indices are usable, for the length of one
+// drawScene. Open addressing over storage that clear() keeps, so a steady
+// frame allocates nothing.
+class VIEW_IndexCache {
+public:
+    VIEW_IndexCache() = default;
+    VIEW_IndexCache(const VIEW_IndexCache&) = delete;
+    VIEW_IndexCache& operator=(const VIEW_IndexCache&) = delete;
+    ~VIEW_IndexCache();
+    void clear();
+    // The stored answer, or null.
+    const uint8_t* find(const MDL_MeshData* key) const;
+    // Stores an answer (false when the table cannot grow: nothing stored).
+    bool insert(const MDL_MeshData* key, uint8_t valid);
+    int32_t size() const { return count; }
+
+private:
+    struct Slot {
+        const MDL_MeshData* key;
+        uint8_t valid;
+    };
+    Slot* slots = nullptr;
+    uint32_t mask = 0;   // slot count - 1; 0 before the first insert
+    int32_t count = 0;
+};
+
 // What the scene drawing keeps in the renderer between its passes.
 struct VIEW_SceneState {
     MDL_Lamp* shadowLamp = nullptr;   // this frame's, from the light set-up
     int32_t shadowLight = -1;         // its GL light index
     // Index arrays checked during this drawScene: mesh data -> usable.
-    std::unordered_map<const MDL_MeshData*, bool> checkedIndices;
+    VIEW_IndexCache checkedIndices;
 };
 
 // ---- pass membership
@@ -57,11 +82,11 @@ struct VIEW_MeshArrays {
 // no triangles, no positions, or an index outside the vertices. With a
 // cache, each mesh data's indices are checked once while the cache lives.
 bool VIEW_iMeshArrays(MDL_Mesh& mesh, VIEW_MeshArrays& out,
-                      std::unordered_map<const MDL_MeshData*, bool>* cache = nullptr);
+                      VIEW_IndexCache* cache = nullptr);
 // Every index below the vertex count (checked once per cache lifetime when
 // a cache is given).
 bool VIEW_iIndicesValid(const MDL_MeshData& data);
-bool VIEW_iIndicesValid(const MDL_MeshData& data, std::unordered_map<const MDL_MeshData*, bool>* cache);
+bool VIEW_iIndicesValid(const MDL_MeshData& data, VIEW_IndexCache* cache);
 
 // ---- lights
 

@@ -154,3 +154,35 @@ bool VIEW_iGlyphTexturePixels(const uint8_t* bitmap, int32_t pitch, int32_t widt
         *usedRows = ur;
     return true;
 }
+
+void VIEW_ShelfPacker::reset(uint32_t pageSide)
+{
+    side = pageSide;
+    page = -1;
+    x = y = shelf = 0;
+}
+
+bool VIEW_ShelfPacker::place(uint32_t w, uint32_t h, int32_t* outPage, uint32_t* outX, uint32_t* outY, bool* opened)
+{
+    *opened = false;
+    if (w == 0 || h == 0 || w + 1 > side || h + 1 > side)
+        return false;
+    if (page >= 0 && x + w + 1 > side) {
+        // Next shelf.
+        y += shelf;
+        x = 0;
+        shelf = 0;
+    }
+    if (page < 0 || y + h + 1 > side) {
+        page++;
+        x = y = shelf = 0;
+        *opened = true;
+    }
+    *outPage = page;
+    *outX = x;
+    *outY = y;
+    x += w + 1;
+    if (h + 1 > shelf)
+        shelf = h + 1;
+    return true;
+}

@@ -48,3 +48,18 @@ bool VIEW_iShrinkFrame(const uint8_t* pixels, uint32_t w, uint32_t h, uint32_t c
 // usedWidth and usedRows receive the part of the texture the glyph covers.
 bool VIEW_iGlyphTexturePixels(const uint8_t* bitmap, int32_t pitch, int32_t width, int32_t rows,
                               int32_t maxSize, VIEW_Image* out, uint32_t* usedWidth, uint32_t* usedRows);
+
+// Shelf packing of glyph bitmaps into square pages of `side` texels: left to
+// right along a shelf, a new shelf below when a row is full, a new page when
+// the page is. Every rectangle keeps a gap of one untouched (zero) texel
+// to its right and below, so that no glyph's sampling reaches a neighbour.
+struct VIEW_ShelfPacker {
+    uint32_t side = 0;
+    int32_t page = -1;  // the page being filled; -1 before the first
+    uint32_t x = 0, y = 0, shelf = 0;
+    // Starts over with no page.
+    void reset(uint32_t pageSide);
+    // Places a w x h rectangle: its page (opening one when needed; *opened
+    // tells) and its corner. False when it cannot fit any page.
+    bool place(uint32_t w, uint32_t h, int32_t* outPage, uint32_t* outX, uint32_t* outY, bool* opened);
+};

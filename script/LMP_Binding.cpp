@@ -57,6 +57,17 @@ LMP_Proxy** LMP_iTestProxy(lua_State* L, int index, const char* scriptName) {
   return same ? &slot->proxy : nullptr;
 }
 
+LMP_Proxy* LMP_iCheckSelf(lua_State* L, int classIndex, const char* scriptName) {
+  LMP_ProxySlot* slot = LMP_iToSlot(L, 1);
+  bool same = false;
+  if (slot && lua_getmetatable(L, 1)) {
+    same = lua_rawequal(L, -1, classIndex) && lua_topointer(L, -1) == slot->classKey;
+    lua_pop(L, 1);
+  }
+  if (!same || !slot->proxy) luaL_argerror(L, 1, scriptName);
+  return slot->proxy;
+}
+
 LMP_Proxy* LMP_iCheckProxy(lua_State* L, int index, const char* scriptName) {
   LMP_Proxy** slot = LMP_iTestProxy(L, index, scriptName);
   if (!slot || !*slot) luaL_argerror(L, index, scriptName);
@@ -159,9 +170,11 @@ void LMP_iBeginClass(lua_State* L, const char* scriptName, lua_CFunction create,
   lua_setmetatable(L, -2);
 }
 
-void LMP_iAddMethod(lua_State* L, const char* name, lua_CFunction thunk, const void* entry) {
+void LMP_iAddMethod(lua_State* L, const char* scriptName, const char* name, lua_CFunction thunk,
+                    const void* entry) {
   lua_pushlightuserdata(L, const_cast<void*>(entry));
-  lua_pushcclosure(L, thunk, 1);
+  luaL_getmetatable(L, scriptName);
+  lua_pushcclosure(L, thunk, 2);
   lua_setfield(L, -2, name);
 }
 

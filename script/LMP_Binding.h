@@ -5,8 +5,9 @@
 //     constructs an instance;
 //   - an instance is a proxy slot userdata whose hidden metatable (registry
 //     entry "newMesh") has __index = M, __metatable = M, __tostring, __gc;
-//   - methods are native closures whose one upvalue is their method entry, so
-//     a call costs a metatable comparison and an indirect call;
+//   - methods are native closures whose upvalues are their method entry and
+//     the class metatable, so a call costs a metatable comparison (no
+//     registry look-up by name) and an indirect call;
 //   - one userdata per live proxy: a weak-valued cache in the metatable, keyed
 //     by the proxy's address, hands the same userdata back on every push.
 //
@@ -63,6 +64,11 @@ struct LMP_ClassHooks;
 // Shared parts of the binding (LMP_Binding.cpp).
 // The slot of a userdata at the index, or null when it is not a proxy slot.
 LMP_ProxySlot* LMP_iToSlot(lua_State* L, int index);
+// The method receiver: the proxy of argument 1 when its metatable is the one
+// at classIndex (a method closure's upvalue) and the one its slot was made
+// with; else a Lua argument error with scriptName as the extra message, as
+// LMP_iCheckProxy(L, 1, scriptName) gives. Never null.
+LMP_Proxy* LMP_iCheckSelf(lua_State* L, int classIndex, const char* scriptName);
 // check: the proxy of an argument of class scriptName, or a Lua argument
 // error with scriptName as the extra message. Never null.
 LMP_Proxy* LMP_iCheckProxy(lua_State* L, int index, const char* scriptName);
@@ -77,11 +83,13 @@ void LMP_iGetUserdataCache(lua_State* L, int index);
 int LMP_iBindingGc(lua_State* L);
 int LMP_iBindingToString(lua_State* L);
 // Registration steps: LMP_iBeginClass pushes the methods table with "new"
-// and "__call" bound to create; LMP_iAddMethod stores one closure into it;
-// LMP_iEndClass pops it.
+// and "__call" bound to create; LMP_iAddMethod stores one closure into it,
+// with the entry and the class metatable (registry entry scriptName) as its
+// upvalues; LMP_iEndClass pops it.
 void LMP_iBeginClass(lua_State* L, const char* scriptName, lua_CFunction create,
                      const void* createUpvalue = nullptr);
-void LMP_iAddMethod(lua_State* L, const char* name, lua_CFunction thunk, const void* entry);
+void LMP_iAddMethod(lua_State* L, const char* scriptName, const char* name, lua_CFunction thunk,
+                    const void* entry);
 void LMP_iEndClass(lua_State* L);
 // A class with nothing but its name: methods table, metatable and a
 // constructor that makes a proxy standing for nothing. Given the hooks of
@@ -101,9 +109,10 @@ class LMP_Binding {
     // same name then replaces the base one.
     if constexpr (std::is_base_of_v<LMP_Object, T> && !std::is_same_v<LMP_Object, T>) {
       for (const LMP_MethodEntry<LMP_Object>* e = LMP_Object::methods; e->name; ++e)
-        LMP_iAddMethod(L, e->name, &baseThunk, e);
+        LMP_iAddMethod(L, T::scriptName, e->name, &baseThunk, e);
     }
-    for (const LMP_MethodEntry<T>* e = T::methods; e->name; ++e) LMP_iAddMethod(L, e->name, &thunk, e);
+    for (const LMP_MethodEntry<T>* e = T::methods; e->name; ++e)
+      LMP_iAddMethod(L, T::scriptName, e->name, &thunk, e);
     LMP_iEndClass(L);
   }
 
@@ -122,7 +131,7 @@ class LMP_Binding {
   static LMP_Proxy** test(lua_State* L, int index) { return LMP_iTestProxy(L, index, T::scriptName); }
 
   static int thunk(lua_State* L) {
-    T* self = check(L, 1);
+    T* self = static_cast<T*>(LMP_iCheckSelf(L, lua_upvalueindex(2), T::scriptName));
     lua_remove(L, 1);
     auto* e = static_cast<const LMP_MethodEntry<T>*>(lua_touserdata(L, lua_upvalueindex(1)));
     return e->method ? (self->*(e->method))(L) : e->plain(self, L);
@@ -132,7 +141,7 @@ class LMP_Binding {
   static int baseThunk(lua_State* L)
     requires std::is_base_of_v<LMP_Object, T>
   {
-    LMP_Object* self = check(L, 1);
+    LMP_Object* self = static_cast<T*>(LMP_iCheckSelf(L, lua_upvalueindex(2), T::scriptName));
     lua_remove(L, 1);
     auto* e = static_cast<const LMP_MethodEntry<LMP_Object>*>(lua_touserdata(L, lua_upvalueindex(1)));
     return e->method ? (self->*(e->method))(L) : e->plain(self, L);

@@ -7,18 +7,40 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 #include <lua.hpp>
 
 #include "controller/CTRL_Generic.h"
 #include "script/LMP_Binding.h"
 #include "script/LMP_Engine.h"
+#include "script/LMP_Values.h"
 
-void* LMP_iAlloc(void*, void* block, size_t, size_t newSize) {
+void* LMP_iAlloc(void* ud, void* block, size_t oldSize, size_t newSize) {
+  auto* extra = static_cast<LMP_GlobalStateExtra*>(ud);
+  size_t old = block ? oldSize : 0;  // without a block, oldSize names a type
   if (newSize == 0) {
     free(block);
+    if (extra) extra->heapUsed -= old;
     return nullptr;
   }
-  return realloc(block, newSize);
+  // Only growth can be refused: Lua counts on shrinking to succeed.
+  if (extra && extra->heapLimit && newSize > old &&
+      (extra->heapUsed >= extra->heapLimit || newSize - old > extra->heapLimit - extra->heapUsed))
+    return nullptr;
+  void* grown = realloc(block, newSize);
+  if (!grown) return nullptr;
+  if (extra) extra->heapUsed = extra->heapUsed - old + newSize;
+  return grown;
+}
+
+size_t LMP_iDefaultHeapLimit() {
+  const size_t cap = size_t(1) << 30;
+  long pages = sysconf(_SC_PHYS_PAGES);
+  long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return cap;
+  uint64_t half = uint64_t(pages) * uint64_t(pageSize) / 2;
+  return half < cap ? size_t(half) : cap;
 }
 
 LMP_GlobalStateExtra* LMP_iGetExtra(lua_State* L) {
@@ -41,15 +63,7 @@ void LMP_iStopOnError(CTRL_Generic* controller, const char* text) {
   if (controller) controller->stopOnError("%s", text ? text : "");
 }
 
-int32_t LMP_iNumberToInt(double value) {
-  if (std::fabs(value) < 2251799813685248.0) {
-    // Adding 1.5 * 2^52 rounds to a whole number (halves to even) and leaves
-    // it, offset by 2^51, in the low bits of the mantissa.
-    double t = value + 6755399441055744.0;
-    uint64_t bits;
-    std::memcpy(&bits, &t, sizeof bits);
-    return int32_t(uint32_t(bits));
-  }
+int32_t LMP_iNumberToIntSlow(double value) {
   if (!std::isfinite(value)) return 0;
   // nearbyint rounds halves to even in the default rounding mode; the
   // remainder keeps the low 32 bits of the whole number exactly.
@@ -93,6 +107,16 @@ const char* valueTypeName(char letter) {
 }
 
 }  // namespace
+
+int LMP_iCheckV3OptInt(lua_State* L, double** v, int32_t* value) {
+  if (lua_gettop(L) == 1) {
+    if (double* p = LMP_iToV3(L, 1)) {
+      *v = p;
+      return 1;
+    }
+  }
+  return LMP_iCheckArgs(L, "V|I", v, value);
+}
 
 int LMP_iCheckArgs(lua_State* L, const char* format, ...) {
   if (!format) format = "";

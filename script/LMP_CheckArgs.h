@@ -27,6 +27,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+
+#include <lua.hpp>
 
 struct lua_State;
 class CTRL_Generic;
@@ -35,6 +38,11 @@ class LMP_Engine;
 // The number of arguments taken, or 0 after a report (also for an
 // all-optional format called with no arguments).
 int LMP_iCheckArgs(lua_State* L, const char* format, ...);
+// The same checks for the formats of the busiest functions, without walking
+// a format: when the arguments are just what the format asks for they are
+// read at once, anything else goes through LMP_iCheckArgs (the same answer,
+// the same reports). "I" (LMP_iCheckInt, below) and "V|I".
+int LMP_iCheckV3OptInt(lua_State* L, double** v, int32_t* value);
 
 // Halts the player through the controller's stopOnError with the message,
 // prefixed "source:line: " when the calling script line is known. Without a
@@ -48,8 +56,34 @@ int LMP_iRefFunction(lua_State* L, int index);
 
 // Rounds a script number to a 32-bit integer: nearest whole number, halves
 // to even, keeping the low 32 bits of the result; NaN and infinities give 0.
-int32_t LMP_iNumberToInt(double value);
+int32_t LMP_iNumberToIntSlow(double value);  // the values of 2^51 and beyond
+inline int32_t LMP_iNumberToInt(double value) {
+  if (value < 2251799813685248.0 && value > -2251799813685248.0) {
+    // Adding 1.5 * 2^52 rounds to a whole number (halves to even) and leaves
+    // it, offset by 2^51, in the low bits of the mantissa.
+    double t = value + 6755399441055744.0;
+    uint64_t bits;
+    std::memcpy(&bits, &t, sizeof bits);
+    return int32_t(uint32_t(bits));
+  }
+  return LMP_iNumberToIntSlow(value);
+}
 
+inline int LMP_iCheckInt(lua_State* L, int32_t* value) {
+  if (lua_gettop(L) == 1) {
+    int isNumber = 0;
+    double d = lua_tonumberx(L, 1, &isNumber);
+    if (isNumber) {
+      *value = LMP_iNumberToInt(d);
+      return 1;
+    }
+  }
+  // Through a local of its own, so that callers' values can stay in registers.
+  int32_t checked = *value;
+  int n = LMP_iCheckArgs(L, "I", &checked);
+  *value = checked;
+  return n;
+}
 // The controller and the engine of a Lua state (any coroutine of it); null
 // before the controller is attached, and for states not made by LMP_Engine.
 CTRL_Generic* LMP_iGetController(lua_State* L);

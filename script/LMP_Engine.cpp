@@ -372,6 +372,7 @@ bool LMP_iPopVariant(lua_State* L, CTRL_Variant* out) {
 
 LMP_Engine::LMP_Engine() {
   extra.engine = this;
+  extra.heapLimit = LMP_iDefaultHeapLimit();
   state = lua_newstate(LMP_iAlloc, &extra);
   if (!state) return;
   lua_atpanic(state, LMP_iPanic);

@@ -19,10 +19,19 @@ struct lua_State;
 // coroutine of it: the chunk loader, the module search, the io library and
 // the error reporter reach the controller through it. The controller is null
 // until attachController.
+// It also keeps the state's heap account: every block the allocator hands
+// out counts, and growing past the limit fails like exhausted memory (a
+// memory error in the running script, never the machine's memory).
 struct LMP_GlobalStateExtra {
   CTRL_Generic* controller = nullptr;
   LMP_Engine* engine = nullptr;
+  size_t heapUsed = 0;
+  size_t heapLimit = 0;  // 0 until the engine sets it: no limit
 };
+
+// The script heap limit of a new engine: 1 GiB, or half the machine's
+// memory when that is less.
+size_t LMP_iDefaultHeapLimit();
 
 class LMP_Engine : public CTRL_ScriptEngine {
  public:
@@ -48,6 +57,11 @@ class LMP_Engine : public CTRL_ScriptEngine {
   // way false, with the function and its arguments removed (the stack is as
   // it was before the function was pushed).
   bool protectedCall(int nargs, int nresults);
+
+  // Bytes the state may hold at most (see LMP_GlobalStateExtra), and the
+  // bytes it holds now.
+  void setHeapLimit(size_t bytes) { extra.heapLimit = bytes; }
+  size_t heapUsed() const { return extra.heapUsed; }
 
   lua_State* luaState() const { return state; }
   CTRL_Generic* getController() const { return controller; }

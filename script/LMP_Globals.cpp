@@ -76,20 +76,29 @@ int tracePoint(lua_State* L) {
 // The key tables (1 = down) are read at the low 8 bits of the code.
 enum KeyTest { KEY_DOWN_NOW, KEY_PRESSED_NOW, KEY_RELEASED_NOW };
 
-int keyFunction(lua_State* L, KeyTest test) {
-  NEED_CONTROLLER(c);
+template <KeyTest test>
+int keyFunction(lua_State* L) {
+  // Scripts ask this many times a frame: the controller lookup is inlined.
+  void* extra = nullptr;
+  CTRL_Generic* c = lua_getallocf(L, &extra) == &LMP_iAlloc && extra
+                        ? static_cast<LMP_GlobalStateExtra*>(extra)->controller
+                        : nullptr;
+  if (!c) return 0;
   int32_t key = 0;
-  if (!LMP_iCheckArgs(L, "I", &key)) return 0;
-  bool now = c->currentKeys && c->currentKeys[key & 0xFF] == 1;
-  bool before = c->previousKeys && c->previousKeys[key & 0xFF] == 1;
-  bool answer = test == KEY_DOWN_NOW ? now : test == KEY_PRESSED_NOW ? now && !before : !now && before;
+  if (!LMP_iCheckInt(L, &key)) return 0;
+  const bool now = c->currentKeys && c->currentKeys[key & 0xFF] == 1;
+  bool answer = now;
+  if constexpr (test != KEY_DOWN_NOW) {
+    const bool before = c->previousKeys && c->previousKeys[key & 0xFF] == 1;
+    answer = test == KEY_PRESSED_NOW ? now && !before : !now && before;
+  }
   lua_pushboolean(L, answer);
   return 1;
 }
 
-int isKeyPressed(lua_State* L) { return keyFunction(L, KEY_DOWN_NOW); }
-int isKeyJustPressed(lua_State* L) { return keyFunction(L, KEY_PRESSED_NOW); }
-int isKeyJustReleased(lua_State* L) { return keyFunction(L, KEY_RELEASED_NOW); }
+int isKeyPressed(lua_State* L) { return keyFunction<KEY_DOWN_NOW>(L); }
+int isKeyJustPressed(lua_State* L) { return keyFunction<KEY_PRESSED_NOW>(L); }
+int isKeyJustReleased(lua_State* L) { return keyFunction<KEY_RELEASED_NOW>(L); }
 
 int setCallback(lua_State* L) {
   NEED_CONTROLLER(c);

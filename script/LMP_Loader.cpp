@@ -164,6 +164,40 @@ int baseDoFile(lua_State* L) {
   return doFileContinue(L);
 }
 
+// load (and its old name loadstring) with binary chunks refused whatever
+// mode the script asks for: the virtual machine does not verify precompiled
+// code, and a damaged chunk can hang or crash it. The mode keeps only its
+// other letters, so "b" alone refuses text as well, as it always did.
+// Upvalue 1 is the stock function.
+int baseLoadTextOnly(lua_State* L) {
+  // Argument errors are raised here, so that they name this function.
+  if (lua_type(L, 1) != LUA_TSTRING) luaL_checktype(L, 1, LUA_TFUNCTION);
+  luaL_optstring(L, 2, nullptr);
+  if (lua_gettop(L) < 3) lua_settop(L, 3);  // an env argument stays absent
+  const char* asked = luaL_optstring(L, 3, "bt");
+  luaL_Buffer mode;
+  luaL_buffinit(L, &mode);
+  for (const char* c = asked; *c; ++c)
+    if (*c != 'b') luaL_addchar(&mode, *c);
+  luaL_pushresult(&mode);
+  lua_replace(L, 3);
+  int n = lua_gettop(L);
+  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_insert(L, 1);
+  lua_call(L, n, LUA_MULTRET);
+  return lua_gettop(L);
+}
+
+void wrapLoad(lua_State* L, const char* name) {
+  lua_getglobal(L, name);
+  if (lua_iscfunction(L, -1)) {
+    lua_pushcclosure(L, baseLoadTextOnly, 1);
+    lua_setglobal(L, name);
+  } else {
+    lua_pop(L, 1);
+  }
+}
+
 // package.path: the default, or LUA_PATH_5_2 / LUA_PATH with ";;" standing
 // for the default.
 void setPath(lua_State* L) {
@@ -225,6 +259,8 @@ void LMP_iInstallLoader(lua_State* L) {
   lua_setglobal(L, "loadfile");
   lua_pushcfunction(L, baseDoFile);
   lua_setglobal(L, "dofile");
+  wrapLoad(L, "load");
+  wrapLoad(L, "loadstring");
 
   lua_getglobal(L, LUA_LOADLIBNAME);
   setPath(L);

@@ -239,7 +239,7 @@ int objScale(LMP_Object* self, lua_State* L) {
 int objSetPosition(LMP_Object* self, lua_State* L) {
   double* p = nullptr;
   int32_t ref = REF_GLOBAL;
-  if (!LMP_iCheckArgs(L, "V|I", &p, &ref)) return 0;
+  if (!LMP_iCheckV3OptInt(L, &p, &ref)) return 0;
   MDL_Object* o = rec(self);
   if (!o || !validRef(L, ref)) return 0;
   if (ref == REF_SELF) MDL_Frame::localToGlobalPointInPlace(o->getLocalFrame(), asV3(p));

@@ -8,6 +8,7 @@
 
 #include "controller/CTRL_Generic.h"
 #include "media/VIEW_Font.h"
+#include "script/LMP_FontClass.h"
 #include "media/VIEW_Texture.h"
 #include "model/MDL_Mesh.h"
 #include "model/MDL_Objects.h"
@@ -62,21 +63,6 @@ void addToScene(MDL_Object* object, MDL_Scene* scene, MDL_Object* parent, bool t
   scene->addObject(object);
   if (parent)
     parent->addChild(object);
-}
-
-// The proxy of a font, made on first use; pushes exactly one value. Font
-// proxies add nothing to the base proxy.
-int pushResource(lua_State* L, MDL_Proxy* link, void* record, const char* scriptName)
-{
-  if (!record)
-    return 0;
-  if (!*link) {
-    LMP_Proxy* p = new LMP_Proxy();
-    p->model = record;
-    LMP_iAssignProxy(link, p);
-  }
-  LMP_iPushProxyAs(L, *link, scriptName);
-  return 1;
 }
 
 void pushColor(lua_State* L, const double* c)
@@ -221,7 +207,7 @@ int LMP_Text::getFont(lua_State* L)
 {
   if (!text() || !text()->font)
     return 0;
-  return pushResource(L, &text()->font->proxy, text()->font, "newFont");
+  return LMP_iPushFont(L, text()->font);
 }
 
 int LMP_Text::setFont(lua_State* L)

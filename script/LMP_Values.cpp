@@ -17,11 +17,42 @@ const char* const kV2 = "v2";
 const char* const kColor = "color";
 const char* const kM33 = "m33";
 
+// Each type's metatable is also kept in the registry under a light userdata
+// key (the address of its name constant), which is found without hashing a
+// string: values are made and checked in every other script line.
+const void* keyOf(const char* type) {
+  if (type == kV3 || !std::strcmp(type, kV3)) return &kV3;
+  if (type == kV2 || !std::strcmp(type, kV2)) return &kV2;
+  if (type == kColor || !std::strcmp(type, kColor)) return &kColor;
+  if (type == kM33 || !std::strcmp(type, kM33)) return &kM33;
+  return nullptr;
+}
+
+void pushMetatable(lua_State* L, const char* type) {
+  if (const void* key = keyOf(type)) {
+    lua_rawgetp(L, LUA_REGISTRYINDEX, key);
+    if (!lua_isnil(L, -1)) return;
+    lua_pop(L, 1);
+  }
+  luaL_getmetatable(L, type);
+}
+
 double* pushValue(lua_State* L, const char* type, int count) {
   auto* d = static_cast<double*>(lua_newuserdata(L, sizeof(double) * count));
   std::memset(d, 0, sizeof(double) * count);
-  luaL_setmetatable(L, type);
+  pushMetatable(L, type);
+  lua_setmetatable(L, -2);
   return d;
+}
+
+// luaL_testudata through the keyed metatable.
+double* testValue(lua_State* L, int index, const char* type) {
+  void* p = lua_touserdata(L, index);
+  if (!p || !lua_getmetatable(L, index)) return nullptr;
+  pushMetatable(L, type);
+  bool same = lua_rawequal(L, -1, -2);
+  lua_pop(L, 2);
+  return same ? static_cast<double*>(p) : nullptr;
 }
 
 }  // namespace
@@ -62,10 +93,10 @@ double* LMP_iPushValueOfSize(lua_State* L, int n) {
   }
 }
 
-double* LMP_iToV3(lua_State* L, int index) { return static_cast<double*>(luaL_testudata(L, index, kV3)); }
-double* LMP_iToV2(lua_State* L, int index) { return static_cast<double*>(luaL_testudata(L, index, kV2)); }
-double* LMP_iToColor(lua_State* L, int index) { return static_cast<double*>(luaL_testudata(L, index, kColor)); }
-double* LMP_iToM33(lua_State* L, int index) { return static_cast<double*>(luaL_testudata(L, index, kM33)); }
+double* LMP_iToV3(lua_State* L, int index) { return testValue(L, index, kV3); }
+double* LMP_iToV2(lua_State* L, int index) { return testValue(L, index, kV2); }
+double* LMP_iToColor(lua_State* L, int index) { return testValue(L, index, kColor); }
+double* LMP_iToM33(lua_State* L, int index) { return testValue(L, index, kM33); }
 
 // ----- Methods and metamethods -------------------------------------------------
 
@@ -610,6 +641,10 @@ void openType(lua_State* L, const char* name, const luaL_Reg* methods, lua_CFunc
     lua_pushvalue(L, -1);
     lua_setfield(L, -2, "__index");
     luaL_setfuncs(L, methods, 0);
+  }
+  if (const void* key = keyOf(name)) {
+    lua_pushvalue(L, -1);
+    lua_rawsetp(L, LUA_REGISTRYINDEX, key);
   }
   lua_pop(L, 1);
   lua_pushcfunction(L, constructor);

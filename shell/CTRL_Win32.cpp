@@ -4,6 +4,7 @@
 #include "shell/CTRL_Win32.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -33,6 +34,17 @@ bool dropQueued(PLAT_Window *window, uint32_t message, PLAT_Msg *last) {
         if (last) *last = m;
     }
     return any;
+}
+
+// Takes the pointer moves queued right behind the one being handled and
+// answers the last: a run of moves is one move. A move queued behind a
+// button or any other message stays for later, so that a drag never jumps
+// past its own release.
+void takeFollowingMoves(PLAT_Window *window, PLAT_Msg *last) {
+    PLAT_Msg m;
+    while (plat()->peekMessage(&m, window, 0, UINT32_MAX, false) && m.message == PLAT_WM_MOUSEMOVE &&
+           plat()->peekMessage(&m, window, PLAT_WM_MOUSEMOVE, PLAT_WM_MOUSEMOVE, true))
+        *last = m;
 }
 
 }  // namespace
@@ -114,6 +126,13 @@ bool CTRL_Win32::offerEvent(const CTRL_Event &event) {
     return engine->handleEvent(&event);
 }
 
+// Our own release of the capture is no loss of the pointer.
+void CTRL_Win32::releaseCapture() {
+    releasingCapture = 1;
+    plat()->releaseCapture();
+    releasingCapture = 0;
+}
+
 void CTRL_Win32::paint(PLAT_Window *w) {
     plat()->beginPaint(w);
     frame(w, renderer);
@@ -178,52 +197,6 @@ void CTRL_iApplyMinimumSize(uint32_t edge, int32_t frameWidth, int32_t frameHeig
     else
         r->bottom = r->top + h;
 }
-
-namespace {
-
-// Mouse position and its mapping into the current viewport.
-void moveMouse(CTRL_Win32 *c, double x, double y) {
-    c->previousMouse = c->mouse;
-    c->mouse = v2{x, y};
-    if (c->currentViewport) {
-        v2 q;
-        c->windowToViewport(c->currentViewport, c->mouse, q);
-        c->mouseInViewport.x = q.x;
-        c->mouseInViewport.y = q.y;
-    }
-}
-
-void leftButtonDown(CTRL_Win32 *c, double x, double y) {
-    c->viewportAt(x, y);
-    moveMouse(c, x, y);
-    c->leftDown = 1;
-    c->clickCancelled = 0;
-    c->pressPoint = v2{x, y};
-    c->pick();
-    if (c->hovered && (c->hovered->state & STATE_BACKGROUND)) c->hovered = nullptr;
-    c->grabbed = c->hovered;
-    c->setCursor(c->grabbed ? CURSOR_HAND_PRESSED : CURSOR_SIZE_ALL);
-    MDL_Object *hit = c->hovered;
-    if (hit && (hit->state & STATE_ACTIVE)) {
-        for (MDL_Object *o = hit; o; o = o->parent)
-            if (LMP_iFireCallback(&o->proxy, c->engine, CB_MOUSE_DOWN, hit, &c->grabOffset)) break;
-    }
-}
-
-void rightButton(CTRL_Win32 *c, double x, double y, bool down) {
-    moveMouse(c, x, y);
-    if (down) {
-        c->rightDown = 1;
-        if (!c->grabbed) c->viewportAt(x, y);
-        c->hovered = nullptr;
-        c->setCursor(CURSOR_SIZE_ALL);
-    } else {
-        c->rightDown = 0;
-        c->setCursor(c->grabbed ? CURSOR_HAND : CURSOR_ARROW);
-    }
-}
-
-}  // namespace
 
 intptr_t CTRL_Win32::handleMessage(PLAT_Window *w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     PLAT_Rect client;
@@ -332,29 +305,48 @@ intptr_t CTRL_Win32::handleMessage(PLAT_Window *w, uint32_t message, uintptr_t w
         return 0;
     case PLAT_WM_MOUSEMOVE: {
         PLAT_Msg last{w, message, wParam, lParam};
-        dropQueued(w, PLAT_WM_MOUSEMOVE, &last);
-        onMouseMove(lowSigned(last.lParam), highSigned(last.lParam), (last.wParam & PLAT_MK_SHIFT) != 0,
-                    (last.wParam & PLAT_MK_CONTROL) != 0);
+        takeFollowingMoves(w, &last);
+        const double mx = lowSigned(last.lParam), my = highSigned(last.lParam);
+        // The pointer arrives asynchronously: a button that the move shows up
+        // while we hold it down was released where we could not see it.
+        const bool lostLeft = leftDown && !(last.wParam & PLAT_MK_LBUTTON);
+        const bool lostRight = rightDown && !(last.wParam & PLAT_MK_RBUTTON);
+        if (lostLeft) {
+            clickCancelled = 1;
+            onMouseUp(mouse.x, mouse.y);
+        }
+        if (lostRight) onRightButton(mouse.x, mouse.y, false);
+        if ((lostLeft || lostRight) && !leftDown && !rightDown) releaseCapture();
+        onMouseMove(mx, my, (last.wParam & PLAT_MK_SHIFT) != 0, (last.wParam & PLAT_MK_CONTROL) != 0);
         return 0;
     }
     case PLAT_WM_LBUTTONDOWN:
     case PLAT_WM_LBUTTONDBLCLK:
         plat()->setCapture(w);
         plat()->setFocus(w);
-        leftButtonDown(this, x, y);
+        onMouseDown(x, y);
         return 0;
     case PLAT_WM_LBUTTONUP:
-        plat()->releaseCapture();
+        releaseCapture();
         onMouseUp(x, y);
         return 0;
     case PLAT_WM_RBUTTONDOWN:
         plat()->setCapture(w);
         plat()->setFocus(w);
-        rightButton(this, x, y, true);
+        onRightButton(x, y, true);
         return 0;
     case PLAT_WM_RBUTTONUP:
-        plat()->releaseCapture();
-        rightButton(this, x, y, false);
+        releaseCapture();
+        onRightButton(x, y, false);
+        return 0;
+    case PLAT_WM_KILLFOCUS:
+    case PLAT_WM_CAPTURECHANGED:
+        // Focus or capture taken away in the middle of a press: nothing may
+        // stay grabbed waiting for a release that will not come.
+        if ((leftDown || rightDown) && !releasingCapture) {
+            onPointerLost();
+            if (message == PLAT_WM_KILLFOCUS) releaseCapture();
+        }
         return 0;
     case PLAT_WM_MOUSEWHEEL:
         plat()->setFocus(w);

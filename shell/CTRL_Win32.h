@@ -41,7 +41,12 @@ public:
     // engine; true when one of them consumed it. Nothing while halted.
     bool offerEvent(const CTRL_Event &event);
 
+    // Releases the pointer capture; the capture-changed message this may
+    // bring is not taken for a lost pointer.
+    void releaseCapture();
+
     PLAT_Window *window;
+    uint8_t releasingCapture = 0;
     const PLAT_MenuBar *savedMenu = nullptr;
     uint8_t fullscreen = 0;
     PLAT_Placement savedPlacement;

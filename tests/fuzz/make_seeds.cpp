@@ -1,10 +1,16 @@
 // Writes seed inputs for the package fuzz target: packages of the shapes the
 // reader meets, both as unscrambled record runs and as signed, scrambled
 // packages (the target reads every input both ways).
+//
+// With --corpus DIR it writes the committed seed corpora of the text-driven
+// targets instead (DIR/chunk, DIR/io, DIR/font, DIR/config); they are made
+// once and kept in tests/fuzz/corpus/.
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <lua.hpp>
 
 #include "halvorin_key.h"
 #include "pack.h"
@@ -24,11 +30,235 @@ bool write(const fs::path& path, const PackBytes& data) {
   return false;
 }
 
+bool writeText(const fs::path& path, const std::string& text) {
+  std::error_code ec;
+  fs::create_directories(path.parent_path(), ec);
+  return write(path, bytesOf(text));
+}
+
+// Lua chunks for the chunk loader: ordinary scripts, the markers it skips,
+// syntax errors, and precompiled chunks whole and damaged.
+bool chunkCorpus(const fs::path& dir) {
+  const std::vector<std::pair<std::string, std::string>> chunks = {
+      {"empty", ""},
+      {"startup", "function startup()\n  setCallback(CB_UPDATE, function(dt) t = (t or 0) + dt end)\nend\n"},
+      {"mark_and_hash", "\xEF\xBB\xBF#!/usr/bin/lua\nreturn 1\n"},
+      {"hash_only", "# comment without newline"},
+      {"partial_mark", "\xEF\xBB" "return 2\n"},
+      {"mark_only", "\xEF\xBB\xBF"},
+      {"long_string", "local s = [==[\n]] ]=] text ]==] return s\n"},
+      {"long_comment", "--[[ unclosed comment\nreturn 1\n"},
+      {"numbers", "local a, b, c, d = 0x1p4, 1e308, .5e-3, 0xffffffffffffffff return a + b + c + d\n"},
+      {"escapes", "return '\\65\\066\\x41\\z   \\n\\t\\\\', \"\\u{41}\"\n"},
+      {"goto", "::top:: do goto done end goto top ::done:: return\n"},
+      {"varargs", "local function f(...) return select('#', ...), ... end return f(1, nil, 3)\n"},
+      {"nested_functions", "return function() return function() return function() return 1 end end end\n"},
+      {"deep_parens", std::string(150, '(') + "1" + std::string(150, ')') + "\n"},
+      {"too_deep_parens", "return " + std::string(400, '(') + "1" + std::string(400, ')') + "\n"},
+      {"many_locals", [] {
+         std::string s;
+         for (int i = 0; i < 210; i++) s += "local v" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+         return s;
+       }()},
+      {"many_upvalues", [] {
+         std::string s;
+         for (int i = 0; i < 70; i++) s += "local u" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+         s += "return function() return ";
+         for (int i = 0; i < 70; i++) s += (i ? " + u" : "u") + std::to_string(i);
+         return s + " end\n";
+       }()},
+      {"table_constructor", "return {1, 2, 3; x = 1, ['y'] = 2, [3] = {}, f = function() end,}\n"},
+      {"syntax_error", "x = = 1\n"},
+      {"unfinished_string", "return 'abc\n"},
+      {"unfinished_block", "if x then\n  while true do\n"},
+      {"bad_escape", "return '\\400'\n"},
+      {"nul_bytes", std::string("return 1\0 + 2\n", 14)},
+      {"binary_mark_only", "\x1b"},
+      {"binary_header_only", "\x1bLua\x52"},
+      {"methods", "local o = {} function o:m(a) return self, a end return o:m(1), o.m(o, 2)\n"},
+      {"operators", "return 1 + 2 - 3 * 4 / 5 % 6 ^ 7 .. 'x' == 'y' and not nil or #'z' < 2 <= 3 > 4 >= 5 ~= 6\n"},
+      {"require_self", "local m = require('m') return m\n"},
+      {"load_self", "return load(string.dump(function() return 1 end))\n"},
+  };
+  bool ok = true;
+  for (const auto& [name, text] : chunks) ok = writeText(dir / (name + ".lua"), text) && ok;
+
+  // Precompiled chunks: whole, cut and with bytes changed past the header.
+  lua_State* L = luaL_newstate();
+  if (!L) return false;
+  luaL_openlibs(L);
+  const char* dumper =
+      "local f = ... return string.dump(load(f))";
+  const char* sources[] = {"return 1", "local t = {} for i = 1, 10 do t[i] = i * i end return t",
+                           "return function(a, b) return a .. b end"};
+  int n = 0;
+  for (const char* src : sources) {
+    luaL_loadstring(L, dumper);
+    lua_pushstring(L, src);
+    if (lua_pcall(L, 1, 1, 0) != LUA_OK) {
+      lua_pop(L, 1);
+      continue;
+    }
+    size_t len = 0;
+    const char* dumped = lua_tolstring(L, -1, &len);
+    std::string whole(dumped, len);
+    lua_pop(L, 1);
+    std::string tag = std::to_string(n++);
+    ok = writeText(dir / ("dump" + tag), whole) && ok;
+    ok = writeText(dir / ("dump" + tag + "_cut"), whole.substr(0, whole.size() / 2)) && ok;
+    std::string flipped = whole;
+    for (size_t i = 20; i < flipped.size(); i += 7) flipped[i] = char(flipped[i] + 0x5A);
+    ok = writeText(dir / ("dump" + tag + "_flipped"), flipped) && ok;
+  }
+  lua_close(L);
+  return ok;
+}
+
+// io seeds: a count n, n operation bytes (low four bits the method, high
+// four its argument), then the file's bytes.
+bool ioCorpus(const fs::path& dir) {
+  const std::vector<std::string> files = {
+      "", "line one\nline two\n", "no newline at the end", "12 3.5 -7 0x10 nan\n", "\r\n\r\n\n",
+      std::string("bin\0ary\0", 8) + "\xff\xfe", std::string(3000, 'w') + "\n" + std::string(700, 'z'),
+  };
+  const std::vector<std::string> opLists = {
+      std::string("\x00", 1),  // read all
+      std::string("\x31\x21\x02\x00", 4),  // read(3 * 37), read(2 * 37), read(0), all
+      std::string("\x03\x03\x05\x04", 4),  // *l, *l, *L, *n on a package entry
+      std::string("\x26\x01\x17\x11\x58\x11", 6),  // seeks then reads
+      std::string("\xF8\x00\x76\x00", 4),  // seek from the end past the start
+      std::string("\x09\x0A\x0D", 3),  // lines, io.input, io.lines
+      std::string("\x0B\x1C\x2C", 3),  // write on an entry, setvbuf and flush
+      std::string("\x0E\x00\x1E\x00", 4),  // close and reopen, with and without "./"
+      std::string("\x0E\x0E\x00", 3),  // use after close
+      std::string("\x7F\x0F\x00", 3),  // many readings in one call
+  };
+  bool ok = true;
+  int n = 0;
+  for (size_t f = 0; f < files.size(); f++)
+    for (size_t o = 0; o < opLists.size(); o++) {
+      if ((f + o) % 2 == 1) continue;  // half the pairs are plenty
+      std::string input(1, char(opLists[o].size()));
+      input += opLists[o] + files[f];
+      ok = writeText(dir / ("io" + std::to_string(n++)), input) && ok;
+    }
+  return ok;
+}
+
+// Font seeds: tab size, text length, text; a font file behind it only as a
+// few hand-made TrueType headers (the compiled-in font serves otherwise).
+bool fontCorpus(const fs::path& dir) {
+  struct Text {
+    const char* name;
+    int8_t tab;
+    std::string text;
+  };
+  const std::vector<Text> texts = {
+      {"plain", 4, "Hello"},
+      {"tabs", 8, "a\tb\t\tc"},
+      {"negative_tab", -3, "x\ty"},
+      {"zero_tab", 0, "\t\t"},
+      {"lines", 4, "one\ntwo\r\nthree\rfour"},
+      {"empty", 4, ""},
+      {"utf8", 4, "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"utf8_cut", 4, "\xE2\x82"},
+      {"utf8_overlong", 4, "\xC0\xAF\xE0\x80\xAF"},
+      {"utf8_surrogate", 4, "\xED\xA0\x80"},
+      {"utf8_too_big", 4, "\xF4\x90\x80\x80\xFF"},
+      {"kerning_pairs", 2, "AVAWAYTaTo"},
+      {"spaces", 4, "     "},
+      {"long_line", 4, std::string(250, 'm')},
+      {"control", 4, std::string("\x01\x02\x1b\x7f", 4)},
+      {"missing_glyphs", 4, "\xE4\xB8\xAD\xE6\x96\x87"},
+      {"tab_at_start", 3, "\tx"},
+      {"tab_at_end", 5, "x\t"},
+      {"big_tab", 127, "a\tb"},
+      {"most_negative_tab", -128, "a\tb"},
+      {"only_newlines", 4, "\n\n\n"},
+      {"mixed_scripts", 4, "A\xCE\xA9\xD0\x96\xD7\x90\xE3\x81\x82"},
+      {"combining", 4, "e\xCC\x81" "a\xCC\x8A"},
+      {"zero_width", 4, "a\xE2\x80\x8B" "b\xEF\xBB\xBF"},
+      {"digits", 4, "0123456789.,;:"},
+      {"nul_in_text", 4, std::string("a\0b", 3)},
+  };
+  bool ok = true;
+  for (const Text& t : texts) {
+    std::string input;
+    input += char(t.tab);
+    input += char(t.text.size());
+    input += t.text;
+    ok = writeText(dir / t.name, input) && ok;
+  }
+  // sfnt headers: a version and a table count with directories cut short or
+  // pointing past the end.
+  auto be16 = [](std::string& s, uint32_t v) {
+    s += char(v >> 8);
+    s += char(v);
+  };
+  auto be32 = [&](std::string& s, uint32_t v) {
+    be16(s, v >> 16);
+    be16(s, v & 0xFFFF);
+  };
+  const char* tags[] = {"cmap", "glyf", "head", "hhea", "hmtx", "loca", "maxp", "name"};
+  for (int variant = 0; variant < 6; variant++) {
+    std::string font;
+    be32(font, variant == 5 ? 0x4F54544F : 0x00010000);  // TrueType or CFF outlines
+    be16(font, 8);
+    be16(font, 128);
+    be16(font, 3);
+    be16(font, 0);
+    int tables = variant == 0 ? 0 : variant == 1 ? 3 : 8;
+    for (int i = 0; i < tables; i++) {
+      font += tags[i];
+      be32(font, 0);
+      be32(font, variant == 3 ? 0xFFFFFF00u : uint32_t(12 + 16 * 8 + 64 * i));
+      be32(font, variant == 4 ? 0x7FFFFFFFu : 54);
+    }
+    font.append(variant == 2 ? 16 : 8 * 64, '\0');
+    std::string input = std::string(1, char(4)) + std::string(1, char(2)) + "Ab" + font;
+    ok = writeText(dir / ("sfnt" + std::to_string(variant)), input) && ok;
+  }
+  return ok;
+}
+
+// Configurations nested around the readers' depth limit, and declarations,
+// comments and quoted values that hide or show markup.
+bool configCorpus(const fs::path& dir) {
+  auto nested = [](int levels) {
+    std::string s;
+    for (int i = 0; i < levels; i++) s += "<n>";
+    for (int i = 0; i < levels; i++) s += "</n>";
+    return s;
+  };
+  const std::string version = "<version major=\"1\" minor=\"6\" patch=\"4\"/>";
+  const std::vector<std::pair<std::string, std::string>> configs = {
+      {"nested_at_limit", "<kolma>" + version + nested(250) + "</kolma>\n"},
+      {"nested_over_limit", "<kolma>" + nested(300) + version + "</kolma>\n"},
+      {"declaration_quotes", "<?xml version=\"1.0>\" encoding='x>y'?><kolma>" + version + "</kolma>\n"},
+      {"declaration_other", "<?xml foo=\"><n><n>\"?><kolma>" + version + "</kolma>\n"},
+      {"comment_markup", "<!-- <kolma><version major=\"9\"/></kolma> --><kolma>" + version + "</kolma>\n"},
+      {"cdata_markup", "<kolma><![CDATA[<version major=\"9\"/>]]>" + version + "</kolma>\n"},
+      {"quoted_markup", "<kolma><n a=\"</kolma>\" b='/>'>" + version + "</n>" + version + "</kolma>\n"},
+      {"doctype", "<!DOCTYPE kolma [ <!ENTITY e 'x'> ]><kolma>" + version + "</kolma>\n"},
+  };
+  bool ok = true;
+  for (const auto& [name, text] : configs) ok = writeText(dir / (name + ".xml"), text) && ok;
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--corpus") {
+    fs::path dir = argv[2];
+    bool ok = chunkCorpus(dir / "chunk");
+    ok = ioCorpus(dir / "io") && ok;
+    ok = fontCorpus(dir / "font") && ok;
+    ok = configCorpus(dir / "config") && ok;
+    return ok ? 0 : 1;
+  }
   if (argc != 2) {
-    fprintf(stderr, "usage: make_fuzz_seeds DIR\n");
+    fprintf(stderr, "usage: make_fuzz_seeds DIR | make_fuzz_seeds --corpus DIR\n");
     return 2;
   }
   fs::path dir = fs::path(argv[1]) / "package";

@@ -1,8 +1,12 @@
 // Runs a fuzz target once on every file of the given corpus directories (or
 // on the given files), so the corpus is replayed without libFuzzer.
+// "--corpus DIR" names the committed corpus: it must exist and hold at least
+// one input, or the replay fails. Other directories may be missing (seeds
+// made at build time).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,26 +25,42 @@ static void runOne(const fs::path& p) {
   LLVMFuzzerTestOneInput(input.empty() ? nullptr : input.data(), input.size());
 }
 
+// Replays a directory or a file; answers how many inputs ran.
+static size_t replay(const fs::path& arg) {
+  std::error_code ec;
+  size_t count = 0;
+  if (fs::is_directory(arg, ec)) {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(arg, ec))
+      if (e.is_regular_file(ec)) files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    for (const fs::path& f : files) {
+      runOne(f);
+      count++;
+    }
+  } else if (fs::is_regular_file(arg, ec)) {
+    runOne(arg);
+    count++;
+  }
+  return count;
+}
+
 int main(int argc, char** argv) {
   if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
   size_t count = 0;
+  int status = 0;
   for (int i = 1; i < argc; i++) {
-    std::error_code ec;
-    fs::path arg(argv[i]);
-    if (fs::is_directory(arg, ec)) {
-      std::vector<fs::path> files;
-      for (const auto& e : fs::directory_iterator(arg, ec))
-        if (e.is_regular_file(ec)) files.push_back(e.path());
-      std::sort(files.begin(), files.end());
-      for (const fs::path& f : files) {
-        runOne(f);
-        count++;
+    if (std::strcmp(argv[i], "--corpus") == 0 && i + 1 < argc) {
+      size_t n = replay(argv[++i]);
+      if (n == 0) {
+        fprintf(stderr, "no committed corpus in %s\n", argv[i]);
+        status = 1;
       }
-    } else if (fs::is_regular_file(arg, ec)) {
-      runOne(arg);
-      count++;
+      count += n;
+    } else {
+      count += replay(argv[i]);
     }
   }
   printf("replayed %zu inputs\n", count);
-  return 0;
+  return status;
 }

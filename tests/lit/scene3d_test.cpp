@@ -123,7 +123,7 @@ TEST(SceneArrays, IndexCheckIsCachedPerMeshData)
 {
     DataSpec s = quadSpec(1, 1);
     auto data = makeData(s);
-    std::unordered_map<const MDL_MeshData*, bool> cache;
+    VIEW_IndexCache cache;
     EXPECT_TRUE(VIEW_iIndicesValid(*data, &cache));
     data->indices[0] = 77;   // a later change is not seen while the cache lives
     EXPECT_TRUE(VIEW_iIndicesValid(*data, &cache));

@@ -15,8 +15,8 @@ namespace {
 // Glyph records of a made-up monospaced face: every glyph 10 wide, 12 tall,
 // advancing 10 pixels; a space has no bitmap.
 struct Fake {
-    VIEW_GlyphTexture glyph{1, 1, 1, 10, 12, 1, 9, 10.0, 0, 0};
-    VIEW_GlyphTexture space{0, 0, 0, 0, 0, 0, 0, 10.0, 0, 0};
+    VIEW_GlyphTexture glyph{1, 1, 1, 10, 12, 1, 9, 10.0, 0, 0, 0, 0, 0};
+    VIEW_GlyphTexture space{0, 0, 0, 0, 0, 0, 0, 10.0, 0, 0, 0, 0, 0};
     double spaceAdvance = 10.0;
     std::vector<VIEW_PlacedGlyph> placed;
     FT_Face face = nullptr;  // gives the real glyph indices, for kerning

@@ -148,3 +148,56 @@ TEST(TexturePlan, GlyphBitmapPlacedTopLeftOfZeroedTexture)
 
     EXPECT_FALSE(VIEW_iGlyphTexturePixels(bmp, 2, 3, 2, 4096, &out, &uw, &ur));  // pitch too short
 }
+
+// Glyph atlas pages: every rectangle inside its page, none touching another
+// (a gap of one texel right and below), shelves and pages opened in turn,
+// and rectangles that cannot fit a page with their gap refused.
+TEST(TexturePlan, ShelfPackerKeepsGlyphsApart)
+{
+    VIEW_ShelfPacker packer;
+    packer.reset(64);
+    struct Placed {
+        int32_t page;
+        uint32_t x, y, w, h;
+    };
+    std::vector<Placed> placed;
+    int opened = 0;
+    // Mixed sizes, enough for several shelves and pages.
+    for (int i = 0; i < 60; i++) {
+        uint32_t w = 3 + (uint32_t)(i * 7) % 20, h = 2 + (uint32_t)(i * 5) % 17;
+        Placed p{-1, 0, 0, w, h};
+        bool isNew = false;
+        ASSERT_TRUE(packer.place(w, h, &p.page, &p.x, &p.y, &isNew)) << i;
+        opened += isNew;
+        EXPECT_LE(p.x + w + 1, 64u) << i;
+        EXPECT_LE(p.y + h + 1, 64u) << i;
+        for (const Placed& q : placed) {
+            if (q.page != p.page)
+                continue;
+            const bool apart = p.x >= q.x + q.w + 1 || q.x >= p.x + p.w + 1 || p.y >= q.y + q.h + 1 ||
+                               q.y >= p.y + p.h + 1;
+            EXPECT_TRUE(apart) << "glyph " << i << " touches an earlier one";
+        }
+        placed.push_back(p);
+    }
+    EXPECT_GT(opened, 1);
+    EXPECT_EQ(opened, placed.back().page + 1);
+
+    // Too large for a page with its gap, or empty: refused, nothing opened.
+    const uint32_t refused[][2] = {{64, 1}, {1, 64}, {0, 5}, {5, 0}};
+    for (const auto& r : refused) {
+        int32_t page = -7;
+        uint32_t x = 0, y = 0;
+        bool isNew = true;
+        EXPECT_FALSE(packer.place(r[0], r[1], &page, &x, &y, &isNew)) << r[0] << " x " << r[1];
+        EXPECT_FALSE(isNew);
+    }
+    // The largest that fits takes a page of its own.
+    int32_t page = -1;
+    uint32_t x = 9, y = 9;
+    bool isNew = false;
+    EXPECT_TRUE(packer.place(63, 63, &page, &x, &y, &isNew));
+    EXPECT_TRUE(isNew);
+    EXPECT_EQ(x, 0u);
+    EXPECT_EQ(y, 0u);
+}

@@ -6,6 +6,9 @@
 #include <X11/Xlib.h>
 #include <png.h>
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -17,8 +20,11 @@
 #include "model/MDL_Objects.h"
 #include "model/MDL_Text.h"
 #include "render/VIEW_OpenGL.h"
+#include "render/VIEW_OpenGL2D.h"
+#include "render/VIEW_TexturePlan.h"
 #include "render/VIEW_Splash.h"
 #include "model/MDL_Viewport.h"
+#include "package/CTRL_File.h"
 #include "package/CTRL_PackageLoad.h"
 #include "tests/overlay/overlay_rig.h"
 
@@ -333,6 +339,135 @@ TEST_F(OverlayGL, GlyphsStayInsideTheTextBounds)
     EXPECT_GT(space->advance, 0);
 }
 
+// What a text draws, against each glyph drawn on its own: a texture of its
+// own per glyph, one quad per draw call, double-precision arrays. Shared
+// atlas pages and batched runs must leave every pixel as it was: positions,
+// kerning, rotation, sizes, colours, filtering.
+namespace {
+
+struct GlyphByGlyph {
+    VIEW_OpenGL* gl;
+    VIEW_Font* font;
+    std::vector<GLuint> names;
+};
+
+const VIEW_GlyphTexture* referenceLookup(void* context, uint32_t code)
+{
+    auto* r = static_cast<GlyphByGlyph*>(context);
+    return r->gl->findGlyph(r->font, code);
+}
+
+void referencePlace(void* context, const VIEW_PlacedGlyph& q)
+{
+    auto* r = static_cast<GlyphByGlyph*>(context);
+    FT_Face face = r->font->face;
+    if (FT_Load_Glyph(face, q.glyph->glyphIndex, FT_LOAD_RENDER) != 0)
+        return;
+    const FT_Bitmap& b = face->glyph->bitmap;
+    VIEW_Image pixels;
+    uint32_t usedW = 0, usedH = 0;
+    if (!VIEW_iGlyphTexturePixels(b.buffer, b.pitch, (int32_t)b.width, (int32_t)b.rows, r->gl->maxTextureSize,
+                                  &pixels, &usedW, &usedH))
+        return;
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    r->names.push_back(name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA, (GLsizei)pixels.width, (GLsizei)pixels.height, 0, GL_ALPHA,
+                 GL_UNSIGNED_BYTE, pixels.pixels);
+    const double s = (double)usedW / pixels.width, t = (double)usedH / pixels.height;
+    const v2* c = q.corner;
+    const v2 quad[6] = {c[0], c[1], c[2], c[0], c[2], c[3]};
+    const v2 uv[6] = {{0, 0}, {s, 0}, {s, t}, {0, 0}, {s, t}, {0, t}};
+    glVertexPointer(2, GL_DOUBLE, 0, quad);
+    glTexCoordPointer(2, GL_DOUBLE, 0, uv);
+    glDrawArrays(GL_TRIANGLES, 0, 6);
+}
+
+}  // namespace
+
+TEST_F(OverlayGL, TextDrawsAsGlyphByGlyph)
+{
+    VIEW_Font font("default", nullptr, 0, 0);
+    struct Case {
+        const char* what;
+        const char* text;
+        double size, angle, colour[4];
+    };
+    const Case cases[] = {
+        {"plain", "Hamburgefonstiv 0123", 0.05, 0, {0, 0, 0, 1}},
+        {"kerning pairs", "AVAWAY To Yo LT", 0.08, 0, {0.2, 0.1, 0.9, 1}},
+        {"translucent, lines and tabs", "ab\tcd\nefg\thij", 0.06, 0, {0.8, 0.1, 0.1, 0.5}},
+        {"rotated", "Rotated text, WAVY", 0.05, 0.5, {0, 0.5, 0, 1}},
+        {"large glyphs", "Mg", 0.5, 0, {0, 0, 0, 1}},
+    };
+    const double white[4] = {1, 1, 1, 1};
+    for (const Case& c : cases) {
+        MDL_Text t;
+        t.font = &font;
+        t.size = c.size;
+        for (int i = 0; i < 4; i++)
+            t.color[i] = c.colour[i];
+        MDL_Frame& f = t.editGlobalFrame();
+        f.position = {0.07, 0.1, 0};
+        f.basis.c[0] = {std::cos(c.angle), std::sin(c.angle), 0};
+        f.basis.c[1] = {-std::sin(c.angle), std::cos(c.angle), 0};
+        f.inverseDirty = 1;
+        t.setText(c.text);
+
+        gl->clear(white);
+        gl->begin2D({0, 0}, {(double)W, (double)H});
+        gl->drawText(&t);
+        const std::vector<uint8_t> batched = screen();
+
+        // The same walk, glyph by glyph, in the state drawText sets.
+        gl->clear(white);
+        gl->begin2D({0, 0}, {(double)W, (double)H});
+        glMatrixMode(GL_TEXTURE);
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        glDisable(GL_LIGHTING);
+        glEnable(GL_BLEND);
+        glEnable(GL_TEXTURE_2D);
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glColor4dv(t.color);
+        const MDL_Frame& g = t.getGlobalFrame();
+        const double w = gl->viewportWidth;
+        font.setScreenSize(w * t.size * std::hypot(g.basis.c[0].x, g.basis.c[0].y));
+        GlyphByGlyph ref{gl.get(), &font, {}};
+        VIEW_TextWalk walk;
+        walk.origin = {g.position.x * w, g.position.y * w};
+        walk.X = {g.basis.c[0].x, g.basis.c[0].y};
+        walk.Y = {g.basis.c[1].x, g.basis.c[1].y};
+        walk.viewportWidth = w;
+        walk.size = t.size;
+        walk.tabSize = t.tabSize;
+        walk.face = font.face;
+        walk.lookup = &referenceLookup;
+        walk.place = &referencePlace;
+        walk.context = &ref;
+        VIEW_iWalkText(walk, t.text);
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        const std::vector<uint8_t> single = screen();
+        glDeleteTextures((GLsizei)ref.names.size(), ref.names.data());
+
+        EXPECT_FALSE(ref.names.empty()) << c.what;
+        size_t differ = 0, inked = 0;
+        for (size_t i = 0; i < single.size(); i += 3) {
+            differ += std::memcmp(&single[i], &batched[i], 3) != 0;
+            inked += single[i] != 255 || single[i + 1] != 255 || single[i + 2] != 255;
+        }
+        EXPECT_GT(inked, 20u) << c.what;
+        EXPECT_EQ(differ, 0u) << c.what;
+    }
+}
+
 TEST_F(OverlayGL, TextBackgroundAndZeroTabSize)
 {
     VIEW_Font font("default", nullptr, 0, 0);
@@ -466,4 +601,33 @@ TEST_F(OverlayGL, DemoShowsItsOverlays)
         return n ? sum / n : 0;
     };
     EXPECT_LT(mean(0.04, 0.5, 0.705, 0.73), mean(0.04, 0.5, 0.6, 0.625) - 60) << "title band";
+}
+
+// A picture that fails to decode (a PNG cut before its end chunk) is decoded
+// once, logged once and drawn untextured on every later frame; new data is
+// decoded afresh.
+TEST_F(OverlayGL, BrokenPictureIsDecodedOnceUntilItsDataChanges)
+{
+    std::vector<uint8_t> whole = encodePng(64, 64, std::vector<uint8_t>(64 * 64 * 4, 200));
+    std::vector<uint8_t> cut(whole.begin(), whole.end() - 12);  // no IEND chunk
+    VIEW_Texture tex("broken.png", cut.data(), (uint32_t)cut.size(), 0);
+    tex.filter = FILTER_NEAREST_POINT;
+    addImage(&tex, 0.25, 0.125, 0, 0.5);
+    CTRL_DebugCapture log;
+    drawOverlays();
+    EXPECT_EQ(tex.decodeCount, 1u);
+    const std::string firstFrame = log.text();
+    EXPECT_NE(firstFrame.find("Texture broken.png could not be decoded"), std::string::npos) << firstFrame;
+    for (int frame = 0; frame < 5; frame++)
+        drawOverlays();
+    EXPECT_EQ(tex.decodeCount, 1u);
+    EXPECT_EQ(log.text(), firstFrame);  // no line per frame
+
+    std::vector<uint8_t> good = quadrantPng();
+    tex.data = good.data();
+    tex.dataSize = (uint32_t)good.size();
+    drawOverlays();
+    EXPECT_EQ(tex.decodeCount, 2u);
+    expectColour(pixel(80, 48), {255, 0, 0}, "top left of the new picture");
+    overlays.deleteAll();  // before the texture goes
 }

@@ -91,6 +91,34 @@ TEST(Load, ConfigVersions) {
   }
 }
 
+// A configuration nested far deeper than the parser's stack allows is
+// refused at the configuration stage; moderate nesting is still read.
+TEST(Load, DeeplyNestedConfigIsRefusedAtTheConfigStage) {
+  auto nested = [](int levels) {
+    std::string s;
+    for (int i = 0; i < levels; i++) s += "<n>";
+    for (int i = 0; i < levels; i++) s += "</n>";
+    return s;
+  };
+  const std::string version = "<version major=\"1\" minor=\"2\"/>";
+  struct Case {
+    std::string config;
+    bool accepted;
+  } cases[] = {
+      {"<kolma>" + nested(100000) + version + "</kolma>\n", false},
+      {"<kolma>" + version + nested(100) + "</kolma>\n", true},
+  };
+  for (const Case& c : cases) {
+    TestController ctl;
+    EXPECT_EQ(CTRL_iLoadPackage(&ctl, newPackage(packageWith(c.config))), c.accepted);
+    EXPECT_EQ(ctl.stage, STAGE_CONFIG);
+    EXPECT_EQ(bool(ctl.halted), !c.accepted);
+    if (!c.accepted) {
+      EXPECT_STREQ(ctl.message, "You are trying to open a file not compatible with your player.");
+    }
+  }
+}
+
 TEST(Load, BadPackagesStopAtTheFirstStage) {
   PackBytes good = packageWith(versionXml("major=\"1\""));
   PackBytes flipped = good;

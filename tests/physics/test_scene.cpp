@@ -8,6 +8,7 @@
 #include "model/MDL_Bone.h"
 #include "model/MDL_Mesh.h"
 #include "model/MDL_Text.h"
+#include "physics/MDL_RigidBody.h"
 #include "physics/MDL_Scene.h"
 
 namespace {
@@ -33,9 +34,10 @@ MDL_Object* made(int32_t type) {
     case OBJECT_TEXT: return new MDL_Text;
     case OBJECT_IMAGE: return new MDL_Image;
     case OBJECT_POLYLINE: return new MDL_Polyline;
+    case OBJECT_RIGID_BODY: return new MDL_RigidBody;
     default: {
-      // Rigid bodies (no record yet) and the never-built RtfText stand here
-      // as plain records with their type code: routing reads nothing else.
+      // The never-built RtfText stands here as a plain record with its type
+      // code: routing reads nothing else.
       MDL_Object* o = new MDL_Object;
       o->type = type;
       return o;

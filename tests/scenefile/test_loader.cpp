@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+#include <cctype>
 #include <clocale>
 #include <cmath>
 #include <functional>
@@ -234,6 +238,69 @@ TEST(SceneLoad, ValueEncodings)
     }
 }
 
+// Long hex arrays decode in blocks: values across block edges, separators
+// anywhere (even inside a pair), a value cut short by the end of the text
+// (never stored), and a count reached before the text ends (the text is
+// read no further than the last digit used).
+TEST(SceneLoad, HexArraysAcrossBlocks)
+{
+    std::string text;
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < 3000; i++) {
+        uint8_t b = uint8_t(i * 37 + 11);
+        bytes.push_back(b);
+        const char* digits = "0123456789abcdef";
+        text += digits[b >> 4];
+        if (i % 97 == 5) text += " \n";  // a separator inside a pair
+        text += digits[b & 15];
+        if (i % 64 == 63) text += '\n';
+    }
+    text += "a";  // half a byte at the end
+    auto word = [&](size_t i, int size) {
+        uint64_t v = 0;
+        for (int k = size - 1; k >= 0; k--) v = v << 8 | bytes[i * size + size_t(k)];
+        return v;
+    };
+    struct Case {
+        int size;
+        size_t ask;
+    };
+    const Case cases[] = {{8, 375}, {8, 400}, {4, 750}, {4, 10}, {2, 1500}, {2, 1700}};
+    for (const Case& c : cases) {
+        const size_t whole = std::min(c.ask, bytes.size() / size_t(c.size));
+        size_t got = 0;
+        const char* end = nullptr;
+        if (c.size == 8) {
+            std::vector<double> out(c.ask, -1.0);
+            end = MDL_iDecodeDoubles(text.c_str(), 8, c.ask, out.data(), &got);
+            ASSERT_EQ(got, whole) << c.size << " " << c.ask;
+            for (size_t i = 0; i < whole; i++) {
+                uint64_t bits;
+                std::memcpy(&bits, &out[i], 8);
+                ASSERT_EQ(bits, word(i, 8)) << i;
+            }
+            for (size_t i = whole; i < c.ask; i++) EXPECT_EQ(out[i], -1.0) << "stored past the values";
+        } else {
+            std::vector<uint32_t> out(c.ask, 7);
+            end = MDL_iDecodeIndices(text.c_str(), c.size, c.ask, out.data(), &got);
+            ASSERT_EQ(got, whole) << c.size << " " << c.ask;
+            for (size_t i = 0; i < whole; i++) {
+                uint64_t v = word(i, c.size);
+                ASSERT_EQ(out[i], c.size == 2 && v == 0xFFFF ? 0xFFFFFFFFu : uint32_t(v)) << i;
+            }
+            for (size_t i = whole; i < c.ask; i++) EXPECT_EQ(out[i], 7u) << "stored past the values";
+        }
+        // Stopped after the last digit asked for, or at the end of the text.
+        if (whole == c.ask) {
+            size_t digits = 0;
+            for (const char* p = text.c_str(); p < end; p++) digits += std::isxdigit((unsigned char)*p) != 0;
+            EXPECT_EQ(digits, 2 * c.ask * size_t(c.size)) << c.size << " " << c.ask;
+        } else {
+            EXPECT_EQ(*end, '\0');
+        }
+    }
+}
+
 TEST(SceneLoad, MatrixAndOnlyObjectsSection)
 {
     SetPtr set("<objects><object type=\"Mesh\" name=\"m\"><matrix>1 0 0 0, 0 1 0 0, 0 0 1 0, 5 6 7 1</matrix>"
@@ -254,6 +321,52 @@ TEST(SceneLoad, EmptyOrBrokenXmlGivesNull)
     EXPECT_EQ(MDL_iLoadModelsSetFromText("x", ""), nullptr);
     EXPECT_EQ(MDL_iLoadModelsSetFromText("x", nullptr), nullptr);
     EXPECT_EQ(MDL_iLoadModelsSetFromText("x", "<objects><object></objects>"), nullptr);
+}
+
+std::string nested(const std::string& name, int levels)
+{
+    std::string s;
+    for (int i = 0; i < levels; i++) s += "<" + name + ">";
+    for (int i = 0; i < levels; i++) s += "</" + name + ">";
+    return s;
+}
+
+// The nesting pre-scan reads markup as the parser does: what the parser
+// skips (comments, CDATA, quoted values) adds no level, and what it reads as
+// elements is never skipped.
+TEST(XmlDepth, CountsLevelsAsTheParserSeesThem)
+{
+    struct Case {
+        const char* what;
+        std::string text;
+        bool within;  // at a limit of 3
+    } cases[] = {
+        {"three levels", nested("a", 3), true},
+        {"four levels", nested("a", 4), false},
+        {"closed siblings", "<a>" + nested("b", 2) + nested("b", 2) + "<b/><b x='1'/></a>", true},
+        {"self-closed fourth level", "<a><a><a><a/></a></a></a>", false},
+        {"tags in a comment", "<!-- <a><a><a><a> -->" + nested("a", 3), true},
+        {"tags in CDATA", "<a><a><![CDATA[<b><b><b><b>]]></a></a>", true},
+        {"processing instruction", "<?pi x?>" + nested("a", 3), true},
+        {"end tags in a quoted value", "<a><a x=\"</a></a></a>\"><a><a></a></a></a></a>", false},
+        {"'>' and '/>' in quoted values", "<a t='>'><a t=\"/>\"><a></a></a></a>", true},
+        {"quoted version in the declaration", "<?xml version=\"1.0>\"?>" + nested("a", 3), true},
+        {"other declaration values end at '>'", "<?xml foo=\"><a><a><a><a>\"?>", false},
+        {"bytes from 127 start names", nested("\xC3\xA9", 4), false},
+        {"unterminated quote", "<a><a x=\"<b><b><b>", true},
+        {"end tags before any start", "</a></a></a>" + nested("a", 3), true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(MDL_iXmlDepthWithin(c.text.c_str(), 3), c.within) << c.what;
+}
+
+TEST(XmlDepth, SceneFilesUpToTheLimitLoad)
+{
+    std::string ok = "<objects>" + nested("x", MDL_XML_DEPTH_LIMIT - 1) + "</objects>";
+    std::string deep = "<objects>" + nested("x", MDL_XML_DEPTH_LIMIT) + "</objects>";
+    MDL_ModelsSet* set = MDL_iLoadModelsSetFromText("ok.xml", ok.c_str());
+    EXPECT_NE(set, nullptr);
+    delete set;
+    EXPECT_EQ(MDL_iLoadModelsSetFromText("deep.xml", deep.c_str()), nullptr);
 }
 
 // One malformed variant per fault: each loads (or fails) without a crash,

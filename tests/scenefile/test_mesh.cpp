@@ -130,6 +130,17 @@ TEST(MeshAdjacency, SeamsAndThreeTrianglesOnOneEdge)
     EXPECT_EQ(d->faces[1].neighbours[0], 0u);
     EXPECT_EQ(d->faces[2].neighbours[0], MDL_NO_FACE);
     delete d;
+
+    // A corner at a NaN position matches nothing, not even the same vertex
+    // in the next triangle: the edge through it stays open; the other edge,
+    // through ordinary duplicated vertices, links.
+    const double nan = std::nan("");
+    d = makeData({nan, 0, 0, 1, 0, 0, 0, 1, 0, 0, -1, 0, 1, 0, 0, 1, 1, 0}, {0, 1, 2, 1, 0, 3, 2, 1, 5, 4, 2, 5});
+    EXPECT_EQ(d->faces[0].neighbours[0], MDL_NO_FACE);
+    EXPECT_EQ(d->faces[1].neighbours[0], MDL_NO_FACE);
+    EXPECT_EQ(d->faces[0].neighbours[1], 2u);
+    EXPECT_EQ(d->faces[2].neighbours[0], 0u);
+    delete d;
 }
 
 TEST(MeshRay, AgreesWithIndependentTriangleTest)

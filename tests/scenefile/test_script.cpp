@@ -107,3 +107,26 @@ TEST(ScriptModelsSet, TextureUsedOutsideOutlivesTheSet)
     fresh.material->deleteLayer(0);
     EXPECT_TRUE(pic->canFree());
 }
+
+// A scene file nested far deeper than the parser's stack allows fails as an
+// unreadable file does, and leaves nothing behind.
+TEST(ScriptModelsSet, DeeplyNestedFileFailsAsUnreadable)
+{
+    const int levels = 100000;
+    std::string deep = "<objects>";
+    for (int i = 0; i < levels; i++) deep += "<object>";
+    for (int i = 0; i < levels; i++) deep += "</object>";
+    deep += "</objects>\n";
+    PackageFiles files = sceneRigFiles();
+    files.push_back({"deep.xml", deep});
+    ScriptRig rig(files, true);
+    rig.controller->haltOnError = false;
+    rig.run("newModelsSet('deep.xml')");
+    ASSERT_EQ(rig.controller->errors.size(), 1u);
+    EXPECT_NE(rig.controller->errors[0].find("File deep.xml not found"), std::string::npos) << rig.controller->errors[0];
+    EXPECT_EQ(rig.controller->modelsSets.count, 0);
+    // The same rig still reads an ordinary scene file.
+    rig.controller->errors.clear();
+    EXPECT_TRUE(rig.run("assert(newModelsSet('scene.xml'))"));
+    EXPECT_EQ(rig.controller->modelsSets.count, 1);
+}

@@ -301,3 +301,77 @@ TEST(EnginePanic, UnprotectedErrorLogsAndEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+// A chunk of string.dump with bytes flipped past its header: the virtual
+// machine would run whatever the damaged code says.
+const char* const kCorruptedChunk =
+    "local dumped = string.dump(function(a) local t = {} for i = 1, 10 do t[i] = a .. i end return t end)\n"
+    "local bytes = {dumped:byte(1, -1)}\n"
+    "for i = 40, #bytes, 7 do bytes[i] = (bytes[i] + 0x5A) % 256 end\n"
+    "corrupted = string.char(table.unpack(bytes))\n"
+    "intact = dumped\n";
+
+}  // namespace
+
+TEST(EngineLoad, BinaryChunksAreRefusedWhateverTheMode) {
+  ScriptRig rig;
+  ASSERT_TRUE(rig.run(kCorruptedChunk));
+  struct Case {
+    const char* call;
+    const char* result;
+  } cases[] = {
+      {"load(corrupted)", "nil attempt to load a binary chunk (mode is 't')"},
+      {"load(corrupted, 'c', 'b')", "nil attempt to load a binary chunk (mode is '')"},
+      {"load(corrupted, 'c', 'bt')", "nil attempt to load a binary chunk (mode is 't')"},
+      {"load(intact, nil, 'bt', {})", "nil attempt to load a binary chunk (mode is 't')"},
+      {"load(function() local c = corrupted corrupted = nil return c end, 'c', 'bt')",
+       "nil attempt to load a binary chunk (mode is 't')"},
+      {"load('return 1 + 1', 'c', 'b')", "nil attempt to load a text chunk (mode is '')"},
+      {"load('return x', '=c', 't', {x = 'env'})()", "env"},
+      {"load('return 2 + 2')()", "4"},
+      {"(loadstring or load)('return 3', '=c')()", "3"},
+      {"pcall(function() return load(42) end)", "false test:1: bad argument #1 to 'load' (function expected, got number)"},
+  };
+  for (const Case& c : cases) {
+    rig.controller->errors.clear();
+    ASSERT_TRUE(rig.run(std::string("local f, e = ") + c.call + " r = tostring(f) .. (e and ' ' .. e or '')"))
+        << c.call << ": " << rig.firstError();
+    std::string r = rig.global("r");
+    if (r.rfind("function", 0) == 0) r = "function";
+    EXPECT_EQ(r, c.result) << c.call;
+  }
+}
+
+// A script that allocates without end hits the heap limit: a memory error
+// that halts with the fixed message of the stage it ran in.
+TEST(EngineHeap, LimitEndsTheRunningStage) {
+  const char* hog = "local t = {} local i = 0 while true do i = i + 1 t[i] = string.rep('x', 65536) .. i end";
+  struct Case {
+    const char* what;
+    std::string init;
+    int stage;
+  } cases[] = {
+      {"while loading", std::string(hog), STAGE_LOADING},
+      {"in the update callback",
+       std::string("function startup() setCallback(CB_UPDATE, function() ") + hog + " end) end", STAGE_RUNNING},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto* engine = new LMP_Engine();
+    CTRL_Generic controller(engine);  // the real error stop, which picks the message
+    controller.package = makePackage({{"init.lua", c.init}});
+    engine->setHeapLimit(32u << 20);
+    CTRL_DebugCapture log;
+    bool started = engine->start();
+    EXPECT_EQ(started, c.stage == STAGE_RUNNING);
+    if (started) engine->update(0.1);
+    EXPECT_TRUE(controller.halted);
+    EXPECT_EQ(controller.stage, c.stage);
+    ASSERT_NE(controller.message, nullptr);
+    EXPECT_STREQ(controller.message, CTRL_iStageMessage(c.stage));
+    EXPECT_LE(engine->heapUsed(), size_t(32u << 20));
+  }
+}
+

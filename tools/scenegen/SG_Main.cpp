@@ -1,6 +1,10 @@
 // scenegen fixtures FIXTURE_DIR SEED_DIR : test fixtures and fuzz seeds
 // scenegen demo FILE                     : the demo's scene file
 // scenegen character FILE                : the demo character's scene file
+// scenegen physics FILE                  : the demo's physics room
+// scenegen corpus DIR                    : the committed seed corpora of the
+//                                          picture and scene-file fuzz targets
+//                                          (DIR/image, DIR/scene)
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -226,6 +230,70 @@ static SG_Scene SG_iCharacterScene()
     return s;
 }
 
+// The physics room of the demo: a floor, a crate and a ball that the script
+// turns into bodies (each mesh carries its collision volume), a pendulum's
+// bob, rod and pivot, two lamps and a camera.
+static SG_Scene SG_iPhysicsScene()
+{
+    SG_Scene s;
+    const uint8_t light[3] = {215, 215, 205}, dark[3] = {120, 130, 150};
+    const uint8_t wood[3] = {190, 140, 70}, wood2[3] = {150, 100, 45};
+    s.textures.push_back({"room.png", SG_iPngRgb(64, 64, SG_iChecker(64, 64, 8, light, dark)), "mipmap"});
+    s.textures.push_back({"box.png", SG_iPngRgb(32, 32, SG_iChecker(32, 32, 8, wood, wood2)), "linear"});
+
+    SG_Material floor;
+    floor.name = "Room floor";
+    floor.diffuse = {0.9, 0.9, 0.9};
+    floor.textures = {"room.png"};
+    SG_Material box;
+    box.name = "Box";
+    box.specular = {0.2, 0.2, 0.2};
+    box.textures = {"box.png"};
+    SG_Material ball;
+    ball.name = "Ball";
+    ball.diffuse = {0.9, 0.25, 0.2};
+    ball.specular = {0.8, 0.8, 0.8};
+    ball.shininess = {40};
+    SG_Material metal;
+    metal.name = "Metal";
+    metal.diffuse = {0.55, 0.6, 0.7};
+    metal.specular = {1, 1, 1};
+    metal.shininess = {60};
+    s.materials = {floor, box, ball, metal};
+
+    SG_Mesh grid = SG_iMakeGrid("RoomFloorMesh", 8, 8, 10.0);
+    for (double& uv : grid.uvs) uv *= 2;
+    s.meshes.push_back(grid);
+    s.meshes.push_back(SG_iMakeBox("BoxMesh", 1, 1, 1));
+    s.meshes.push_back(SG_iMakeSphere("BallMesh", 1, 12, 20));
+    s.meshes.push_back(SG_iMakeBox("RodMesh", 0.03, 0.03, 1));
+
+    s.objects.push_back({"Mesh", "Room floor", SG_iTranslation(0, 0, 0), "", "RoomFloorMesh", "Room floor", "", "", {}});
+    // A crate of 0.5 m and a ball of 0.3 m in radius; each volume takes its
+    // size from the mesh above it.
+    s.objects.push_back({"Mesh", "Crate", SG_iTranslation(0, 0, 0, 0.25), "", "BoxMesh", "Box", "", "", {}});
+    s.objects.push_back({"CollisionVolume", "Crate volume", {}, "Crate", "", "", "box", "", {}});
+    s.objects.push_back({"Mesh", "Ball", SG_iTranslation(0, 0, 0, 0.3), "", "BallMesh", "Ball", "", "", {}});
+    s.objects.push_back({"CollisionVolume", "Ball volume", {}, "Ball", "", "", "sphere", "", {}});
+    // The pendulum: a bob with its rod along its local z axis, up to the
+    // pivot 1.5 m above the bob's centre.
+    s.objects.push_back({"Mesh", "Bob", SG_iTranslation(0, 0, 0, 0.35), "", "BallMesh", "Metal", "", "", {}});
+    s.objects.push_back({"Mesh", "Rod", {1 / 0.35, 0, 0, 0, 0, 1 / 0.35, 0, 0, 0, 0, 0.75 / 0.35, 0, 0, 0, 0.75 / 0.35, 1},
+                         "Bob", "RodMesh", "Metal", "", "", {}});
+    s.objects.push_back({"Mesh", "Pivot", SG_iTranslation(0, 0, 0, 0.08), "", "BallMesh", "Metal", "", "", {}});
+    s.objects.push_back({"Lamp", "Room lamp", SG_iTranslation(-3, -5, 7), "", "", "", "",
+                         "   <type>Lamp</type>\n   <color>1 0.97 0.92</color>\n   <energy>1.2</energy>\n"
+                         "   <distance>30</distance>\n",
+                         {}});
+    s.objects.push_back({"Lamp", "Room sun", {0.8, 0, -0.6, 0, 0, 1, 0, 0, 0.6, 0, 0.8, 0, 0, 0, 10, 1}, "", "", "", "",
+                         "   <type>Sun</type>\n   <color>0.45 0.45 0.5</color>\n   <energy>0.6</energy>\n", {}});
+    // Camera at (0.3, -7.5, 3.8) looking down at (0.3, 0, 1): its -Z axis points there.
+    s.objects.push_back({"Camera", "Room camera",
+                         {1, 0, 0, 0, 0, 0.3497, 0.9368, 0, 0, -0.9368, 0.3497, 0, 0.3, -7.5, 3.8, 1}, "", "", "", "",
+                         "   <angle>45</angle>\n   <clip_start>0.1</clip_start>\n   <clip_end>60</clip_end>\n", {}});
+    return s;
+}
+
 // A small scene with every section, for tests and as a fuzz seed.
 static SG_Scene SG_iFixtureScene()
 {
@@ -239,12 +307,180 @@ static SG_Scene SG_iFixtureScene()
     return s;
 }
 
+// Seeds for the picture target: every colour type and depth, pictures with
+// one long side, pictures large enough to be shrunk to a texture (a plain
+// colour keeps their files small) and files cut short.
+static bool SG_iImageCorpus(const fs::path& dir)
+{
+    bool ok = true;
+    auto png = [&](const std::string& name, SG_PngSpec s) { ok = SG_iWrite(dir / (name + ".png"), SG_iEncodePng(s)) && ok; };
+    auto plain = [](uint32_t w, uint32_t h, int type, int depth, uint16_t value) {
+        SG_PngSpec s;
+        s.width = w;
+        s.height = h;
+        s.colorType = type;
+        s.bitDepth = depth;
+        int ch = type == 0 || type == 3 ? 1 : type == 4 ? 2 : type == 2 ? 3 : 4;
+        s.samples.assign(size_t(w) * h * ch, value);
+        if (type == 3) s.palette = {10, 20, 30, 200, 100, 50};
+        return s;
+    };
+    int n = 0;
+    for (int type : {0, 2, 3, 4, 6})
+        for (int depth : {1, 2, 4, 8, 16}) {
+            bool allowed = type == 0 ? true : type == 3 ? depth <= 8 : depth >= 8;
+            if (!allowed) continue;
+            for (bool interlace : {false, true}) {
+                SG_PngSpec s;
+                s.width = 7 + n % 5;
+                s.height = 3 + n % 4;
+                s.colorType = type;
+                s.bitDepth = depth;
+                s.interlace = interlace;
+                int ch = type == 0 || type == 3 ? 1 : type == 4 ? 2 : type == 2 ? 3 : 4;
+                uint32_t maxv = type == 3 ? (depth == 1 ? 1 : 3) : (1u << depth) - 1;
+                for (uint32_t i = 0; i < s.width * s.height * uint32_t(ch); i++)
+                    s.samples.push_back(uint16_t((i * 37 + uint32_t(n)) % (maxv + 1)));
+                if (type == 3) {
+                    s.palette = {0, 0, 0, 255, 0, 0};
+                    if (depth > 1) s.palette.insert(s.palette.end(), {0, 255, 0, 0, 0, 255});
+                    s.trnsAlpha = {0, 128};
+                }
+                if ((type == 2 || type == 0) && depth == 8) s.trnsColor = true;
+                png("t" + std::to_string(type) + "d" + std::to_string(depth) + (interlace ? "i" : ""), s);
+                n++;
+            }
+        }
+    png("one_pixel", plain(1, 1, 2, 8, 90));
+    png("column", plain(1, 300, 0, 8, 7));
+    png("row", plain(300, 1, 6, 8, 200));
+    png("odd_sides", plain(257, 3, 2, 8, 33));
+    png("large_grey", plain(4096, 4096, 0, 1, 1));
+    png("large_rgb", plain(2048, 1024, 2, 8, 128));
+    png("large_palette", plain(1500, 900, 3, 2, 1));
+    png("wide_rgba", plain(4096, 16, 6, 16, 4000));
+    png("tall_grey_alpha", plain(8, 3000, 4, 8, 60));
+    std::vector<uint8_t> whole = SG_iEncodePng(plain(64, 64, 2, 8, 77));
+    ok = SG_iWrite(dir / "no_end_chunk.png", std::vector<uint8_t>(whole.begin(), whole.end() - 12)) && ok;
+    ok = SG_iWrite(dir / "half.png", std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 2)) && ok;
+    ok = SG_iWrite(dir / "signature_only.png", std::vector<uint8_t>(whole.begin(), whole.begin() + 8)) && ok;
+
+    struct Jpeg {
+        const char* name;
+        uint32_t w, h;
+        int comps, quality;
+        bool progressive;
+    } jpegs[] = {
+        {"grey", 24, 16, 1, 80, false},       {"grey_progressive", 24, 16, 1, 80, true},
+        {"rgb", 33, 17, 3, 90, false},        {"rgb_progressive", 33, 17, 3, 50, true},
+        {"cmyk", 16, 16, 4, 85, false},       {"rgb_low_quality", 40, 24, 3, 5, false},
+        {"rgb_best", 8, 8, 3, 100, false},    {"one_pixel", 1, 1, 3, 90, false},
+        {"wide", 1024, 8, 3, 70, false},      {"tall", 8, 900, 1, 70, true},
+        {"large", 1600, 1200, 1, 30, false},
+    };
+    for (const Jpeg& j : jpegs) {
+        std::vector<uint8_t> samples = j.w * j.h > 4096 ? std::vector<uint8_t>(size_t(j.w) * j.h * j.comps, 128)
+                                                         : SG_iPattern(j.w, j.h, j.comps, j.w);
+        std::vector<uint8_t> jpg = SG_iEncodeJpeg(j.w, j.h, j.comps, samples, j.quality, j.progressive);
+        ok = SG_iWrite(dir / (std::string(j.name) + ".jpg"), jpg) && ok;
+        if (std::string(j.name) == "rgb")
+            ok = SG_iWrite(dir / "rgb_cut.jpg", std::vector<uint8_t>(jpg.begin(), jpg.begin() + jpg.size() * 2 / 3)) && ok;
+    }
+    return ok;
+}
+
+static std::string SG_iNested(const std::string& name, int levels)
+{
+    std::string s;
+    for (int i = 0; i < levels; i++) s += "<" + name + ">";
+    for (int i = 0; i < levels; i++) s += "</" + name + ">";
+    return s;
+}
+
+// Seeds for the scene-file target: the demo and fixture scenes, each section
+// alone, every object type, scenes cut short or with their values damaged,
+// and nesting on both sides of the readers' depth limit.
+static bool SG_iSceneCorpus(const fs::path& dir)
+{
+    bool ok = true;
+    auto put = [&](const std::string& name, const std::string& text) { ok = SG_iWrite(dir / (name + ".xml"), text) && ok; };
+    SG_Scene full = SG_iFixtureScene();
+    std::string fullText = SG_iWriteScene(full);
+    put("demo", SG_iWriteScene(SG_iDemoScene()));
+    put("fixture", fullText);
+
+    SG_Scene part;
+    part.textures = full.textures;
+    put("textures_only", SG_iWriteScene(part));
+    part = {};
+    part.materials = full.materials;
+    put("materials_only", SG_iWriteScene(part));
+    part = {};
+    part.meshes = full.meshes;
+    put("meshes_only", SG_iWriteScene(part));
+    part = {};
+    part.animations = full.animations;
+    put("animations_only", SG_iWriteScene(part));
+    part = {};
+    part.groups = full.groups;
+    part.meshes = full.meshes;
+    put("groups_and_meshes", SG_iWriteScene(part));
+    part = {};
+    part.objects = full.objects;
+    put("objects_only", SG_iWriteScene(part));
+
+    SG_Scene kinds;
+    kinds.meshes.push_back(SG_iMakeBox("b", 1, 1, 1));
+    kinds.meshes.push_back(SG_iMakeGrid("g", 3, 2, 1.0));
+    kinds.meshes[1].realSize = 4;
+    kinds.meshes[1].indexSize = 2;
+    const char* types[] = {"Object", "Mesh", "AnimatedMesh", "RigidBody", "Sound", "Text", "Lamp", "Camera",
+                           "Mike", "Image", "Polyline", "Bone", "CollisionVolume", "Locator", "nothing", "MESH"};
+    for (const char* type : types)
+        kinds.objects.push_back({type, std::string("o_") + type, SG_iTranslation(1, 2, 3), "o_Object", "b", "", "box", "", {}});
+    put("object_types", SG_iWriteScene(kinds));
+    for (const char* volume : {"sphere", "box", "cylinder", "capsule", "plane", "mesh", "bogus"}) {
+        SG_Scene v;
+        v.meshes.push_back(SG_iMakeBox("b", 1, 2, 3));
+        v.objects.push_back({"CollisionVolume", "v", {}, "", "b", "", volume, "", {}});
+        put(std::string("volume_") + volume, SG_iWriteScene(v));
+    }
+    SG_Scene lamp;
+    lamp.objects.push_back({"Lamp", "sun", {}, "", "", "", "", "<type>Sun</type><color>1 0.5 0.25</color>", {}});
+    lamp.objects.push_back({"Camera", "cam", {}, "sun", "", "", "", "<fov>45</fov><near>0.1</near>", {}});
+    put("lamp_camera", SG_iWriteScene(lamp));
+
+    // The fixture cut at several points, and with parts of its text damaged.
+    for (int i = 1; i <= 6; i++) put("cut_" + std::to_string(i), fullText.substr(0, fullText.size() * size_t(i) / 7));
+    std::string damaged = fullText;
+    for (size_t at = damaged.find("size=\""); at != std::string::npos; at = damaged.find("size=\"", at + 1))
+        damaged.replace(at, 6, "size=\"9");
+    put("sizes_too_large", damaged);
+    damaged = fullText;
+    for (size_t at = 0; (at = damaged.find("0", at)) != std::string::npos; at += 97) damaged[at] = 'z';
+    put("hex_damaged", damaged);
+    damaged = fullText;
+    for (size_t at = 0; (at = damaged.find(" ", at)) != std::string::npos; at += 53) damaged[at] = ',';
+    put("separators", damaged);
+
+    // Markup the pre-scan and the parser must agree on, and deep nesting.
+    put("comments_cdata", "<?xml version=\"1.0\"?><!-- <a><a> --><objects><![CDATA[<b><b>]]>"
+                          "<object name='a>b' type=\"Mesh\"/><?pi x?></objects>");
+    put("depth_at_limit", "<objects>" + SG_iNested("object", 255) + "</objects>");
+    put("depth_over_limit", "<objects>" + SG_iNested("object", 300) + "</objects>");
+    put("empty", "");
+    put("text_only", "no markup at all");
+    return ok;
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "demo") == 0)
         return SG_iWrite(argv[2], SG_iWriteScene(SG_iDemoScene())) ? 0 : 1;
     if (argc == 3 && std::strcmp(argv[1], "character") == 0)
         return SG_iWrite(argv[2], SG_iWriteScene(SG_iCharacterScene())) ? 0 : 1;
+    if (argc == 3 && std::strcmp(argv[1], "physics") == 0)
+        return SG_iWrite(argv[2], SG_iWriteScene(SG_iPhysicsScene())) ? 0 : 1;
     if (argc == 4 && std::strcmp(argv[1], "fixtures") == 0) {
         fs::path fixtures = argv[2], seeds = argv[3];
         bool ok = SG_iWrite(fixtures / "scene.xml", SG_iWriteScene(SG_iFixtureScene()));
@@ -291,6 +527,12 @@ int main(int argc, char** argv)
         }
         return ok ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: scenegen fixtures FIXTURE_DIR SEED_DIR | scenegen demo FILE | scenegen character FILE\n");
+    if (argc == 3 && std::strcmp(argv[1], "corpus") == 0) {
+        fs::path dir = argv[2];
+        bool ok = SG_iImageCorpus(dir / "image");
+        return SG_iSceneCorpus(dir / "scene") && ok ? 0 : 1;
+    }
+    std::fprintf(stderr, "usage: scenegen fixtures FIXTURE_DIR SEED_DIR | scenegen demo FILE | scenegen physics FILE | "
+                         "scenegen character FILE | scenegen corpus DIR\n");
     return 2;
 }

@@ -1,5 +1,6 @@
 #include "SG_SceneWriter.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -252,6 +253,32 @@ SG_Mesh SG_iMakeBox(const std::string& name, double hx, double hy, double hz)
         }
         m.triangles.insert(m.triangles.end(), {base, base + 1, base + 2, base, base + 2, base + 3});
     }
+    SG_iFitBox(m);
+    return m;
+}
+
+SG_Mesh SG_iMakeSphere(const std::string& name, double radius, int rings, int segments)
+{
+    SG_Mesh m;
+    m.name = name;
+    const double pi = 3.14159265358979323846;
+    for (int r = 0; r <= rings; r++) {
+        double polar = pi * r / rings;
+        for (int s = 0; s <= segments; s++) {
+            double around = 2 * pi * s / segments;
+            double n[3] = {std::sin(polar) * std::cos(around), std::sin(polar) * std::sin(around), std::cos(polar)};
+            for (double c : n) m.positions.push_back(c * radius);
+            m.normals.insert(m.normals.end(), {n[0], n[1], n[2]});
+            m.uvs.insert(m.uvs.end(), {double(s) / segments, 1.0 - double(r) / rings});
+        }
+    }
+    for (int r = 0; r < rings; r++)
+        for (int s = 0; s < segments; s++) {
+            uint32_t a = uint32_t(r * (segments + 1) + s), b = a + 1, c = a + uint32_t(segments + 1), d = c + 1;
+            // Counter-clockwise seen from outside; the pole rows lose one of the two.
+            if (r != 0) m.triangles.insert(m.triangles.end(), {a, c, b});
+            if (r != rings - 1) m.triangles.insert(m.triangles.end(), {b, c, d});
+        }
     SG_iFitBox(m);
     return m;
 }

@@ -82,5 +82,8 @@ void SG_iFitBox(SG_Mesh& mesh);
 SG_Mesh SG_iMakeGrid(const std::string& name, int nx, int ny, double size);
 // An axis-aligned box of the given half extents, 24 vertices (flat normals).
 SG_Mesh SG_iMakeBox(const std::string& name, double hx, double hy, double hz);
+// A UV sphere of the given radius: rings from pole to pole, segments round
+// the z axis (smooth normals).
+SG_Mesh SG_iMakeSphere(const std::string& name, double radius, int rings, int segments);
 // A column-major 4x4 matrix: identity basis scaled by s at (x, y, z).
 std::vector<double> SG_iTranslation(double x, double y, double z, double s = 1.0);

@@ -1,0 +1,304 @@
+// The world's contact pass: a sort-and-sweep along x over the collision
+// volumes, then the narrow phase, the callbacks and the response for every
+// pair whose x-extents overlap.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/CTRL_Keys.h"
+#include "model/MDL_Objects.h"
+#include "physics/MDL_Contact.h"
+#include "physics/MDL_PhysicsMath.h"
+#include "physics/MDL_RigidBody.h"
+#include "physics/MDL_Scene.h"
+
+void (*MDL_contactProbe)(MDL_CollisionVolume*, MDL_CollisionVolume*, void*) = nullptr;
+void* MDL_contactProbeData = nullptr;
+
+void MDL_iUpdateBoundingRadius(MDL_CollisionVolume* v) {
+  const MDL_Frame& f = v->getGlobalFrame();
+  const v3* c = f.basis.c;
+  switch (v->shape) {
+    case VOLUME_SPHERE: v->boundingRadius = v3::length(c[0]); break;
+    case VOLUME_BOX:
+    case VOLUME_CYLINDER:
+      v->boundingRadius = std::sqrt(MDL_iLength2(c[0]) + MDL_iLength2(c[1]) + MDL_iLength2(c[2]));
+      break;
+    default: break;
+  }
+}
+
+// Half width of a volume's extent along global x.
+static double halfWidth(MDL_CollisionVolume* v, const MDL_Frame& f) {
+  const v3* c = f.basis.c;
+  if (v->shape == VOLUME_SPHERE) return v3::length(c[0]);
+  return std::fabs(c[0].x) + std::fabs(c[1].x) + std::fabs(c[2].x);
+}
+
+// A volume whose own frame or whose body holds a non-finite value takes no
+// part in contacts: its sweep entries get +infinity, which keeps the sort's
+// order strict and puts them past every usable entry.
+static void sweepValue(MDL_SweepEntry* e) {
+  MDL_CollisionVolume* v = e->volume;
+  const MDL_Frame& f = v->getGlobalFrame();
+  if (v->shape < VOLUME_SPHERE || v->shape > VOLUME_CYLINDER) {
+    e->value = 0;
+    return;
+  }
+  double h = halfWidth(v, f);
+  double lo = f.position.x - h, hi = f.position.x + h;
+  bool usable = std::isfinite(lo) && std::isfinite(hi) && MDL_iFinite(f.basis) && std::isfinite(f.position.y) &&
+                std::isfinite(f.position.z);
+  if (usable) {
+    if (MDL_RigidBody* body = v->getRigidBody()) {
+      body->validateGlobalFrame();
+      usable = MDL_iBodyIsFinite(body);
+    }
+  }
+  e->value = !usable ? INFINITY : (e->isStart ? lo : hi);
+}
+
+// Insertion sort: the entries persist between steps and coherent motion
+// leaves them nearly sorted. Values are never NaN, so the order is strict.
+static void sortEntries(MDL_SweepEntry** a, int n) {
+  for (int i = 1; i < n; ++i) {
+    MDL_SweepEntry* e = a[i];
+    double v = e->value;
+    int j = i;
+    while (j > 0 && a[j - 1]->value > v) {
+      a[j] = a[j - 1];
+      --j;
+    }
+    a[j] = e;
+  }
+}
+
+// Merge sort for badly ordered input (the first step, teleported volumes).
+static void mergeSort(MDL_SweepEntry** a, MDL_SweepEntry** tmp, int n) {
+  if (n < 32) {
+    sortEntries(a, n);
+    return;
+  }
+  int h = n / 2;
+  mergeSort(a, tmp, h);
+  mergeSort(a + h, tmp, n - h);
+  int i = 0, j = h, k = 0;
+  while (i < h && j < n) tmp[k++] = a[j]->value < a[i]->value ? a[j++] : a[i++];
+  while (i < h) tmp[k++] = a[i++];
+  while (j < n) tmp[k++] = a[j++];
+  for (int m = 0; m < n; ++m) a[m] = tmp[m];
+}
+
+// Counts inversions between neighbours to choose the sort.
+static bool nearlySorted(MDL_SweepEntry** a, int n) {
+  int out = 0;
+  for (int i = 1; i < n; ++i)
+    if (a[i - 1]->value > a[i]->value && ++out > 64) return false;
+  return true;
+}
+
+static void responseTwoBodies(MDL_Scene& world, CTRL_ScriptEngine* engine, MDL_RigidBody* bA, MDL_RigidBody* bB,
+                              MDL_CollisionVolume* A, MDL_CollisionVolume* B, const v3& p, const v3& pB,
+                              const v3& n) {
+  MDL_ContactSide sa, sb;
+  MDL_iMakeSide(bA, p, n, sa);
+  MDL_iMakeSide(bB, pB, n, sb);
+  double j = MDL_iContactImpulse(sa, sb, -(bA->elasticity + bB->elasticity) / 2);
+  if (!(j < 0)) return;
+  bA->applyImpulse(p, n * j);
+  bB->applyImpulse(pB, n * -j);
+  MDL_iFireContact(&world, engine, CB_POST_COLLISION, p, n, -j, bA, A, bB, B);
+  v3 vA, vB;
+  bA->velocityAt(p, vA);
+  bB->velocityAt(pB, vB);
+  v3 rel = vB - vA;
+  v3 t = rel - n * v3::dot(n, rel);
+  double len = v3::length(t);
+  if (!(len > 0)) return;
+  t = t / len;
+  double limit = (bA->friction + bB->friction) / 2 * std::fabs(j);
+  MDL_iSideDirection(bA, t, sa);
+  MDL_iSideDirection(bB, t, sb);
+  double jt = MDL_iContactImpulse(sa, sb, 0);
+  if (jt > 0) {
+    double f = jt < limit ? jt : limit;
+    bA->applyImpulse(p, t * f);
+    bB->applyImpulse(pB, t * -f);
+  }
+}
+
+// What the sweep reads of a volume for its cheap tests: position, bounding
+// radius, layer, mask, deleted byte and body. Taken when the volume enters
+// the work list and taken again whenever the response may have moved it or
+// a script handler may have changed it, so that the tests read what the
+// volume itself holds. The coordinates are kept in separate flat arrays so
+// that the bounding-sphere test runs over the whole list at once.
+struct MDL_SweepSlot {
+  MDL_CollisionVolume* volume;
+  MDL_RigidBody* body;
+  int32_t layer, mask;
+  uint8_t deleted;
+};
+
+namespace {
+struct SweepSlots {
+  CTRL_Array<MDL_SweepSlot> meta;
+  CTRL_Array<MDL_RigidBody*> body;
+  CTRL_Array<double> x, y, z, r;
+  CTRL_Array<int32_t> hits;
+  int32_t hitCount = 0;
+
+  void clear() { meta.count = body.count = x.count = y.count = z.count = r.count = 0; }
+  void take(int k, MDL_CollisionVolume* v) {
+    const v3& p = v->getGlobalFrame().position;
+    x.data[k] = p.x;
+    y.data[k] = p.y;
+    z.data[k] = p.z;
+    r.data[k] = v->boundingRadius;
+    body.data[k] = v->getRigidBody();
+    meta.data[k] = {v, body.data[k], v->layer, v->mask, v->deleted};
+  }
+  bool append(MDL_CollisionVolume* v) {
+    int n = meta.count;
+    if (!meta.resize(n + 1) || !body.resize(n + 1) || !x.resize(n + 1) || !y.resize(n + 1) || !z.resize(n + 1) ||
+        !r.resize(n + 1) || (hits.count < n + 1 && !hits.resize(n + 1))) {
+      clear();
+      return false;
+    }
+    take(n, v);
+    return true;
+  }
+  template <class T>
+  static void cut(CTRL_Array<T>& a, int k) {
+    std::memmove(&a.data[k], &a.data[k + 1], sizeof(T) * size_t(a.count - k - 1));
+    --a.count;
+  }
+  void removeAt(int k) {
+    cut(meta, k);
+    cut(body, k);
+    cut(x, k);
+    cut(y, k);
+    cut(z, k);
+    cut(r, k);
+  }
+  // hits := the slots k in [from, to), in order, whose bounding spheres meet
+  // the sphere at (px, py, pz) with radius pr.
+  void sphereTest(int from, int to, double px, double py, double pz, double pr) {
+    const double* X = x.data;
+    const double* Y = y.data;
+    const double* Z = z.data;
+    const double* R = r.data;
+    int32_t* out = hits.data;
+    int32_t n = 0;
+    for (int k = from; k < to; ++k) {
+      double dx = X[k] - px, dy = Y[k] - py, dz = Z[k] - pz, reach = R[k] + pr;
+      out[n] = k;
+      n += dx * dx + dy * dy + dz * dz <= reach * reach;
+    }
+    hitCount = n;
+  }
+};
+SweepSlots slots;
+}  // namespace
+
+// Steps 6 to 9 of the sweep for a pair that passed the cheap tests: A is the
+// entry's volume, B the listed one. True when a response may have moved
+// bodies or a handler may have run.
+static bool examinePair(MDL_Scene& world, CTRL_ScriptEngine* engine, MDL_CollisionVolume* A,
+                        MDL_CollisionVolume* B, MDL_RigidBody* bA, MDL_RigidBody* bB) {
+  if (bA == bB) return false;
+  if ((bA && bA->deleted) || (bB && bB->deleted)) return false;
+  if ((!bA || bA->still) && (!bB || bB->still)) return false;
+  v3 p, n;
+  double depth;
+  if (!MDL_Scene::collide(A, B, p, n, depth)) return false;
+  if (MDL_contactProbe) MDL_contactProbe(A, B, MDL_contactProbeData);
+  if (!MDL_iFireContact(&world, engine, CB_PRE_COLLISION, p, n, depth, bA, A, bB, B)) return true;
+  // The handler may have deleted either side.
+  if (A->deleted || B->deleted || (bA && bA->deleted) || (bB && bB->deleted)) return true;
+  v3 pB = p - n * depth;
+  if (bA && bB) {
+    responseTwoBodies(world, engine, bA, bB, A, B, p, pB, n);
+  } else if (bA) {
+    bA->resolveStaticContact(engine, p, -n, world.elasticity, world.friction, A, B);
+  } else {
+    bB->resolveStaticContact(engine, p, n, world.elasticity, world.friction, B, A);
+  }
+  double W = 0;
+  if (bA) W += bA->weightAlong(p - bA->getGlobalFrame().position, n);
+  if (bB) W += bB->weightAlong(pB - bB->getGlobalFrame().position, n);
+  if (W == 0) return true;
+  if (bA) bA->displace(p, n * (-depth / W));
+  if (bB) bB->displace(pB, n * (depth / W));
+  return true;
+}
+
+void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
+  int nv = collisionVolumes.count;
+  for (int i = 0; i < nv; ++i) MDL_iUpdateBoundingRadius(collisionVolumes.data[i]);
+  // A body below another body moves with it: then every slot is taken anew
+  // after a response, not only those of the two bodies.
+  bool nested = false;
+  for (int i = 0; i < rigidBodies.count && !nested; ++i) nested = rigidBodies.data[i]->getRigidBody() != nullptr;
+  int ne = sweepEntries.count;
+  for (int i = 0; i < ne; ++i) sweepValue(sweepEntries.data[i]);
+  if (nearlySorted(sweepEntries.data, ne)) {
+    sortEntries(sweepEntries.data, ne);
+  } else {
+    MDL_SweepEntry** tmp = static_cast<MDL_SweepEntry**>(std::malloc(sizeof(MDL_SweepEntry*) * size_t(ne)));
+    if (tmp) mergeSort(sweepEntries.data, tmp, ne);
+    else sortEntries(sweepEntries.data, ne);
+    std::free(tmp);
+  }
+
+  // The work lists keep their storage from step to step; the slots follow
+  // activeVolumes entry for entry.
+  activeVolumes.count = 0;
+  slots.clear();
+  // Handlers may add volumes (and so entries) while the pass runs: walk the
+  // entries sorted above by index, re-reading the storage each time.
+  for (int i = 0; i < ne && i < sweepEntries.count; ++i) {
+    MDL_SweepEntry* e = sweepEntries.data[i];
+    if (!(e->value < INFINITY)) break;  // only unusable volumes follow
+    MDL_CollisionVolume* V = e->volume;
+    if (V->deleted) continue;
+    int na = activeVolumes.count;
+    const MDL_Frame* fa = &V->getGlobalFrame();
+    MDL_RigidBody* bA = V->getRigidBody();
+    slots.sphereTest(0, na, fa->position.x, fa->position.y, fa->position.z, V->boundingRadius);
+    for (int h = 0; h < slots.hitCount; ++h) {
+      int k = slots.hits.data[h];
+      const MDL_SweepSlot w = slots.meta.data[k];
+      // The remaining cheap tests; none of them has side effects.
+      if (V->deleted || w.deleted || w.volume == V) continue;
+      if ((V->layer & w.mask) == 0 && (V->mask & w.layer) == 0) continue;
+      if (!examinePair(*this, engine, V, w.volume, bA, w.body)) continue;
+      // Take again what the response or a handler may have changed, and
+      // test the rest of the list against where V is now.
+      if (proxy || nested) {
+        for (int m = 0; m < activeVolumes.count; ++m) slots.take(m, activeVolumes.data[m]);
+        bA = V->getRigidBody();
+      } else {
+        MDL_RigidBody* const* bodies = slots.body.data;
+        for (int m = 0; m < activeVolumes.count; ++m)
+          if (bodies[m] && (bodies[m] == bA || bodies[m] == w.body)) slots.take(m, activeVolumes.data[m]);
+      }
+      fa = &V->getGlobalFrame();
+      slots.sphereTest(k + 1, na, fa->position.x, fa->position.y, fa->position.z, V->boundingRadius);
+      h = -1;
+    }
+    if (e->isStart) {
+      activeVolumes.append(V);
+      if (!slots.append(V)) return;
+    } else {
+      for (int k = 0; k < activeVolumes.count; ++k)
+        if (activeVolumes.data[k] == V) {
+          std::memmove(&activeVolumes.data[k], &activeVolumes.data[k + 1],
+                       sizeof(MDL_CollisionVolume*) * size_t(activeVolumes.count - k - 1));
+          --activeVolumes.count;
+          slots.removeAt(k);
+          break;
+        }
+    }
+  }
+}

@@ -1,0 +1,100 @@
+#!/bin/sh
+# Drives the real window with the pointer on the virtual X server: a click
+# on a mesh fires its callback, a drag moves a movable mesh.
+#   pointer.sh PACKER BARE_PLAYER SOURCE_DIR WORKDIR
+# The content is made here: a camera at (0, 0, 10) looking straight down
+# with a field of view of 90 degrees, a pillar "target" under client pixel
+# (320, 384) and a movable pillar "mover" under (704, 384). Moving the
+# pointer 128 pixels up moves the mover's top (8 below the camera) by
+# 128 / 512 * 8 = 2 along y.
+set -eu
+packer=$1 bare=$2 src=$3 work=$4
+fail() { echo "FAIL: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
+for tool in xdotool xwininfo; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "$tool not found: skipped"; exit 77; }
+done
+[ -x "$packer" ] && [ -x "$bare" ] || fail "no packer or player"
+
+content="$work/pointer-content"
+rm -rf "$content"
+mkdir -p "$content"
+cp "$src/content/demo/config.xml" "$src/content/demo/scene.xml" "$content/"
+cat >"$content/init.lua" <<'LUA'
+local set = newModelsSet("scene.xml")
+local scene = newScene("pointer")
+local cam = newCamera(scene)
+cam:setFOV(90)
+cam:setPosition(v3(0, 0, 10))
+local vp = newViewport(0, 0, 1, 0.75)
+vp:setCamera(cam)
+vp:setNavigationMode(NAVIGATION_FIXED)
+local function pillar(name, x)
+  local p = newMesh(scene, set:get("Pillar"))
+  p:setName(name)
+  p:setPosition(v3(x, 0, 0))
+  p:enableState(STATE_ACTIVE)
+  return p
+end
+pillar("target", -3):setCallback(CB_MOUSE_CLICK, function(owner, hit)
+  print("e2e: clicked " .. hit:getName())
+end)
+local mover = pillar("mover", 3)
+mover:enableState(STATE_MOVABLE)
+mover:setCallback(CB_MOUSE_UP, function(self)
+  local p = self:getPosition()
+  print(string.format("e2e: mover at %.3f %.3f %.3f", p:x(), p:y(), p:z()))
+end)
+function startup() print("e2e: ready") end
+LUA
+"$packer" build "$content" "$src/content/keys/demo.key" -o "$work/pointer.pkg" >/dev/null || fail "packing"
+"$packer" embed "$bare" "$work/pointer.pkg" -o "$work/halvorin-pointer" >/dev/null || fail "embedding"
+chmod +x "$work/halvorin-pointer"
+
+"$work/halvorin-pointer" >"$work/pointer.out" 2>"$work/pointer.err" &
+pid=$!
+wid=""
+for _ in $(seq 1 150); do
+  for id in $(xdotool search --name '^Halvorin$' 2>/dev/null || true); do
+    if xwininfo -tree -id "$id" 2>/dev/null | grep -qE ' 1024x768\+'; then wid=$id; fi
+  done
+  [ -n "$wid" ] && grep -q "e2e: ready" "$work/pointer.err" && break
+  kill -0 "$pid" 2>/dev/null || fail "player ended early: $(cat "$work/pointer.err")"
+  sleep 0.1
+done
+[ -n "$wid" ] || fail "no player window"
+origin=$(xwininfo -tree -id "$wid" | grep -E ' 1024x768\+' | head -n 1 | awk '{print $NF}')
+ox=$(echo "$origin" | cut -d+ -f2) oy=$(echo "$origin" | cut -d+ -f3)
+sleep 1
+
+# Waits up to ten seconds for a line in the player's log.
+waitlog() {
+  for _ in $(seq 1 100); do
+    grep -q "$1" "$work/pointer.err" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+xdotool mousemove $((ox + 320)) $((oy + 384))
+sleep 0.3
+xdotool click 1
+waitlog "e2e: clicked target" || fail "the click on the mesh fired no callback: $(cat "$work/pointer.err")"
+
+xdotool mousemove $((ox + 704)) $((oy + 384))
+sleep 0.3
+xdotool mousedown 1
+for step in 1 2 3 4 5 6 7 8; do
+  xdotool mousemove $((ox + 704)) $((oy + 384 - 16 * step))
+  sleep 0.2
+done
+sleep 1  # frames carry the mover to the pointer
+xdotool mouseup 1
+waitlog "e2e: mover at" || fail "the drag ended without a release: $(cat "$work/pointer.err")"
+line=$(grep "e2e: mover at" "$work/pointer.err" | tail -n 1)
+echo "$line"
+echo "$line" | awk '{ dx = $4 - 3; dy = $5 - 2; dz = $6; exit !(dx * dx + dy * dy + dz * dz < 0.01) }' ||
+  fail "the mover is not under the pointer (want 3 2 0): $line"
+
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+echo "pointer ok"

@@ -1,0 +1,1 @@
+::top:: do goto done end goto top ::done:: return

@@ -1,0 +1,1 @@
+# comment without newline

@@ -1,0 +1,1 @@
+return load(string.dump(function() return 1 end))

@@ -1,0 +1,2 @@
+--[[ unclosed comment
+return 1

@@ -1,0 +1,2 @@
+local s = [==[
+]] ]=] text ]==] return s

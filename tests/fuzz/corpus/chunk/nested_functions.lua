@@ -1,0 +1,1 @@
+return function() return function() return function() return 1 end end end

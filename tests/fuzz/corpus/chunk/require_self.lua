@@ -1,0 +1,1 @@
+local m = require('m') return m

@@ -1,0 +1,2 @@
+if x then
+  while true do
