@@ -29,8 +29,9 @@ end
 
 local root = newObject(scene, set:get("Character"))
 if base.scene then
-  -- Behind the glass pillar, on the right.
-  root:setPosition(v3(2.6, 3.5, 0))
+  -- Behind the crates, on the left, the door on the far side of the arm.
+  root:setPosition(v3(-4.9, 3.5, 0))
+  root:rotate(v3(0, 0, 1), 180)
 end
 
 local arm = root:getDescendant("Arm")
