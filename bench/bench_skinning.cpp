@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_ratio.h"
 #include "model/MDL_Bone.h"
 #include "model/MDL_Mesh.h"
 #include "model/MDL_ModelsSet.h"
@@ -180,23 +181,6 @@ void BM_CopyLoop(benchmark::State& state)
 BENCHMARK(BM_CopyLoop)->Unit(benchmark::kMillisecond)->MinTime(0.3)->Repetitions(5);
 BENCHMARK(BM_Skinning)->Unit(benchmark::kMillisecond)->MinTime(0.3)->Repetitions(5);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> seconds;
-    bool failed = false;
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (r.error_occurred) failed = true;
-            if (r.iterations == 0 || r.error_occurred || r.run_type != Run::RT_Iteration) continue;
-            double t = r.GetAdjustedRealTime();
-            auto it = seconds.find(r.run_name.function_name);
-            if (it == seconds.end() || t < it->second) seconds[r.run_name.function_name] = t;
-        }
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -207,17 +191,11 @@ int main(int argc, char** argv)
     std::string interleave = "--benchmark_enable_random_interleaving=true";
     args.push_back(interleave.data());
     int count = int(args.size());
-    benchmark::Initialize(&count, args.data());
+    bench_ratio::Reporter reporter;
+    bench_ratio::initialize(&count, args.data(), reporter);
     rig().pose(0);
     rig().mesh.update(true);  // warm: every page touched once
-    RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    double copy = reporter.seconds["BM_CopyLoop"];
-    double skin = reporter.seconds["BM_Skinning"];
-    if (reporter.failed || copy <= 0 || skin <= 0) {
-        std::printf("ratio nan\n");
-        return 1;
-    }
-    std::printf("ratio %.3f\n", skin / copy);
-    return 0;
+    // A side whose result was wrong has no runs, and the ratio is nan.
+    return bench_ratio::finish(reporter.ratio("BM_Skinning", "BM_CopyLoop"));
 }
