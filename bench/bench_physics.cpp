@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "model/MDL_Objects.h"
+#include "bench/bench_ratio.h"
 #include "physics/MDL_RigidBody.h"
 #include "physics/MDL_Scene.h"
 
@@ -271,8 +272,9 @@ int main(int argc, char** argv)
                 ->Unit(benchmark::kMillisecond);
         }
     }
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    bench_ratio::Reporter reporter;  // colour only on a terminal
+    bench_ratio::initialize(&argc, argv, reporter);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
 
     if (failed || best.count("ours") == 0 || best.count("bullet") == 0) {
         std::printf("ratio nan\n");

@@ -26,6 +26,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include "media/VIEW_Sample.h"
+#include "bench/bench_ratio.h"
 #include "model/MDL_Objects.h"
 #include "model/MDL_Viewport.h"
 #include "physics/MDL_Scene.h"
@@ -235,12 +236,14 @@ BENCHMARK(BM_decode)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  // Colour only on a terminal; the figures come from the best real runs.
+  bench_ratio::Reporter reporter;
+  bench_ratio::initialize(&argc, argv, reporter);
   if (!makeFile()) {
     fprintf(stderr, "bench_sound: could not make the Ogg Vorbis file\n");
     return 1;
   }
-  benchmark::RunSpecifiedBenchmarks();
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   printf("mix of %d sounds, %d frames: %.1f us, plain loop %.1f us (best runs)\n", kSounds, kFrames, g_bestMix * 1e6,
          g_bestPlain * 1e6);

@@ -18,6 +18,7 @@
 
 #include "TG_Writer.h"
 #include "media/VIEW_Stream.h"
+#include "bench/bench_ratio.h"
 #include "media/VIEW_Texture.h"
 #include "package/CTRL_File.h"
 
@@ -165,7 +166,8 @@ BENCHMARK(BM_theoraThenOurs)->UseManualTime()->Unit(benchmark::kMillisecond)->It
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
+    bench_ratio::Reporter reporter;  // colour only on a terminal
+    bench_ratio::initialize(&argc, argv, reporter);
     TG_Options o;
     o.width = 640;
     o.height = 480;
@@ -177,7 +179,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "bench_video: could not make the video\n");
         return 1;
     }
-    benchmark::RunSpecifiedBenchmarks();
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     if (g_lastOurs.empty() || g_lastOurs != g_lastReference) {
         std::fprintf(stderr, "bench_video: the last picture differs from libtheora's planes\n");

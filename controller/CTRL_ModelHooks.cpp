@@ -1,13 +1,20 @@
-// Placeholders until animated meshes and keyframe tracks have their own
-// code: no record of these kinds can exist yet, so there is nothing to skin
-// or advance. Each definition moves to its record's own file when that record
-// is built.
+// Frame work that the controller hands to skinning, keyframe tracks, rigid
+// bodies and videos.
 #include "controller/CTRL_ModelHooks.h"
 #include "media/VIEW_Stream.h"
+#include "model/MDL_Animation.h"
+#include "model/MDL_Mesh.h"
 #include "physics/MDL_RigidBody.h"
 
-void MDL_iUpdateAnimatedMesh(MDL_Object*) {}
-void MDL_iUpdateAnimation(MDL_Animation*, double) {}
+// Skinning and keyframe tracks.
+void MDL_iUpdateAnimatedMesh(MDL_Object* mesh)
+{
+    if (mesh && mesh->type == OBJECT_ANIMATED_MESH) static_cast<MDL_AnimatedMesh*>(mesh)->update(false);
+}
+void MDL_iUpdateAnimation(MDL_Animation* animation, double dt)
+{
+    if (animation && animation->playing) animation->update(dt);
+}
 
 // A dragged body rubs with the drag's friction for the frame; these save and
 // restore its own.

@@ -7,6 +7,7 @@
 #include "controller/CTRL_Generic.h"
 #include "controller/CTRL_ScriptEngine.h"
 #include "base/CTRL_Keys.h"
+#include "model/MDL_Bone.h"
 #include "model/MDL_Mesh.h"
 #include "model/MDL_Object.h"
 #include "model/MDL_Objects.h"
@@ -250,12 +251,29 @@ void CTRL_Generic::pick()
 }
 
 // Bones are scored by their skin weights on the three corners of the hit
-// triangle once animated meshes carry their vertex groups: (1 - u - v) w0 +
-// u w1 + v w2 for each bone of the mesh still in its scene, the highest above
-// -1 winning. Until then the mesh itself stays the hit.
-MDL_Object* CTRL_Generic::pickBone(MDL_Object*, uint32_t, double, double)
+// triangle: (1 - u - v) w0 + u w1 + v w2 for each bone of the mesh still
+// there, the highest above -1 winning (the first on a tie). Bindings that
+// name no bone, and bones waiting for the purge, take no part.
+MDL_Object* CTRL_Generic::pickBone(MDL_Object* object, uint32_t triangle, double u, double v)
 {
-    return nullptr;
+    auto* mesh = static_cast<MDL_AnimatedMesh*>(object);
+    if (!mesh->meshData || !mesh->boneList || triangle >= mesh->meshData->triangleCount)
+        return nullptr;
+    const uint32_t* idx = mesh->meshData->indices + 3 * size_t(triangle);
+    MDL_Object* best = nullptr;
+    double bestScore = -1;
+    for (int32_t b = 0; b < mesh->boneCount; b++) {
+        MDL_Bone* bone = mesh->boneList[b];
+        if (!bone || bone->deleted)
+            continue;
+        double score = (1 - u - v) * mesh->vertexWeight(b, int32_t(idx[0])) +
+                       u * mesh->vertexWeight(b, int32_t(idx[1])) + v * mesh->vertexWeight(b, int32_t(idx[2]));
+        if (score > bestScore) {
+            bestScore = score;
+            best = bone;
+        }
+    }
+    return best;
 }
 
 void CTRL_Generic::navigate(bool shift, bool control)
@@ -328,13 +346,19 @@ void CTRL_Generic::moveGrabbedObject(MDL_Object* object, const v3& velocity, dou
         dragRigidBody(o, velocity);
 }
 
-// A bone follows its grab point by inverse kinematics once bones can be
-// posed that way: g := grab point; target := g + v h; move the chain towards
-// it; g' := the grab point afterwards; the parent then carries the rest,
-// (target - g') / h. Until then a grabbed bone stays where it is.
-bool CTRL_Generic::dragBone(MDL_Object*, const v3&, double)
+// A bone follows its grab point by inverse kinematics: the chain reaches
+// for where the pointer wants the grab point, and whatever it could not
+// cover is handed on to the parent as a velocity.
+bool CTRL_Generic::dragBone(MDL_Object* object, const v3& velocity, double h)
 {
-    return false;
+    v3 g, after;
+    grabPoint(g);
+    const v3 target = g + velocity * h;
+    static_cast<MDL_Bone*>(object)->movePoint(g, target, engine);
+    grabPoint(after);
+    if (object->parent && h > 0)
+        moveGrabbedObject(object->parent, (target - after) / h, h);
+    return true;
 }
 
 // A rigid body is pushed through its speed: the grab point in the body's

@@ -1,10 +1,13 @@
 #include "model/MDL_Mesh.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "media/VIEW_Texture.h"
+#include "model/MDL_Bone.h"
 #include "model/MDL_ModelsSet.h"
 #include "model/MDL_Objects.h"
 #include "base/VIEW_ShadowGeometry.h"
@@ -456,15 +459,27 @@ MDL_AnimatedMesh::MDL_AnimatedMesh()
 MDL_AnimatedMesh::MDL_AnimatedMesh(const MDL_AnimatedMesh& s)
     : MDL_Mesh(s), boxMin(s.boxMin), boxMax(s.boxMax), locked(s.locked)
 {
-    if (setBindings(s.boneCount)) {
+    // The bindings name the source's groups and bones; a world's clone then
+    // replaces the bones by their copies.
+    if (s.vertexGroups && s.boneList && setBindings(s.boneCount)) {
         for (int32_t i = 0; i < boneCount; i++) {
             vertexGroups[i] = s.vertexGroups[i];
             boneList[i] = s.boneList[i];
         }
     }
+    // The copy starts from the rest shape. Its box keeps the source's and
+    // also covers that shape, so the copy can be picked before it is
+    // skinned.
     resetSkin();
-    boxMin = s.boxMin;
-    boxMax = s.boxMax;
+    if (s.skinnedPositions && skinnedPositions) {
+        for (int k = 0; k < 3; k++) {
+            (&boxMin.x)[k] = std::min((&boxMin.x)[k], (&s.boxMin.x)[k]);
+            (&boxMax.x)[k] = std::max((&boxMax.x)[k], (&s.boxMax.x)[k]);
+        }
+    } else if (!skinnedPositions) {
+        boxMin = s.boxMin;
+        boxMax = s.boxMax;
+    }
 }
 
 MDL_AnimatedMesh::~MDL_AnimatedMesh()
@@ -529,6 +544,224 @@ void MDL_AnimatedMesh::resetSkin()
     }
     boxMin = {meshData->boxMin[0], meshData->boxMin[1], meshData->boxMin[2]};
     boxMax = {meshData->boxMax[0], meshData->boxMax[1], meshData->boxMax[2]};
+    if (skinnedPositions) fitBox();
+}
+
+// Box of n positions, component by component; a NaN component never wins.
+static void MDL_iFitBoxPlain(const v3* p, int32_t n, v3& lo, v3& hi)
+{
+    for (int32_t i = 0; i < n; i++) {
+        lo.x = p[i].x < lo.x ? p[i].x : lo.x;
+        lo.y = p[i].y < lo.y ? p[i].y : lo.y;
+        lo.z = p[i].z < lo.z ? p[i].z : lo.z;
+        hi.x = p[i].x > hi.x ? p[i].x : hi.x;
+        hi.y = p[i].y > hi.y ? p[i].y : hi.y;
+        hi.z = p[i].z > hi.z ? p[i].z : hi.z;
+    }
+}
+
+#if defined(__x86_64__)
+// Four positions (twelve doubles) at a time in three 4-wide registers, whose
+// lanes hold x0 y0 z0 x1 | y1 z1 x2 y2 | z2 x3 y3 z3; the lanes of each
+// component are folded at the end.
+__attribute__((target("arch=x86-64-v3"))) static void MDL_iFitBoxWide(const v3* p, int32_t n, v3& lo, v3& hi)
+{
+    typedef double d4 __attribute__((vector_size(32)));
+    const int32_t blocks = n / 4;
+    d4 mn[3], mx[3];
+    for (int k = 0; k < 3; k++) {
+        mn[k] = d4{DBL_MAX, DBL_MAX, DBL_MAX, DBL_MAX};
+        mx[k] = -mn[k];
+    }
+    const double* d = &p[0].x;
+    for (int32_t b = 0; b < blocks; b++, d += 12)
+        for (int k = 0; k < 3; k++) {
+            d4 v;
+            std::memcpy(&v, d + 4 * k, sizeof v);
+            mn[k] = v < mn[k] ? v : mn[k];
+            mx[k] = v > mx[k] ? v : mx[k];
+        }
+    // Lane (register, index) of each component in the pattern above.
+    static const int lanes[3][4][2] = {{{0, 0}, {0, 3}, {1, 2}, {2, 1}},
+                                       {{0, 1}, {1, 0}, {1, 3}, {2, 2}},
+                                       {{0, 2}, {1, 1}, {2, 0}, {2, 3}}};
+    for (int c = 0; c < 3; c++)
+        for (const auto& l : lanes[c]) {
+            const double a = mn[l[0]][l[1]], z = mx[l[0]][l[1]];
+            (&lo.x)[c] = a < (&lo.x)[c] ? a : (&lo.x)[c];
+            (&hi.x)[c] = z > (&hi.x)[c] ? z : (&hi.x)[c];
+        }
+    MDL_iFitBoxPlain(p + 4 * blocks, n - 4 * blocks, lo, hi);
+}
+#endif
+
+void MDL_AnimatedMesh::fitBox()
+{
+    const int32_t n = meshData ? meshData->vertexCount : 0;
+    v3 lo{DBL_MAX, DBL_MAX, DBL_MAX}, hi{-DBL_MAX, -DBL_MAX, -DBL_MAX};
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2"))
+        MDL_iFitBoxWide(skinnedPositions, n, lo, hi);
+    else
+#endif
+        MDL_iFitBoxPlain(skinnedPositions, n, lo, hi);
+    boxMin = lo;
+    boxMax = hi;
+}
+
+// One bone's share: every entry of its group adds its rest position and
+// normal, carried by (R, o) and weighted, to its vertex. The hot loop of
+// skinning, written once for plain arithmetic and once for fused
+// multiply-adds; the second is used where the processor has them.
+#define MDL_SKIN_GROUP_BODY(MADD)                                                                     \
+    const double r00 = R.c[0].x, r10 = R.c[0].y, r20 = R.c[0].z;                                      \
+    const double r01 = R.c[1].x, r11 = R.c[1].y, r21 = R.c[1].z;                                      \
+    const double r02 = R.c[2].x, r12 = R.c[2].y, r22 = R.c[2].z;                                      \
+    for (int32_t n = 0; n < count; n++) {                                                             \
+        /* Indices that name no vertex of this mesh (the 16-bit "none" index */                       \
+        /* included) are dropped. */                                                                  \
+        const uint32_t v = uint32_t(vertices[n]);                                                     \
+        if (v >= nv) continue;                                                                        \
+        const double w = weights[n];                                                                  \
+        const v3 p = rp[n];                                                                           \
+        v3& out = positions[v];                                                                       \
+        out.x = MADD(MADD(r02, p.z, MADD(r01, p.y, MADD(r00, p.x, o.x))), w, out.x);                   \
+        out.y = MADD(MADD(r12, p.z, MADD(r11, p.y, MADD(r10, p.x, o.y))), w, out.y);                   \
+        out.z = MADD(MADD(r22, p.z, MADD(r21, p.y, MADD(r20, p.x, o.z))), w, out.z);                   \
+        if (v < nn) {                                                                                 \
+            const v3 q = rn[n];                                                                       \
+            v3& nout = normals[v];                                                                    \
+            nout.x = MADD(MADD(r02, q.z, MADD(r01, q.y, r00 * q.x)), w, nout.x);                       \
+            nout.y = MADD(MADD(r12, q.z, MADD(r11, q.y, r10 * q.x)), w, nout.y);                       \
+            nout.z = MADD(MADD(r22, q.z, MADD(r21, q.y, r20 * q.x)), w, nout.z);                       \
+        }                                                                                             \
+    }
+
+#define MDL_SKIN_GROUP_ARGS                                                                              \
+    const m33 &R, const v3 &o, int32_t count, const int32_t *vertices, const double *weights, const v3 *rp, \
+        const v3 *rn, v3 *positions, v3 *normals, uint32_t nv, uint32_t nn
+
+static inline double MDL_iMulAdd(double a, double b, double c)
+{
+    return a * b + c;
+}
+
+static void MDL_iSkinGroupPlain(MDL_SKIN_GROUP_ARGS)
+{
+    MDL_SKIN_GROUP_BODY(MDL_iMulAdd)
+}
+
+#if defined(__x86_64__)
+__attribute__((target("arch=x86-64-v3"))) static void MDL_iSkinGroupFused(MDL_SKIN_GROUP_ARGS)
+{
+    MDL_SKIN_GROUP_BODY(__builtin_fma)
+}
+
+static const bool MDL_gFusedMultiplyAdd = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#endif
+
+// Face normals (P1 - P0) x (P2 - P0) of the skinned positions; triangles
+// with an index outside the vertices keep theirs.
+#define MDL_FACE_NORMALS_BODY(MADD)                                                                   \
+    for (uint32_t t = 0; t < triangles; t++) {                                                        \
+        const uint32_t i0 = idx[3 * size_t(t)], i1 = idx[3 * size_t(t) + 1], i2 = idx[3 * size_t(t) + 2]; \
+        if (i0 >= nv || i1 >= nv || i2 >= nv) continue;                                               \
+        const v3 p0 = positions[i0];                                                                  \
+        const v3 a = positions[i1] - p0, c = positions[i2] - p0;                                      \
+        faces[t].normal = {MADD(a.y, c.z, -(a.z * c.y)), MADD(a.z, c.x, -(a.x * c.z)),                \
+                           MADD(a.x, c.y, -(a.y * c.x))};                                             \
+    }
+
+#define MDL_FACE_NORMALS_ARGS \
+    const v3 *positions, const uint32_t *idx, MDL_Face *faces, uint32_t triangles, uint32_t nv
+
+static void MDL_iFaceNormalsPlain(MDL_FACE_NORMALS_ARGS)
+{
+    MDL_FACE_NORMALS_BODY(MDL_iMulAdd)
+}
+
+#if defined(__x86_64__)
+__attribute__((target("arch=x86-64-v3"))) static void MDL_iFaceNormalsFused(MDL_FACE_NORMALS_ARGS)
+{
+    MDL_FACE_NORMALS_BODY(__builtin_fma)
+}
+#endif
+
+static void MDL_iFaceNormals(MDL_FACE_NORMALS_ARGS)
+{
+#if defined(__x86_64__)
+    if (MDL_gFusedMultiplyAdd) {
+        MDL_iFaceNormalsFused(positions, idx, faces, triangles, nv);
+        return;
+    }
+#endif
+    MDL_iFaceNormalsPlain(positions, idx, faces, triangles, nv);
+}
+
+static void MDL_iSkinGroup(MDL_SKIN_GROUP_ARGS)
+{
+#if defined(__x86_64__)
+    if (MDL_gFusedMultiplyAdd) {
+        MDL_iSkinGroupFused(R, o, count, vertices, weights, rp, rn, positions, normals, nv, nn);
+        return;
+    }
+#endif
+    MDL_iSkinGroupPlain(R, o, count, vertices, weights, rp, rn, positions, normals, nv, nn);
+}
+
+void MDL_AnimatedMesh::update(bool force)
+{
+    if (!force) {
+        if (locked || boneCount < 1 || !boneList) return;
+        bool any = false;
+        for (int32_t i = 0; i < boneCount && !any; i++) any = boneList[i] && boneList[i]->moved;
+        if (!any) return;
+    }
+    // A mesh without geometry (made by a script, or whose mesh name matched
+    // nothing) has nothing to skin.
+    if (!meshData || !skinnedPositions) return;
+    moved = 1;
+    const int32_t vertexCount = meshData->vertexCount;
+    // Normals exist only as far as the mesh data has them.
+    const int32_t normalCount =
+        skinnedNormals ? (meshData->normalCount < vertexCount ? meshData->normalCount : vertexCount) : 0;
+    std::memset(static_cast<void*>(skinnedPositions), 0, sizeof(v3) * size_t(vertexCount));
+    if (normalCount > 0) std::memset(static_cast<void*>(skinnedNormals), 0, sizeof(v3) * size_t(normalCount));
+
+    // Locals for the arrays: stores through them cannot then be taken to
+    // change the members, which the loops would otherwise reload.
+    v3* const positions = skinnedPositions;
+    v3* const normals = skinnedNormals;
+    const uint32_t nv = uint32_t(vertexCount), nn = uint32_t(normalCount);
+    const MDL_Frame& mesh = getGlobalFrame();
+    MDL_Frame::validateInverse(mesh);
+    for (int32_t b = 0; b < boneCount && vertexGroups && boneList; b++) {
+        const MDL_VertexGroup* g = vertexGroups[b];
+        MDL_Bone* bone = boneList[b];
+        if (!g || !bone || !g->restPositions || !g->restNormals || !g->vertices || !g->weights) continue;
+        const MDL_Frame& bf = bone->getGlobalFrame();
+        const v3 o = m33::apply(mesh.inverse, bf.position - mesh.position);
+        m33 R;
+        m33::multiply(R, mesh.inverse, bf.basis);
+        MDL_iSkinGroup(R, o, g->count, g->vertices, g->weights, g->restPositions, g->restNormals, positions,
+                       normals, nv, nn);
+    }
+
+    fitBox();
+
+    if (faces && meshData->indices)
+        MDL_iFaceNormals(positions, meshData->indices, faces, meshData->triangleCount, nv);
+}
+
+double MDL_AnimatedMesh::vertexWeight(int32_t binding, int32_t vertex) const
+{
+    if (binding < 0 || binding >= boneCount || !vertexGroups) return 0.0;
+    const MDL_VertexGroup* g = vertexGroups[binding];
+    if (!g || !g->vertices || !g->weights) return 0.0;
+    double w = 0.0;
+    for (int32_t n = 0; n < g->count; n++)
+        if (g->vertices[n] == vertex) w += g->weights[n];
+    return w;
 }
 
 const double* MDL_AnimatedMesh::getVertex(int32_t i)

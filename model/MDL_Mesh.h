@@ -23,10 +23,12 @@ class VIEW_Texture;
 
 constexpr uint32_t MDL_NO_FACE = 0xFFFFFFFFu;
 
+// The flag sits in the padding after the neighbours: 40 bytes a face, which
+// skinning rewrites every frame.
 struct MDL_Face {
     uint32_t neighbours[3] = {MDL_NO_FACE, MDL_NO_FACE, MDL_NO_FACE};  // across edges 0-1, 1-2, 2-0
-    v3 normal{0, 0, 0};   // (P1 - P0) x (P2 - P0), not normalised
     uint8_t facing = 0;   // turned towards the shadow lamp (shadow upkeep)
+    v3 normal{0, 0, 0};   // (P1 - P0) x (P2 - P0), not normalised
 };
 
 // Every mesh data record takes the next number, so that the renderer never
@@ -180,8 +182,18 @@ public:
     const double* getBoundingBoxMax() override;
 
     // Fills the skinned arrays from the shared rest geometry (after the
-    // mesh data is set).
+    // mesh data is set); the box is fitted to the rest positions.
     void resetSkin();
+    // Skinning: every vertex becomes the weighted sum of its bones' rigid
+    // transforms of its rest data, in the mesh's own axes; then the box and
+    // the face normals follow. Unless forced, only when the mesh is not
+    // locked and one of its bones moved since the last frame.
+    void update(bool force);
+    // The weight of a vertex in the group of binding i (0 when the group
+    // does not list it); a vertex listed twice counts twice.
+    double vertexWeight(int32_t binding, int32_t vertex) const;
+    // Box of the skinned positions.
+    void fitBox();
     // Replaces the bone bindings (k entries).
     bool setBindings(int32_t k);
 

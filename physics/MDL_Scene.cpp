@@ -189,9 +189,33 @@ MDL_Object* MDL_Scene::clone(MDL_Object* source) {
   CTRL_Array<MDL_Object*> remap;
   MDL_Object* copy = cloneTree(source, &remap);
   // Copies made for references that lie outside the subtree (bones of a
-  // cloned animated mesh) still need an owner: they join the world as roots.
-  for (int i = 1; i < remap.count; i += 2)
-    if (remap.data[i]->scene != this) addObject(remap.data[i]);
+  // cloned animated mesh) still need an owner: they join the world where
+  // they stand relative to the copy as their sources stood relative to the
+  // source, under the copy of their source's parent when there is one (so a
+  // skeleton stays a chain), else as roots.
+  auto copyOf = [&remap](MDL_Object* source) -> MDL_Object* {
+    for (int i = 0; source && i + 1 < remap.count; i += 2)
+      if (remap.data[i] == source) return remap.data[i + 1];
+    return nullptr;
+  };
+  for (int i = 1; i < remap.count; i += 2) {
+    MDL_Object* extra = remap.data[i];
+    if (!copy || extra->scene == this || extra->parent) continue;
+    MDL_Frame place = remap.data[i - 1]->getGlobalFrame();
+    MDL_Frame::globalToLocalFrame(source->getGlobalFrame(), place);
+    MDL_Frame::localToGlobalFrame(copy->getGlobalFrame(), place);
+    extra->globalFrame = place;
+    extra->globalValid = 1;
+    extra->localValid = 0;
+  }
+  for (int i = 1; i < remap.count; i += 2) {
+    MDL_Object* extra = remap.data[i];
+    if (extra->scene == this) continue;
+    MDL_Object* parentCopy = copyOf(remap.data[i - 1]->parent);
+    if (parentCopy && !extra->parent && parentCopy != extra && !parentCopy->hasAncestor(extra))
+      parentCopy->addChild(extra);
+    addObject(extra);
+  }
   remap.resize(0);
   return copy;
 }
@@ -224,6 +248,16 @@ void MDL_Scene::purgeDeleted() {
     else animations.data[kept++] = animations.data[i];
   }
   if (kept != animations.count) animations.resize(kept);
+  // Animated meshes that outlive a purged bone stop following it.
+  bool boneDeleted = false;
+  for (int i = 0; i < bones.count && !boneDeleted; ++i) boneDeleted = asObject(bones.data[i])->deleted;
+  if (boneDeleted)
+    for (int i = 0; i < meshes.count; ++i)
+      if (meshes.data[i]->type == OBJECT_ANIMATED_MESH) {
+        auto* mesh = static_cast<MDL_AnimatedMesh*>(meshes.data[i]);
+        for (int32_t b = 0; b < mesh->boneCount && mesh->boneList; ++b)
+          if (mesh->boneList[b] && asObject(mesh->boneList[b])->deleted) mesh->boneList[b] = nullptr;
+      }
   removeDeleted(sounds);
   removeDeleted(meshes);
   removeDeleted(rigidBodies);

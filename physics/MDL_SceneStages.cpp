@@ -1,6 +1,12 @@
-// Stages of keyframe animations, which have no records yet: their list
-// stays empty and these do nothing.
+// Stages of keyframe animations: the world frees its tracks and drops those
+// whose target was deleted.
 #include "physics/MDL_SceneStages.h"
 
-void MDL_iDestroyAnimation(MDL_Animation*) {}
-bool MDL_iAnimationTargetDeleted(const MDL_Animation*) { return false; }
+#include "model/MDL_Animation.h"
+#include "model/MDL_Object.h"
+
+void MDL_iDestroyAnimation(MDL_Animation* animation) { delete animation; }
+bool MDL_iAnimationTargetDeleted(const MDL_Animation* animation)
+{
+  return animation && (!animation->target || animation->target->deleted);
+}

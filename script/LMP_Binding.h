@@ -125,6 +125,17 @@ class LMP_Binding {
   }
 
   static int push(lua_State* L, T* proxy) { return LMP_iPushProxyAs(L, proxy, T::scriptName); }
+  // Pushes the proxy of a resource record (not null), making and linking it
+  // on first use.
+  template <class R>
+  static int pushRecord(lua_State* L, R* record) {
+    if (!record->proxy) {
+      T* p = new T();
+      p->model = record;
+      LMP_iAssignProxy(&record->proxy, p);
+    }
+    return push(L, static_cast<T*>(record->proxy));
+  }
   static T* check(lua_State* L, int index) {
     return static_cast<T*>(LMP_iCheckProxy(L, index, T::scriptName));
   }

@@ -89,12 +89,7 @@ const LMP_MethodEntry<LMP_Font> LMP_Font::methods[] = {
 int LMP_iPushFont(lua_State* L, VIEW_Font* font)
 {
     if (!font) return 0;
-    if (!font->proxy) {
-        LMP_Font* p = new LMP_Font();
-        p->model = font;
-        LMP_iAssignProxy(&font->proxy, p);
-    }
-    LMP_Binding<LMP_Font>::push(L, static_cast<LMP_Font*>(font->proxy));
+    LMP_Binding<LMP_Font>::pushRecord(L, font);
     return 1;
 }
 

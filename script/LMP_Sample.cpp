@@ -79,12 +79,7 @@ int LMP_iPushSample(lua_State* L, VIEW_Sample* sample)
         lua_pushnil(L);
         return 1;
     }
-    if (!sample->proxy) {
-        LMP_Sample* p = new LMP_Sample();
-        p->model = sample;
-        LMP_iAssignProxy(&sample->proxy, p);
-    }
-    LMP_Binding<LMP_Sample>::push(L, static_cast<LMP_Sample*>(sample->proxy));
+    LMP_Binding<LMP_Sample>::pushRecord(L, sample);
     return 1;
 }
 

@@ -70,12 +70,7 @@ int LMP_iPushTexture(lua_State* L, VIEW_Texture* texture)
         lua_pushnil(L);
         return 1;
     }
-    if (!texture->proxy) {
-        LMP_Texture* p = new LMP_Texture();
-        p->model = texture;
-        LMP_iAssignProxy(&texture->proxy, p);
-    }
-    LMP_Binding<LMP_Texture>::push(L, static_cast<LMP_Texture*>(texture->proxy));
+    LMP_Binding<LMP_Texture>::pushRecord(L, texture);
     return 1;
 }
 

@@ -10,6 +10,7 @@ require("physics")
 require("sound")
 require("video")
 require("touch")
+require("character")
 
 function startup()
   print(greeting.text())

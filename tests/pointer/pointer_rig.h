@@ -85,7 +85,8 @@ class PointerRig {
                                    1024 + fake.frameWidth, 768 + fake.frameHeight);
         engine = new LMP_Engine();
         c = new CTRL_Win32(engine, window);
-        c->package = makePackage({{"scene.xml", readSourceFile("content/demo/scene.xml")}});
+        c->package = makePackage({{"scene.xml", readSourceFile("content/demo/scene.xml")},
+                                  {"character.xml", readSourceFile("content/demo/character.xml")}});
         c->started = 1;
         c->stage = STAGE_RUNNING;
         c->setViewportSize(1024, 768);

@@ -436,3 +436,49 @@ TEST(PointerPick, HoverMapsThroughTheViewportEntered) {
     EXPECT_EQ(rig.lines(), (Lines{"down P P 0.000 0.000 2.000", "up P P 0.000 0.000 2.000",
                                   "click P P 0.000 0.000 2.000"}));
 }
+
+// The demo's skinned arm: pressing on its skin picks the bone whose vertex
+// group covers the hit, and dragging moves the chain by inverse kinematics
+// so that the grab point follows the pointer.
+TEST(PointerBones, SkinPicksItsBoneAndTheDragBendsTheChain) {
+    PointerRig rig;
+    ASSERT_TRUE(rig.run(R"(
+        cs = newModelsSet("character.xml")
+        root = newObject(scene, cs:get("Character"))
+        arm = root:getDescendant("Arm")
+        arm:enableState(STATE_ACTIVE)
+        for _, name in ipairs({"Shoulder", "Elbow", "Wrist"}) do
+            root:getDescendant(name):setName(name)
+        end
+        moved = {}
+        for _, name in ipairs({"Shoulder", "Elbow", "Wrist"}) do
+            root:getDescendant(name):setCallback(CB_MOVED, function() moved[name] = true end)
+        end
+        -- Aim at the middle of the lower arm, seen from the camera.
+        local a = root:getDescendant("Elbow"):getPosition()
+        local b = root:getDescendant("Wrist"):getPosition()
+        local q = vp:fromScene(v3((a:x() + b:x()) / 2, (a:y() + b:y()) / 2, (a:z() + b:z()) / 2))
+        px, py = math.floor(q:x() * 1024 + 0.5), math.floor(q:y() * 1024 + 0.5)
+    )"));
+    const int px = std::stoi(rig.eval("px")), py = std::stoi(rig.eval("py"));
+    ASSERT_TRUE(px > 0 && px < 1024 && py > 0 && py < 768) << px << " " << py;
+    rig.frame(0);
+    rig.press(px, py);
+    ASSERT_NE(rig.c->grabbed, nullptr);
+    ASSERT_EQ(rig.c->grabbed->type, OBJECT_BONE);
+    v3 before;
+    rig.c->grabPoint(before);
+
+    // Pull the grab point sideways and let a few frames of the drag run.
+    rig.move(px + 60, py);
+    v3 target = {0, 0, 0};
+    rig.c->currentViewport->toScene(rig.c->mouseInViewport, target);
+    const double gap = v3::length(target - before);
+    for (int i = 0; i < 5; i++) rig.frame(0.05);
+    v3 after;
+    rig.c->grabPoint(after);
+    EXPECT_LT(v3::length(target - after), 0.5 * gap);
+    EXPECT_EQ(rig.eval("moved['Elbow'] or moved['Wrist'] or moved['Shoulder'] or false"), "true");
+    rig.release(px + 60, py);
+    EXPECT_EQ(rig.c->grabbed, nullptr);
+}

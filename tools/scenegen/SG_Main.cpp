@@ -1,9 +1,11 @@
 // scenegen fixtures FIXTURE_DIR SEED_DIR : test fixtures and fuzz seeds
 // scenegen demo FILE                     : the demo's scene file
+// scenegen character FILE                : the demo character's scene file
 // scenegen physics FILE                  : the demo's physics room
 // scenegen corpus DIR                    : the committed seed corpora of the
 //                                          picture and scene-file fuzz targets
 //                                          (DIR/image, DIR/scene)
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -96,6 +98,135 @@ static SG_Scene SG_iDemoScene()
     s.objects.push_back({"Camera", "Camera", {1, 0, 0, 0, 0, 0.3846, 0.9231, 0, 0, -0.9231, 0.3846, 0, 0, -12, 5, 1},
                          "", "", "", "", "   <angle>50</angle>\n   <clip_start>0.1</clip_start>\n   <clip_end>100</clip_end>\n",
                          {}});
+    return s;
+}
+
+// A tube along z from 0 to length: rings of `sides` vertices every `step`,
+// with outward normals.
+static SG_Mesh SG_iMakeTube(const std::string& name, double radius, double length, int rings, int sides)
+{
+    SG_Mesh m;
+    m.name = name;
+    for (int r = 0; r < rings; r++)
+        for (int k = 0; k < sides; k++) {
+            const double a = 2 * M_PI * k / sides, z = length * r / (rings - 1);
+            m.positions.insert(m.positions.end(), {radius * std::cos(a), radius * std::sin(a), z});
+            m.normals.insert(m.normals.end(), {std::cos(a), std::sin(a), 0.0});
+            m.uvs.insert(m.uvs.end(), {double(k) / sides, double(r) / (rings - 1)});
+        }
+    for (int r = 0; r + 1 < rings; r++)
+        for (int k = 0; k < sides; k++) {
+            uint32_t a = uint32_t(r * sides + k), b = uint32_t(r * sides + (k + 1) % sides);
+            uint32_t c = a + uint32_t(sides), d = b + uint32_t(sides);
+            m.triangles.insert(m.triangles.end(), {a, b, d, a, d, c});
+        }
+    SG_iFitBox(m);
+    return m;
+}
+
+// A 4 x 4 column-major matrix from three basis columns and a position.
+static std::vector<double> SG_iFrame(const double x[3], const double y[3], const double z[3], const double p[3])
+{
+    return {x[0], x[1], x[2], 0, y[0], y[1], y[2], 0, z[0], z[1], z[2], 0, p[0], p[1], p[2], 1};
+}
+
+// The demo character: an arm of three bones (shoulder, elbow, wrist) inside
+// a skinned tube, with a keyframe track that waves its elbow, and a door on
+// a hinge that a second track swings open and shut; and a ground, a lamp
+// and a camera for showing them on their own.
+static SG_Scene SG_iCharacterScene()
+{
+    SG_Scene s;
+    SG_Material skin;
+    skin.name = "Skin";
+    skin.diffuse = {0.95, 0.6, 0.35};
+    skin.specular = {0.4, 0.4, 0.4};
+    skin.shininess = {30};
+    SG_Material wood;
+    wood.name = "Wood";
+    wood.diffuse = {0.6, 0.38, 0.18};
+    wood.specular = {0.2, 0.2, 0.2};
+    SG_Material stone;
+    stone.name = "Stone";
+    stone.diffuse = {0.55, 0.55, 0.6};
+    SG_Material ground;
+    ground.name = "Ground";
+    ground.diffuse = {0.35, 0.45, 0.35};
+    ground.shininess = {5};
+    s.materials = {skin, wood, stone, ground};
+
+    // The arm: 3.6 long, a bone every 1.2; each ring follows the bones whose
+    // middle is near it, so that the skin bends smoothly at the joints.
+    const double length = 3.6, segment = 1.2;
+    const int rings = 25, sides = 16;
+    s.meshes.push_back(SG_iMakeTube("ArmMesh", 0.22, length, rings, sides));
+    const char* bones[3] = {"Shoulder", "Elbow", "Wrist"};
+    for (int b = 0; b < 3; b++) {
+        SG_VertexGroup g{std::string(bones[b]) + "Group", {}, {}};
+        const double middle = segment * (b + 0.5);
+        for (int r = 0; r < rings; r++) {
+            const double z = length * r / (rings - 1);
+            double w = 1 - std::fabs(z - middle) / segment;
+            if ((b == 0 && z < middle) || (b == 2 && z > middle)) w = 1;  // the ends follow their bone alone
+            if (w <= 0) continue;
+            for (int k = 0; k < sides; k++) g.vertices.push_back(r * sides + k), g.weights.push_back(w);
+        }
+        s.groups.push_back(g);
+    }
+    s.meshes.push_back(SG_iMakeBox("DoorMesh", 0.6, 0.05, 1.0));
+    s.meshes.push_back(SG_iMakeBox("PostMesh", 0.07, 0.07, 1.05));
+    s.meshes.push_back(SG_iMakeGrid("GroundMesh", 4, 4, 7.0));
+
+    s.animations.push_back({"DoorSwing",
+                            {{0.0, {0, 0, 0}, {0, 0, 0}, {1, 1, 1}},
+                             {1.5, {0, 0, 0}, {0, 0, 1.4}, {1, 1, 1}},
+                             {3.0, {0, 0, 0}, {0, 0, 0}, {1, 1, 1}}}});
+    s.animations.push_back({"Wave",
+                            {{0.0, {0, 0, segment}, {0, 0, 0}, {1, 1, 1}},
+                             {1.0, {0, 0, segment}, {0, 0.9, 0}, {1, 1, 1}},
+                             {2.0, {0, 0, segment}, {0, -0.4, 0}, {1, 1, 1}},
+                             {3.0, {0, 0, segment}, {0, 0.9, 0}, {1, 1, 1}},
+                             {4.0, {0, 0, segment}, {0, 0, 0}, {1, 1, 1}}}});
+
+    s.objects.push_back({"None", "Character", SG_iTranslation(0, 0, 0), "", "", "", "", "", {}});
+    s.objects.push_back({"Mesh", "CharacterGround", SG_iTranslation(0, 0, 0), "", "GroundMesh", "Ground", "", "", {}});
+    // The elbow and the wrist are hinges about their y axes (they bend in
+    // the plane the camera faces).
+    const std::string hinge = "   <limit_xrot>0 0</limit_xrot>\n   <limit_zrot>0 0</limit_zrot>\n";
+    const std::vector<double> shoulder = SG_iTranslation(-1.3, 0, 0);
+    const std::vector<double> next = SG_iTranslation(0, 0, segment);
+    auto bone = [](const char* name, const std::vector<double>& m, const char* parent, const std::string& more) {
+        std::string original = "   <original_matrix>";
+        char buf[32];
+        for (double v : m) {
+            std::snprintf(buf, sizeof buf, "%.17g ", v);
+            original += buf;
+        }
+        original += "</original_matrix>\n";
+        return SG_Object{"Bone", name, m, parent, "", "", "", original + more, {}};
+    };
+    s.objects.push_back(bone("Shoulder", shoulder, "Character", "   <limit_yrot>-70 70</limit_yrot>\n"));
+    s.objects.push_back(bone("Elbow", next, "Shoulder", hinge + "   <limit_yrot>-130 130</limit_yrot>\n"));
+    s.objects.push_back(bone("Wrist", next, "Elbow", hinge + "   <limit_yrot>-80 80</limit_yrot>\n"));
+    s.objects.push_back({"AnimatedMesh", "Arm", shoulder, "Character", "ArmMesh", "Skin", "", "",
+                         {{"ShoulderGroup", "Shoulder"}, {"ElbowGroup", "Elbow"}, {"WristGroup", "Wrist"}}});
+    s.objects.push_back({"Mesh", "Post", SG_iTranslation(0.9, 0, 1.05), "Character", "PostMesh", "Stone", "", "", {}});
+    s.objects.push_back({"None", "DoorHinge", SG_iTranslation(0.9, 0, 0), "Character", "", "", "", "", {}});
+    s.objects.push_back({"Mesh", "Door", SG_iTranslation(0.65, 0, 1.0), "DoorHinge", "DoorMesh", "Wood", "", "", {}});
+
+    s.objects.push_back({"Lamp", "CharacterLamp", SG_iTranslation(2, -5, 6), "", "", "", "",
+                         "   <type>Lamp</type>\n   <color>1 0.97 0.92</color>\n   <energy>1.2</energy>\n"
+                         "   <distance>30</distance>\n",
+                         {}});
+    // The camera looks at (0, 0, 1.6) from (0, -7.5, 2.6); its -Z axis points there.
+    const double eye[3] = {0, -7.5, 2.6}, at[3] = {0, 0, 1.6};
+    double z[3] = {eye[0] - at[0], eye[1] - at[1], eye[2] - at[2]};
+    const double n = std::sqrt(z[0] * z[0] + z[1] * z[1] + z[2] * z[2]);
+    for (double& c : z) c /= n;
+    const double x[3] = {1, 0, 0};
+    const double y[3] = {z[1] * x[2] - z[2] * x[1], z[2] * x[0] - z[0] * x[2], z[0] * x[1] - z[1] * x[0]};
+    s.objects.push_back({"Camera", "CharacterCamera", SG_iFrame(x, y, z, eye), "", "", "", "",
+                         "   <angle>45</angle>\n   <clip_start>0.1</clip_start>\n   <clip_end>60</clip_end>\n", {}});
     return s;
 }
 
@@ -346,6 +477,8 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "demo") == 0)
         return SG_iWrite(argv[2], SG_iWriteScene(SG_iDemoScene())) ? 0 : 1;
+    if (argc == 3 && std::strcmp(argv[1], "character") == 0)
+        return SG_iWrite(argv[2], SG_iWriteScene(SG_iCharacterScene())) ? 0 : 1;
     if (argc == 3 && std::strcmp(argv[1], "physics") == 0)
         return SG_iWrite(argv[2], SG_iWriteScene(SG_iPhysicsScene())) ? 0 : 1;
     if (argc == 4 && std::strcmp(argv[1], "fixtures") == 0) {
@@ -399,6 +532,7 @@ int main(int argc, char** argv)
         bool ok = SG_iImageCorpus(dir / "image");
         return SG_iSceneCorpus(dir / "scene") && ok ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: scenegen fixtures FIXTURE_DIR SEED_DIR | scenegen demo FILE | scenegen physics FILE | scenegen corpus DIR\n");
+    std::fprintf(stderr, "usage: scenegen fixtures FIXTURE_DIR SEED_DIR | scenegen demo FILE | scenegen physics FILE | "
+                         "scenegen character FILE | scenegen corpus DIR\n");
     return 2;
 }

@@ -146,8 +146,8 @@ std::string SG_iWriteScene(const SG_Scene& s)
         for (const SG_VertexGroup& g : s.groups) {
             out += " <animated_mesh name=\"" + SG_iEscape(g.name) + "\">\n";
             std::vector<uint32_t> v(g.vertices.begin(), g.vertices.end());
-            std::snprintf(buf, sizeof buf, "   <vertices count=\"%zu\" size=\"4\">", v.size());
-            out += buf + SG_iHexIndices(v, 4) + "</vertices>\n";
+            std::snprintf(buf, sizeof buf, "   <vertices count=\"%zu\" size=\"%d\">", v.size(), g.indexSize);
+            out += buf + SG_iHexIndices(v, g.indexSize) + "</vertices>\n";
             std::snprintf(buf, sizeof buf, "   <weights count=\"%zu\" size=\"8\">", g.weights.size());
             out += buf + SG_iHexReals(g.weights, 8) + "</weights>\n";
             out += " </animated_mesh>\n";

@@ -39,6 +39,7 @@ struct SG_VertexGroup {
     std::string name;
     std::vector<int32_t> vertices;
     std::vector<double> weights;
+    int indexSize = 4;  // 2 or 4
 };
 
 struct SG_Key {
