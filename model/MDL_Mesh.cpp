@@ -95,23 +95,34 @@ void MDL_MeshData::buildAdjacency()
     if (triangleCount == 0) return;
     const size_t corners = size_t(triangleCount) * 3;
 
-    std::vector<uint32_t> id(corners);
+    // Numbered once per vertex (a vertex serves several corners); a vertex
+    // with a NaN coordinate, or an index past the vertices, gives each of its
+    // corners a number of its own.
+    constexpr uint32_t UNNUMBERED = 0xFFFFFFFFu;
+    const uint32_t vertices = vertexCount > 0 ? uint32_t(vertexCount) : 0;
+    std::vector<uint32_t> vertexId(vertices, UNNUMBERED);
     uint32_t distinct = 0;
     {
         VIEW_HashMap<MDL_Position, uint32_t, MDL_PositionTraits> map;
-        while (map.initialBucketCount < (1 << 29) && uint32_t(map.initialBucketCount) < triangleCount)
+        while (map.initialBucketCount < (1 << 29) && uint32_t(map.initialBucketCount) < vertices)
             map.initialBucketCount *= 2;
-        for (size_t i = 0; i < corners; i++) {
+        for (uint32_t v = 0; v < vertices; v++) {
             MDL_Position key;
-            std::memcpy(key.p, positions + 3 * size_t(indices[i]), sizeof key.p);
+            std::memcpy(key.p, positions + 3 * size_t(v), sizeof key.p);
+            if (std::isnan(key.p[0]) || std::isnan(key.p[1]) || std::isnan(key.p[2])) continue;
             if (uint32_t* known = map.find(key)) {
-                id[i] = *known;
+                vertexId[v] = *known;
                 continue;
             }
             uint32_t* slot = map.insert(key);
             if (slot) *slot = distinct;
-            id[i] = distinct++;
+            vertexId[v] = distinct++;
         }
+    }
+    std::vector<uint32_t> id(corners);
+    for (size_t i = 0; i < corners; i++) {
+        const uint32_t v = indices[i];
+        id[i] = v < vertices && vertexId[v] != UNNUMBERED ? vertexId[v] : distinct++;
     }
 
     // Triangles of each position, in the order their corners were met.
