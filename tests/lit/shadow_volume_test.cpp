@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <tuple>
 #include <vector>
@@ -292,5 +293,83 @@ TEST(ShadowVolume, MalformedGeometryIsSkippedNotRead)
         ASSERT_TRUE(v.build(m, pointLamp({0, 0, 5}), true));
         EXPECT_EQ(v.sides.count, c.sides);
         EXPECT_EQ(v.front.count, c.caps);
+    }
+}
+
+// The facing test and the extrusion work on two triangles and two vertices
+// at a time: every lane, the odd ones left at the end, a corner sitting on
+// the lamp (it stays put) and a bad index between good triangles must give
+// exactly what one triangle or vertex at a time gives.
+TEST(ShadowVolume, WideStepsMatchOneAtATime)
+{
+    // A bumpy 2 x 2 grid of quads (9 vertices, 8 triangles) and a ninth
+    // triangle, so that both counts are odd.
+    Mesh m;
+    for (int j = 0; j <= 2; j++)
+        for (int i = 0; i <= 2; i++)
+            m.positions.insert(m.positions.end(), {i - 1.0, j - 1.0, 0.1 * ((i * 7 + j * 3) % 5)});
+    for (uint32_t j = 0; j < 2; j++)
+        for (uint32_t i = 0; i < 2; i++) {
+            uint32_t a = 3 * j + i;
+            m.indices.insert(m.indices.end(), {a, a + 1, a + 4, a, a + 4, a + 3});
+        }
+    m.indices.insert(m.indices.end(), {4, 1, 0});   // the first one turned over
+    link(m);
+    m.positions[3 * 5 + 2] = 3;   // a peak, where one lamp sits (its pair, vertex 4, must still move)
+    const v3 onVertex{m.positions[3 * 5], m.positions[3 * 5 + 1], m.positions[3 * 5 + 2]};
+    VIEW_ShadowLight sun;
+    sun.directional = true;
+    sun.direction = {0.3, -0.2, -1};
+    struct Case {
+        const char* what;
+        VIEW_ShadowLight light;
+        int badTriangle;   // its first index spoilt; -1: none
+    };
+    const Case cases[] = {
+        {"lamp above", pointLamp({0.3, 0.2, 4}, 7), -1},
+        {"lamp below", pointLamp({-0.4, 0.1, -3}, 7), -1},
+        {"lamp on a vertex", pointLamp(onVertex, 7), -1},
+        {"sun", sun, -1},
+        {"bad index among good triangles", pointLamp({0.3, 0.2, 4}, 7), 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Mesh spoilt = m;
+        if (c.badTriangle >= 0)
+            spoilt.indices[3 * c.badTriangle] = 1000;
+        Volume v;
+        ASSERT_TRUE(v.build(spoilt, c.light, true));
+
+        const size_t vertices = spoilt.positions.size() / 3;
+        auto at = [&](uint32_t i) {
+            return v3{spoilt.positions[3 * i], spoilt.positions[3 * i + 1], spoilt.positions[3 * i + 2]};
+        };
+        std::vector<v3> front, back;
+        for (size_t t = 0; t < spoilt.indices.size() / 3; t++) {
+            const uint32_t* ix = &spoilt.indices[3 * t];
+            if (ix[0] >= vertices || ix[1] >= vertices || ix[2] >= vertices)
+                continue;
+            const v3 p0 = at(ix[0]), a = at(ix[1]) - p0, b = at(ix[2]) - p0;
+            const v3 normal{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+            const v3 towards = c.light.directional ? c.light.direction : p0 - c.light.position;
+            if (!(v3::dot(towards, normal) < 0))
+                continue;
+            for (int k = 0; k < 3; k++) {
+                const v3 p = at(ix[k]);
+                v3 d = c.light.directional ? c.light.direction : p - c.light.position;
+                const double L = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+                front.push_back(p);
+                back.push_back(L > 0 ? v3{p.x + d.x / L * c.light.extrusion, p.y + d.y / L * c.light.extrusion,
+                                          p.z + d.z / L * c.light.extrusion}
+                                     : p);
+            }
+        }
+        ASSERT_FALSE(front.empty());
+        ASSERT_EQ(v.front.count, (int32_t)front.size());
+        ASSERT_EQ(v.back.count, (int32_t)back.size());
+        for (size_t i = 0; i < front.size(); i++) {
+            EXPECT_EQ(std::memcmp(&v.front[(int32_t)i], &front[i], sizeof(v3)), 0) << "front corner " << i;
+            EXPECT_EQ(std::memcmp(&v.back[(int32_t)i], &back[i], sizeof(v3)), 0) << "back corner " << i;
+        }
     }
 }
