@@ -129,6 +129,10 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
     const __m256i weights = _mm256_set1_epi16(0x0110);  // 16 for the first character of a pair, 1 for the second
     size_t n = 0;
     while (limit - p >= 32 && count - n >= 16) {
+        if (MDL_gHex.value[*p] < 0) {  // a line break between pairs, mostly
+            p++;
+            continue;
+        }
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         // Signed compares: bytes from 128 up are negative and fail both.
         const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, below0), _mm256_cmpgt_epi8(above9, v));
