@@ -49,22 +49,24 @@ int32_t MDL_MeshData::countTranslucentColors() const
 namespace {
 
 // Positions are matched with ==, so the hash must not tell -0.0 from +0.0
-// (adding 0.0 turns -0.0 into +0.0). The bits are mixed so that lattice
-// positions (grids, boxes) spread over the whole table.
+// (adding 0.0 turns -0.0 into +0.0). Each coordinate's bits are multiplied
+// by its own odd constant and turned by its own amount, and the sum mixed
+// once more, so that lattice positions (grids, boxes) spread over the whole
+// table.
 inline uint32_t MDL_iPositionHash(const double* p)
 {
-    uint64_t h = 0x9E3779B97F4A7C15ull;
+    uint64_t bits[3];
     for (int i = 0; i < 3; i++) {
-        double c = p[i] + 0.0;
-        uint64_t bits;
-        std::memcpy(&bits, &c, 8);
-        h ^= bits + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
-        h *= 0xFF51AFD7ED558CCDull;
-        h ^= h >> 33;
+        const double c = p[i] + 0.0;
+        std::memcpy(&bits[i], &c, 8);
     }
-    h *= 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 33;
-    return uint32_t(h) ^ uint32_t(h >> 32);
+    const uint64_t x = bits[0] * 0x9E3779B97F4A7C15ull, y = bits[1] * 0xC2B2AE3D27D4EB4Full,
+                   z = bits[2] * 0x165667B19E3779F9ull;
+    uint64_t h = x ^ (y >> 17 | y << 47) ^ (z >> 37 | z << 27);
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ull;
+    h ^= h >> 32;
+    return uint32_t(h);
 }
 
 inline bool MDL_iSamePosition(const double* a, const double* b)
@@ -130,19 +132,27 @@ void MDL_MeshData::buildAdjacency()
             }
         }
     }
+    // Corners numbered, and counted by number (next[p + 1]; a corner that
+    // takes a number of its own adds a counter).
     std::vector<MDL_AdjacencyTriangle> tri(triangles);
+    std::vector<uint32_t> next(size_t(distinct) + 1, 0), end, list(corners);
     for (uint32_t t = 0; t < triangles; t++)
         for (int c = 0; c < 3; c++) {
             const uint32_t v = indices[3 * size_t(t) + c];
-            tri[t].id[c] = v < vertices && vertexId[v] != UNNUMBERED ? vertexId[v] : distinct++;
+            uint32_t p;
+            if (v < vertices && vertexId[v] != UNNUMBERED) {
+                p = vertexId[v];
+            } else {
+                p = distinct++;
+                next.push_back(0);
+            }
+            tri[t].id[c] = p;
             tri[t].link[c] = MDL_NO_FACE;
+            next[p + 1]++;
         }
 
     // Triangles of each position, in the order their corners were met:
     // list[next[p] .. end[p]) are those not yet passed.
-    std::vector<uint32_t> next(size_t(distinct) + 1, 0), end, list(corners);
-    for (uint32_t t = 0; t < triangles; t++)
-        for (int c = 0; c < 3; c++) next[tri[t].id[c] + 1]++;
     for (uint32_t p = 0; p < distinct; p++) next[p + 1] += next[p];
     end.assign(next.begin(), next.end() - 1);
     for (uint32_t t = 0; t < triangles; t++)
