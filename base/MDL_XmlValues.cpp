@@ -18,6 +18,14 @@ const char* MDL_iElementText(const TiXmlElement* element)
     return text ? text->Value() : nullptr;
 }
 
+size_t MDL_iElementTextLength(const TiXmlElement* element)
+{
+    if (!element) return 0;
+    const TiXmlNode* child = element->FirstChild();
+    const TiXmlText* text = child ? child->ToText() : nullptr;
+    return text ? text->ValueTStr().size() : 0;
+}
+
 static bool MDL_iIsSeparator(char c)
 {
     return c == ' ' || c == ',' || c == '\t' || c == '\r' || c == '\n';

@@ -12,6 +12,7 @@
 #include "model/MDL_Objects.h"
 #include "base/VIEW_ShadowGeometry.h"
 
+#include <memory>
 #include <vector>
 
 static char* MDL_iCopyName(const char* s)
@@ -134,8 +135,11 @@ void MDL_MeshData::buildAdjacency()
     }
     // Corners numbered, and counted by number (next[p + 1]; a corner that
     // takes a number of its own adds a counter).
-    std::vector<MDL_AdjacencyTriangle> tri(triangles);
-    std::vector<uint32_t> next(size_t(distinct) + 1, 0), end, list(corners);
+    // (Storage every element of which is written before it is read is left
+    // uninitialised.)
+    const auto tri = std::make_unique_for_overwrite<MDL_AdjacencyTriangle[]>(triangles);
+    const auto list = std::make_unique_for_overwrite<uint32_t[]>(corners);
+    std::vector<uint32_t> next(size_t(distinct) + 1, 0), end;
     for (uint32_t t = 0; t < triangles; t++)
         for (int c = 0; c < 3; c++) {
             const uint32_t v = indices[3 * size_t(t) + c];

@@ -457,6 +457,18 @@ TEST(SceneLoad, MalformedVariants)
              // no "size" on triangles: the size of the array before it (8) is no index size
              EXPECT_EQ(s->meshData[0]->triangleCount, 0u);
          }},
+        {"a zero byte from a character reference inside the arrays",
+         // The document keeps the text whole, zero byte included; reading
+         // stops at the zero byte, whatever the counts say.
+         "<textures><texture name=\"t\" size=\"4\">0102&#0;0304</texture></textures>"
+         "<meshes><mesh name=\"m\"><vertices count=\"3\" size=\"8\">" + hex8.substr(0, 48) + "&#0;" +
+             hex8.substr(48) + "</vertices><colors count=\"2\">ff000080&#0;ff0000ff</colors></mesh></meshes>",
+         [](MDL_ModelsSet* s) {
+             ASSERT_EQ(s->textures[0]->dataSize, 2u);
+             EXPECT_EQ(s->textures[0]->data[1], 2);
+             EXPECT_EQ(s->meshData[0]->vertexCount, 1);
+             EXPECT_EQ(s->meshData[0]->colorCount, 1);
+         }},
         {"triangle and neighbour indices out of range",
          "<meshes><mesh name=\"m\"><vertices count=\"3\" size=\"8\">" + hex8 +
              "</vertices><triangles count=\"2\" size=\"4\">000000000100000002000000 000000000100000009000000"
