@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -19,10 +20,10 @@ MDL_MeshData* makeData(const std::vector<double>& pos, const std::vector<uint32_
     auto* d = new MDL_MeshData();
     d->vertexCount = int32_t(pos.size() / 3);
     d->positions = static_cast<double*>(std::malloc(sizeof(double) * pos.size()));
-    std::memcpy(d->positions, pos.data(), sizeof(double) * pos.size());
+    std::copy(pos.begin(), pos.end(), d->positions);  // (an empty mesh has no data to copy from)
     d->triangleCount = uint32_t(tri.size() / 3);
     d->indices = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * tri.size()));
-    std::memcpy(d->indices, tri.data(), sizeof(uint32_t) * tri.size());
+    std::copy(tri.begin(), tri.end(), d->indices);
     d->faces = static_cast<MDL_Face*>(std::calloc(d->triangleCount, sizeof(MDL_Face)));
     for (int k = 0; k < 3; k++) {
         d->boxMin[k] = HUGE_VAL;
