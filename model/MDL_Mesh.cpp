@@ -51,9 +51,9 @@ namespace {
 
 // Positions are matched with ==, so the hash must not tell -0.0 from +0.0
 // (adding 0.0 turns -0.0 into +0.0). Each coordinate's bits are multiplied
-// by its own odd constant and turned by its own amount, and the sum mixed
-// once more, so that lattice positions (grids, boxes) spread over the whole
-// table.
+// by an odd constant of its own and turned by an amount of its own; the
+// three are combined and mixed once more, so that lattice positions (grids,
+// boxes) spread over the whole table.
 inline uint32_t MDL_iPositionHash(const double* p)
 {
     uint64_t bits[3];
@@ -134,9 +134,8 @@ void MDL_MeshData::buildAdjacency()
         }
     }
     // Corners numbered, and counted by number (next[p + 1]; a corner that
-    // takes a number of its own adds a counter).
-    // (Storage every element of which is written before it is read is left
-    // uninitialised.)
+    // takes a number of its own adds a counter). Storage whose every element
+    // is written before it is read is left uninitialised.
     const auto tri = std::make_unique_for_overwrite<MDL_AdjacencyTriangle[]>(triangles);
     const auto list = std::make_unique_for_overwrite<uint32_t[]>(corners);
     std::vector<uint32_t> next(size_t(distinct) + 1, 0), end;
