@@ -163,34 +163,46 @@ void MDL_MeshData::buildAdjacency()
 
     for (uint32_t t = 0; t < triangles; t++) {
         MDL_AdjacencyTriangle& ft = tri[t];
+        // Only t changes its own links while its candidates are met (they
+        // all come after it), so they are kept at hand and stored at the end.
+        const uint32_t a0 = ft.id[0], a1 = ft.id[1], a2 = ft.id[2];
+        uint32_t link[3] = {ft.link[0], ft.link[1], ft.link[2]};
         for (int c = 0; c < 3; c++) {
             // Nothing left to link: the remaining candidates cannot change t.
-            if (ft.link[0] != MDL_NO_FACE && ft.link[1] != MDL_NO_FACE && ft.link[2] != MDL_NO_FACE) break;
-            const uint32_t p = ft.id[c];
+            if (link[0] != MDL_NO_FACE && link[1] != MDL_NO_FACE && link[2] != MDL_NO_FACE) break;
+            const uint32_t p = ft.id[c], last = end[p];
             uint32_t n = next[p];
-            while (n < end[p] && list[n] <= t) n++;
+            while (n < last && list[n] <= t) n++;
             next[p] = n;
-            for (; n < end[p]; n++) {
+            for (; n < last; n++) {
                 const uint32_t u = list[n];
                 MDL_AdjacencyTriangle& fu = tri[u];
-                for (int edge = 0; edge < 3; edge++) {
-                    if (ft.link[edge] != MDL_NO_FACE) continue;
-                    const uint32_t a = ft.id[edge], b = ft.id[edge == 2 ? 0 : edge + 1];
-                    for (int k = 0; k < 3; k++) {
-                        // A link that is already taken is never overwritten:
-                        // with three triangles on one edge, the first pair
-                        // stays linked both ways and the third stays open.
-                        if (fu.link[k] != MDL_NO_FACE) continue;
-                        const uint32_t ua = fu.id[k], ub = fu.id[k == 2 ? 0 : k + 1];
-                        if ((a == ua && b == ub) || (a == ub && b == ua)) {
-                            ft.link[edge] = u;
-                            fu.link[k] = t;
-                            break;
-                        }
-                    }
-                }
+                const uint32_t b0 = fu.id[0], b1 = fu.id[1], b2 = fu.id[2];
+                // An open edge x-y of t takes the first open edge of u that
+                // joins the same two positions either way round. A link that
+                // is already taken is never overwritten: with three triangles
+                // on one edge, the first pair stays linked both ways and the
+                // third stays open.
+                auto join = [&](int edge, uint32_t x, uint32_t y) {
+                    if (link[edge] != MDL_NO_FACE) return;
+                    const bool m0 = (x == b0 && y == b1) || (x == b1 && y == b0);
+                    const bool m1 = (x == b1 && y == b2) || (x == b2 && y == b1);
+                    const bool m2 = (x == b2 && y == b0) || (x == b0 && y == b2);
+                    if (!(m0 | m1 | m2)) return;
+                    const int k = m0 && fu.link[0] == MDL_NO_FACE   ? 0
+                                  : m1 && fu.link[1] == MDL_NO_FACE ? 1
+                                  : m2 && fu.link[2] == MDL_NO_FACE ? 2
+                                                                    : -1;
+                    if (k < 0) return;
+                    link[edge] = u;
+                    fu.link[k] = t;
+                };
+                join(0, a0, a1);
+                join(1, a1, a2);
+                join(2, a2, a0);
             }
         }
+        for (int k = 0; k < 3; k++) ft.link[k] = link[k];
     }
     for (uint32_t t = 0; t < triangles; t++)
         for (int k = 0; k < 3; k++) faces[t].neighbours[k] = tri[t].link[k];
