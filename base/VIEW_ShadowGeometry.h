@@ -57,3 +57,8 @@ bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowL
 // byte per triangle, facingStride bytes apart (at least triangleCount of them).
 bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps,
                              VIEW_ShadowArrays out, uint8_t* facing, size_t facingStride);
+
+// Whether the builder may take its four-at-a-time steps where the processor
+// has them (the default); the same results either way. Answers the setting
+// it replaces; tests use it to run both ways.
+bool VIEW_iShadowWideSteps(bool use);
