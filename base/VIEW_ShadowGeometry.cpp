@@ -356,6 +356,19 @@ WIDE void extrudeRows(uint32_t vertexCount, const VIEW_ShadowLight& light, Padde
     }
 }
 
+// Which of four faces (first corners x0 y0 z0, normals nx ny nz) turn
+// towards the lamp, as bits.
+WIDE inline uint32_t facingMask(const VIEW_ShadowLight& light, __m256d tx, __m256d ty, __m256d tz, __m256d x0,
+                                __m256d y0, __m256d z0, __m256d nx, __m256d ny, __m256d nz)
+{
+    __m256d wx = tx, wy = ty, wz = tz;
+    if (!light.directional)
+        wx = _mm256_sub_pd(x0, tx), wy = _mm256_sub_pd(y0, ty), wz = _mm256_sub_pd(z0, tz);
+    const __m256d dot =
+        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(wx, nx), _mm256_mul_pd(wy, ny)), _mm256_mul_pd(wz, nz));
+    return (uint32_t)_mm256_movemask_pd(_mm256_cmp_pd(dot, _mm256_setzero_pd(), _CMP_LT_OQ));
+}
+
 // Facing flags of every triangle; answers how many face the lamp.
 WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, const PaddedVertex* rows,
                        uint8_t* flags, uint8_t* facingBytes, size_t facingStride)
@@ -365,6 +378,8 @@ WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& 
                   ty = _mm256_set1_pd(light.directional ? light.direction.y : light.position.y),
                   tz = _mm256_set1_pd(light.directional ? light.direction.z : light.position.z);
     const __m256i last = _mm256_set1_epi32((int)(vertexCount - 1));
+    const uint8_t* normals = reinterpret_cast<const uint8_t*>(mesh.faceNormals);
+    const size_t normalStride = mesh.faceNormalStride;
     uint32_t lit = 0, t = 0;
     for (; t + 4 <= n; t += 4) {
         const uint32_t* ix = mesh.indices + 3 * (size_t)t;
@@ -376,7 +391,19 @@ WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& 
             _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_max_epu32(i1, _mm256_castsi256_si128(last)),
                                               _mm256_castsi256_si128(last))) == 0xFFFF;
         uint32_t m;
-        if (inside) {
+        if (inside && normals && t + 4 < n) {
+            // The stored normals: the same numbers, without the corners of
+            // every face (the fifth face bounds the last 32-byte read).
+            __m256d x0, y0, z0, nx, ny, nz;
+            transpose(_mm256_load_pd(rows[ix[0]].p), _mm256_load_pd(rows[ix[3]].p), _mm256_load_pd(rows[ix[6]].p),
+                      _mm256_load_pd(rows[ix[9]].p), x0, y0, z0);
+            const uint8_t* nt = normals + normalStride * t;
+            transpose(_mm256_loadu_pd(reinterpret_cast<const double*>(nt)),
+                      _mm256_loadu_pd(reinterpret_cast<const double*>(nt + normalStride)),
+                      _mm256_loadu_pd(reinterpret_cast<const double*>(nt + 2 * normalStride)),
+                      _mm256_loadu_pd(reinterpret_cast<const double*>(nt + 3 * normalStride)), nx, ny, nz);
+            m = facingMask(light, tx, ty, tz, x0, y0, z0, nx, ny, nz);
+        } else if (inside) {
             __m256d x0, y0, z0, x1, y1, z1, x2, y2, z2;
             transpose(_mm256_load_pd(rows[ix[0]].p), _mm256_load_pd(rows[ix[3]].p), _mm256_load_pd(rows[ix[6]].p),
                       _mm256_load_pd(rows[ix[9]].p), x0, y0, z0);
@@ -389,12 +416,7 @@ WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& 
             const __m256d nx = _mm256_sub_pd(_mm256_mul_pd(ay, bz), _mm256_mul_pd(az, by)),
                           ny = _mm256_sub_pd(_mm256_mul_pd(az, bx), _mm256_mul_pd(ax, bz)),
                           nz = _mm256_sub_pd(_mm256_mul_pd(ax, by), _mm256_mul_pd(ay, bx));
-            __m256d wx = tx, wy = ty, wz = tz;
-            if (!light.directional)
-                wx = _mm256_sub_pd(x0, tx), wy = _mm256_sub_pd(y0, ty), wz = _mm256_sub_pd(z0, tz);
-            const __m256d dot =
-                _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(wx, nx), _mm256_mul_pd(wy, ny)), _mm256_mul_pd(wz, nz));
-            m = (uint32_t)_mm256_movemask_pd(_mm256_cmp_pd(dot, _mm256_setzero_pd(), _CMP_LT_OQ));
+            m = facingMask(light, tx, ty, tz, x0, y0, z0, nx, ny, nz);
         } else {
             m = 0;
             for (uint32_t k = 0; k < 4; k++)

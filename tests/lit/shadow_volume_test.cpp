@@ -410,6 +410,7 @@ TEST(ShadowVolume, FourAtATimeGivesThePlainBytes)
         VIEW_ShadowLight light;
         bool caps, neighbours;
         int badTriangle;
+        bool normals = false;   // the wide steps read stored face normals
     };
     const Case cases[] = {
         {"lamp outside", pointLamp({3, -2, 4}, 9), true, true, -1},
@@ -419,6 +420,9 @@ TEST(ShadowVolume, FourAtATimeGivesThePlainBytes)
         {"no caps", pointLamp({-3, 1, 2}, 9), false, true, -1},
         {"no neighbours", pointLamp({3, -2, 4}, 9), true, false, -1},
         {"bad index", pointLamp({3, -2, 4}, 9), true, true, 57},
+        {"stored normals", pointLamp({3, -2, 4}, 9), true, true, -1, true},
+        {"stored normals, sun", sun, true, true, -1, true},
+        {"stored normals, bad index", pointLamp({-1, 3, 2}, 9), true, true, 57, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -427,11 +431,29 @@ TEST(ShadowVolume, FourAtATimeGivesThePlainBytes)
             m.neighbours.clear();
         if (c.badTriangle >= 0)
             m.indices[3 * c.badTriangle + 1] = 5000;
+        // Normals in a record of four doubles, the way a face record
+        // carries them among other fields.
+        std::vector<double> normals;
+        for (size_t t = 0; t < m.indices.size() / 3; t++) {
+            const uint32_t* ix = &m.indices[3 * t];
+            v3 n{0, 0, 0};
+            if (ix[0] < m.positions.size() / 3 && ix[1] < m.positions.size() / 3 && ix[2] < m.positions.size() / 3) {
+                auto at = [&](uint32_t i) { return v3{m.positions[3 * i], m.positions[3 * i + 1], m.positions[3 * i + 2]}; };
+                n = crossOf(at(ix[1]) - at(ix[0]), at(ix[2]) - at(ix[0]));
+            }
+            normals.insert(normals.end(), {n.x, n.y, n.z, 12345.0});
+        }
+        VIEW_ShadowGeometry withNormals = m.geometry();
+        withNormals.faceNormals = normals.data();
+        withNormals.faceNormalStride = 4 * sizeof(double);
         Volume plain, wide;
         const bool before = VIEW_iShadowWideSteps(false);
         const bool builtPlain = plain.build(m, c.light, c.caps);
         VIEW_iShadowWideSteps(true);
-        const bool builtWide = wide.build(m, c.light, c.caps);
+        const bool builtWide =
+            c.normals ? VIEW_iBuildShadowVolume(withNormals, c.light, c.caps, {&wide.sides, &wide.front, &wide.back},
+                                                wide.scratch)
+                      : wide.build(m, c.light, c.caps);
         VIEW_iShadowWideSteps(before);
         ASSERT_TRUE(builtPlain);
         ASSERT_TRUE(builtWide);
@@ -439,8 +461,9 @@ TEST(ShadowVolume, FourAtATimeGivesThePlainBytes)
         EXPECT_EQ(plain.scratch, wide.scratch);
         for (auto [a, b] : {std::pair{&plain.sides, &wide.sides}, {&plain.front, &wide.front}, {&plain.back, &wide.back}}) {
             ASSERT_EQ(a->count, b->count);
-            if (a->count > 0)
+            if (a->count > 0) {
                 EXPECT_EQ(std::memcmp(a->data, b->data, sizeof(v3) * (size_t)a->count), 0);
+            }
         }
     }
 }
