@@ -14,18 +14,6 @@
 
 namespace {
 
-// The same arithmetic as v3::normalize, inlined into the loops below.
-inline bool unit(v3& v)
-{
-    double L = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-    if (!(L > 0))
-        return false;
-    v.x /= L;
-    v.y /= L;
-    v.z /= L;
-    return true;
-}
-
 inline v3 corner(const double* positions, uint32_t index)
 {
     const double* p = positions + 3 * (size_t)index;
@@ -41,7 +29,7 @@ void extrude(const double* positions, uint32_t vertexCount, const VIEW_ShadowLig
     uint32_t v = 0;
     if (light.directional) {
         v3 d = light.direction;
-        const bool moves = unit(d);
+        const bool moves = v3::normalize(d);
         const v3 offset = d * light.extrusion;
         for (; v < vertexCount; v++) {
             const v3 p = corner(positions, v);
@@ -73,7 +61,7 @@ void extrude(const double* positions, uint32_t vertexCount, const VIEW_ShadowLig
     for (; v < vertexCount; v++) {
         const v3 p = corner(positions, v);
         v3 d = p - light.position;
-        far[v] = unit(d) ? p + d * light.extrusion : p;
+        far[v] = v3::normalize(d) ? p + d * light.extrusion : p;
     }
 }
 
@@ -325,7 +313,7 @@ WIDE void extrudeRows(uint32_t vertexCount, const VIEW_ShadowLight& light, Padde
     uint32_t v = 0;
     if (light.directional) {
         v3 d = light.direction;
-        const bool moves = unit(d);
+        const bool moves = v3::normalize(d);
         const v3 offset = d * light.extrusion;
         const __m256d o = moves ? _mm256_setr_pd(offset.x, offset.y, offset.z, 0) : _mm256_setzero_pd();
         for (; v < vertexCount; v++)
@@ -351,7 +339,7 @@ WIDE void extrudeRows(uint32_t vertexCount, const VIEW_ShadowLight& light, Padde
     for (; v < vertexCount; v++) {
         const v3 p{rows[v].p[0], rows[v].p[1], rows[v].p[2]};
         v3 d = p - light.position;
-        const v3 f = unit(d) ? p + d * light.extrusion : p;
+        const v3 f = v3::normalize(d) ? p + d * light.extrusion : p;
         _mm256_store_pd(rows[v].q, _mm256_setr_pd(f.x, f.y, f.z, 0));
     }
 }
