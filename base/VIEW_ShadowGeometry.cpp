@@ -1,25 +1,18 @@
 #include "base/VIEW_ShadowGeometry.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define SHADOW_WIDE 1
+#endif
 
 
 namespace {
-
-// The same arithmetic as v3::normalize, inlined into the loops below.
-inline bool unit(v3& v)
-{
-    double L = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-    if (!(L > 0))
-        return false;
-    v.x /= L;
-    v.y /= L;
-    v.z /= L;
-    return true;
-}
 
 inline v3 corner(const double* positions, uint32_t index)
 {
@@ -36,7 +29,7 @@ void extrude(const double* positions, uint32_t vertexCount, const VIEW_ShadowLig
     uint32_t v = 0;
     if (light.directional) {
         v3 d = light.direction;
-        const bool moves = unit(d);
+        const bool moves = v3::normalize(d);
         const v3 offset = d * light.extrusion;
         for (; v < vertexCount; v++) {
             const v3 p = corner(positions, v);
@@ -68,7 +61,7 @@ void extrude(const double* positions, uint32_t vertexCount, const VIEW_ShadowLig
     for (; v < vertexCount; v++) {
         const v3 p = corner(positions, v);
         v3 d = p - light.position;
-        far[v] = unit(d) ? p + d * light.extrusion : p;
+        far[v] = v3::normalize(d) ? p + d * light.extrusion : p;
     }
 }
 
@@ -92,6 +85,22 @@ bool room(CTRL_Array<T>& a, int32_t k)
 thread_local CTRL_Array<v3> t_extruded;
 thread_local CTRL_Array<uint8_t> t_facing;
 
+// Whether face t (of a mesh whose index array holds it) turns towards the
+// lamp; a triangle with an index outside the vertices never does.
+inline uint8_t facesLamp(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, uint32_t t)
+{
+    const uint32_t* ix = mesh.indices + 3 * (size_t)t;
+    const uint32_t vertexCount = (uint32_t)mesh.vertexCount;
+    if (ix[0] >= vertexCount || ix[1] >= vertexCount || ix[2] >= vertexCount)
+        return 0;
+    const double* positions = mesh.positions;
+    const v3 p0 = corner(positions, ix[0]), p1 = corner(positions, ix[1]), p2 = corner(positions, ix[2]);
+    const v3 a = p1 - p0, b = p2 - p0;
+    const v3 normal = {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+    const v3 towards = light.directional ? light.direction : p0 - light.position;
+    return v3::dot(towards, normal) < 0;
+}
+
 }   // namespace
 
 bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps,
@@ -101,15 +110,13 @@ bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowL
     return VIEW_iBuildShadowVolume(mesh, light, caps, out, facing.data(), 1);
 }
 
-bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps,
-                             VIEW_ShadowArrays out, uint8_t* facingBytes, size_t facingStride)
+namespace {
+
+// Two triangles and two vertices at a time on SSE2, the rest one at a time.
+bool buildPlain(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps, VIEW_ShadowArrays out,
+                uint8_t* facingBytes, size_t facingStride)
 {
-    out.sides->reuse();
-    out.frontCap->reuse();
-    out.backCap->reuse();
     const uint32_t n = mesh.triangleCount;
-    if (!mesh.positions || !mesh.indices || mesh.vertexCount <= 0 || n == 0)
-        return true;
     auto facing = [&](uint32_t t) -> uint8_t& { return facingBytes[facingStride * t]; };
     const uint8_t* neighbourBytes = reinterpret_cast<const uint8_t*>(mesh.neighbours);
     const double* positions = mesh.positions;
@@ -158,15 +165,7 @@ bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowL
     }
 #endif
     for (; t < n; t++) {
-        const uint32_t* ix = mesh.indices + 3 * (size_t)t;
-        uint8_t f = 0;
-        if (ix[0] < vertexCount && ix[1] < vertexCount && ix[2] < vertexCount) {
-            const v3 p0 = corner(positions, ix[0]), p1 = corner(positions, ix[1]), p2 = corner(positions, ix[2]);
-            const v3 a = p1 - p0, b = p2 - p0;
-            const v3 normal = {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-            const v3 towards = light.directional ? light.direction : p0 - light.position;
-            f = v3::dot(towards, normal) < 0;
-        }
+        const uint8_t f = facesLamp(mesh, light, t);
         facing(t) = f;
         lit += f;
         flags[t] = f;
@@ -216,10 +215,345 @@ bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowL
             out.backCap->count += 3;
         }
     }
+    return ok;
+}
+
+#if defined(SHADOW_WIDE)
+
+// Four at a time on AVX2, chosen at run time. Every vertex is copied once
+// into a table of 64-byte rows, its position and its far point each padded
+// to four doubles, so that a corner is one aligned 32-byte load; the facing
+// test and the extrusion run four lanes with the very operations of the
+// one-at-a-time code (no fused multiply-add), so they give the same bits.
+// Output vertices are written as 32-byte stores 24 bytes apart, each one's
+// spare lane overwritten by the next; the last one's lands in a slack
+// element kept past the count.
+struct alignas(64) PaddedVertex {
+    double p[4];
+    double q[4];
+};
+
+struct PaddedTable {
+    PaddedVertex* rows = nullptr;
+    uint32_t capacity = 0;
+    PaddedTable() = default;
+    PaddedTable(const PaddedTable&) = delete;
+    PaddedTable& operator=(const PaddedTable&) = delete;
+    ~PaddedTable() { std::free(rows); }
+    bool grow(uint32_t n)
+    {
+        if (n <= capacity)
+            return true;
+        uint64_t cap = capacity < 256 ? 256 : capacity;
+        while (cap < n)
+            cap *= 2;
+        void* p = std::aligned_alloc(alignof(PaddedVertex), sizeof(PaddedVertex) * (size_t)cap);
+        if (!p)
+            return false;
+        std::free(rows);
+        rows = static_cast<PaddedVertex*>(p);
+        capacity = (uint32_t)cap;
+        return true;
+    }
+};
+
+thread_local PaddedTable t_padded;
+
+bool g_wide = __builtin_cpu_supports("avx2");
+
+#define WIDE __attribute__((target("avx2")))
+
+// (x0 x1 x2 x3), (y..), (z..) of four padded rows, and back.
+WIDE inline void transpose(__m256d r0, __m256d r1, __m256d r2, __m256d r3, __m256d& x, __m256d& y, __m256d& z)
+{
+    const __m256d t0 = _mm256_unpacklo_pd(r0, r1), t1 = _mm256_unpackhi_pd(r0, r1);
+    const __m256d t2 = _mm256_unpacklo_pd(r2, r3), t3 = _mm256_unpackhi_pd(r2, r3);
+    x = _mm256_permute2f128_pd(t0, t2, 0x20);
+    y = _mm256_permute2f128_pd(t1, t3, 0x20);
+    z = _mm256_permute2f128_pd(t0, t2, 0x31);
+}
+
+WIDE inline void untranspose(__m256d x, __m256d y, __m256d z, double* r0, double* r1, double* r2, double* r3)
+{
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d u0 = _mm256_unpacklo_pd(x, y), u1 = _mm256_unpackhi_pd(x, y);
+    const __m256d u2 = _mm256_unpacklo_pd(z, zero), u3 = _mm256_unpackhi_pd(z, zero);
+    _mm256_store_pd(r0, _mm256_permute2f128_pd(u0, u2, 0x20));
+    _mm256_store_pd(r1, _mm256_permute2f128_pd(u1, u3, 0x20));
+    _mm256_store_pd(r2, _mm256_permute2f128_pd(u0, u2, 0x31));
+    _mm256_store_pd(r3, _mm256_permute2f128_pd(u1, u3, 0x31));
+}
+
+// The position part of every vertex's row.
+WIDE void fillRows(const double* positions, uint32_t vertexCount, PaddedVertex* rows)
+{
+    const __m256d zero = _mm256_setzero_pd();
+    uint32_t v = 0;
+    for (; v + 4 <= vertexCount; v += 4) {
+        // a = x0 y0 z0 x1, b = y1 z1 x2 y2, c = z2 x3 y3 z3.
+        const double* p = positions + 3 * (size_t)v;
+        const __m256d a = _mm256_loadu_pd(p), b = _mm256_loadu_pd(p + 4), c = _mm256_loadu_pd(p + 8);
+        const __m256d r0 = _mm256_blend_pd(a, zero, 0b1000);
+        const __m256d r1 = _mm256_blend_pd(_mm256_permute4x64_pd(_mm256_permute2f128_pd(a, b, 0x21), 0b11111001), zero, 0b1000);
+        const __m256d r2 = _mm256_blend_pd(_mm256_permute2f128_pd(b, c, 0x21), zero, 0b1000);
+        const __m256d r3 = _mm256_blend_pd(_mm256_permute4x64_pd(c, 0b11111001), zero, 0b1000);
+        _mm256_store_pd(rows[v].p, r0);
+        _mm256_store_pd(rows[v + 1].p, r1);
+        _mm256_store_pd(rows[v + 2].p, r2);
+        _mm256_store_pd(rows[v + 3].p, r3);
+    }
+    for (; v < vertexCount; v++) {
+        const double* p = positions + 3 * (size_t)v;
+        _mm256_store_pd(rows[v].p, _mm256_setr_pd(p[0], p[1], p[2], 0));
+    }
+}
+
+WIDE void extrudeRows(uint32_t vertexCount, const VIEW_ShadowLight& light, PaddedVertex* rows)
+{
+    uint32_t v = 0;
+    if (light.directional) {
+        v3 d = light.direction;
+        const bool moves = v3::normalize(d);
+        const v3 offset = d * light.extrusion;
+        const __m256d o = moves ? _mm256_setr_pd(offset.x, offset.y, offset.z, 0) : _mm256_setzero_pd();
+        for (; v < vertexCount; v++)
+            _mm256_store_pd(rows[v].q, _mm256_add_pd(_mm256_load_pd(rows[v].p), o));
+        return;
+    }
+    const __m256d lx = _mm256_set1_pd(light.position.x), ly = _mm256_set1_pd(light.position.y),
+                  lz = _mm256_set1_pd(light.position.z), k = _mm256_set1_pd(light.extrusion);
+    for (; v + 4 <= vertexCount; v += 4) {
+        __m256d x, y, z;
+        transpose(_mm256_load_pd(rows[v].p), _mm256_load_pd(rows[v + 1].p), _mm256_load_pd(rows[v + 2].p),
+                  _mm256_load_pd(rows[v + 3].p), x, y, z);
+        __m256d dx = _mm256_sub_pd(x, lx), dy = _mm256_sub_pd(y, ly), dz = _mm256_sub_pd(z, lz);
+        const __m256d L =
+            _mm256_sqrt_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)), _mm256_mul_pd(dz, dz)));
+        const __m256d moves = _mm256_cmp_pd(L, _mm256_setzero_pd(), _CMP_GT_OQ);
+        dx = _mm256_div_pd(dx, L), dy = _mm256_div_pd(dy, L), dz = _mm256_div_pd(dz, L);
+        const __m256d fx = _mm256_blendv_pd(x, _mm256_add_pd(x, _mm256_mul_pd(dx, k)), moves);
+        const __m256d fy = _mm256_blendv_pd(y, _mm256_add_pd(y, _mm256_mul_pd(dy, k)), moves);
+        const __m256d fz = _mm256_blendv_pd(z, _mm256_add_pd(z, _mm256_mul_pd(dz, k)), moves);
+        untranspose(fx, fy, fz, rows[v].q, rows[v + 1].q, rows[v + 2].q, rows[v + 3].q);
+    }
+    for (; v < vertexCount; v++) {
+        const v3 p{rows[v].p[0], rows[v].p[1], rows[v].p[2]};
+        v3 d = p - light.position;
+        const v3 f = v3::normalize(d) ? p + d * light.extrusion : p;
+        _mm256_store_pd(rows[v].q, _mm256_setr_pd(f.x, f.y, f.z, 0));
+    }
+}
+
+// Which of four faces (first corners x0 y0 z0, normals nx ny nz) turn
+// towards the lamp, as bits.
+WIDE inline uint32_t facingMask(const VIEW_ShadowLight& light, __m256d tx, __m256d ty, __m256d tz, __m256d x0,
+                                __m256d y0, __m256d z0, __m256d nx, __m256d ny, __m256d nz)
+{
+    __m256d wx = tx, wy = ty, wz = tz;
+    if (!light.directional)
+        wx = _mm256_sub_pd(x0, tx), wy = _mm256_sub_pd(y0, ty), wz = _mm256_sub_pd(z0, tz);
+    const __m256d dot =
+        _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(wx, nx), _mm256_mul_pd(wy, ny)), _mm256_mul_pd(wz, nz));
+    return (uint32_t)_mm256_movemask_pd(_mm256_cmp_pd(dot, _mm256_setzero_pd(), _CMP_LT_OQ));
+}
+
+// Facing flags of every triangle; answers how many face the lamp.
+WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, const PaddedVertex* rows,
+                       uint8_t* flags, uint8_t* facingBytes, size_t facingStride)
+{
+    const uint32_t n = mesh.triangleCount, vertexCount = (uint32_t)mesh.vertexCount;
+    const __m256d tx = _mm256_set1_pd(light.directional ? light.direction.x : light.position.x),
+                  ty = _mm256_set1_pd(light.directional ? light.direction.y : light.position.y),
+                  tz = _mm256_set1_pd(light.directional ? light.direction.z : light.position.z);
+    const __m256i last = _mm256_set1_epi32((int)(vertexCount - 1));
+    const uint8_t* normals = reinterpret_cast<const uint8_t*>(mesh.faceNormals);
+    const size_t normalStride = mesh.faceNormalStride;
+    uint32_t lit = 0, t = 0;
+    for (; t + 4 <= n; t += 4) {
+        const uint32_t* ix = mesh.indices + 3 * (size_t)t;
+        // All twelve corners among the vertices (unsigned: max(i, last) == last).
+        const __m256i i0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ix));
+        const __m128i i1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ix + 8));
+        const bool inside =
+            _mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_max_epu32(i0, last), last)) == -1 &&
+            _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_max_epu32(i1, _mm256_castsi256_si128(last)),
+                                              _mm256_castsi256_si128(last))) == 0xFFFF;
+        uint32_t m;
+        if (inside && normals && t + 4 < n) {
+            // The stored normals: the same numbers, without the corners of
+            // every face (the fifth face bounds the last 32-byte read).
+            __m256d x0, y0, z0, nx, ny, nz;
+            transpose(_mm256_load_pd(rows[ix[0]].p), _mm256_load_pd(rows[ix[3]].p), _mm256_load_pd(rows[ix[6]].p),
+                      _mm256_load_pd(rows[ix[9]].p), x0, y0, z0);
+            const uint8_t* nt = normals + normalStride * t;
+            transpose(_mm256_loadu_pd(reinterpret_cast<const double*>(nt)),
+                      _mm256_loadu_pd(reinterpret_cast<const double*>(nt + normalStride)),
+                      _mm256_loadu_pd(reinterpret_cast<const double*>(nt + 2 * normalStride)),
+                      _mm256_loadu_pd(reinterpret_cast<const double*>(nt + 3 * normalStride)), nx, ny, nz);
+            m = facingMask(light, tx, ty, tz, x0, y0, z0, nx, ny, nz);
+        } else if (inside) {
+            __m256d x0, y0, z0, x1, y1, z1, x2, y2, z2;
+            transpose(_mm256_load_pd(rows[ix[0]].p), _mm256_load_pd(rows[ix[3]].p), _mm256_load_pd(rows[ix[6]].p),
+                      _mm256_load_pd(rows[ix[9]].p), x0, y0, z0);
+            transpose(_mm256_load_pd(rows[ix[1]].p), _mm256_load_pd(rows[ix[4]].p), _mm256_load_pd(rows[ix[7]].p),
+                      _mm256_load_pd(rows[ix[10]].p), x1, y1, z1);
+            transpose(_mm256_load_pd(rows[ix[2]].p), _mm256_load_pd(rows[ix[5]].p), _mm256_load_pd(rows[ix[8]].p),
+                      _mm256_load_pd(rows[ix[11]].p), x2, y2, z2);
+            const __m256d ax = _mm256_sub_pd(x1, x0), ay = _mm256_sub_pd(y1, y0), az = _mm256_sub_pd(z1, z0);
+            const __m256d bx = _mm256_sub_pd(x2, x0), by = _mm256_sub_pd(y2, y0), bz = _mm256_sub_pd(z2, z0);
+            const __m256d nx = _mm256_sub_pd(_mm256_mul_pd(ay, bz), _mm256_mul_pd(az, by)),
+                          ny = _mm256_sub_pd(_mm256_mul_pd(az, bx), _mm256_mul_pd(ax, bz)),
+                          nz = _mm256_sub_pd(_mm256_mul_pd(ax, by), _mm256_mul_pd(ay, bx));
+            m = facingMask(light, tx, ty, tz, x0, y0, z0, nx, ny, nz);
+        } else {
+            m = 0;
+            for (uint32_t k = 0; k < 4; k++)
+                m |= (uint32_t)facesLamp(mesh, light, t + k) << k;
+        }
+        for (uint32_t k = 0; k < 4; k++) {
+            const uint8_t f = (m >> k) & 1;
+            facingBytes[facingStride * (t + k)] = f;
+            flags[t + k] = f;
+        }
+        lit += (uint32_t)__builtin_popcount(m);
+    }
+    for (; t < n; t++) {
+        const uint8_t f = facesLamp(mesh, light, t);
+        facingBytes[facingStride * t] = f;
+        flags[t] = f;
+        lit += f;
+    }
+    return lit;
+}
+
+// Side quads along the silhouette and, with CAPS, both caps (their room
+// already made), for every lit face. Flags are read eight at a time, so that
+// runs of faces turned away cost one test; `flags` has eight zero bytes past
+// the triangles.
+template <bool CAPS>
+WIDE bool emitWide(const VIEW_ShadowGeometry& mesh, const PaddedVertex* rows, const uint8_t* flags,
+                   VIEW_ShadowArrays out)
+{
+    const uint32_t n = mesh.triangleCount;
+    static const uint32_t none[3] = {VIEW_NO_NEIGHBOUR, VIEW_NO_NEIGHBOUR, VIEW_NO_NEIGHBOUR};
+    const uint8_t* neighbourBytes =
+        mesh.neighbours ? reinterpret_cast<const uint8_t*>(mesh.neighbours) : reinterpret_cast<const uint8_t*>(none);
+    const size_t neighbourStride = mesh.neighbours ? mesh.neighbourStride : 0;
+    CTRL_Array<v3>& sides = *out.sides;
+    double* front = CAPS ? &out.frontCap->data[0].x : nullptr;
+    double* back = CAPS ? &out.backCap->data[0].x : nullptr;
+    for (uint32_t group = 0; group < n; group += 8) {
+        uint64_t word;
+        std::memcpy(&word, flags + group, sizeof word);
+        while (word) {
+            const uint32_t t = group + (uint32_t)__builtin_ctzll(word) / 8;
+            word &= word - 1;   // each flag byte is 0 or 1
+            const uint32_t* ix = mesh.indices + 3 * (size_t)t;
+            const PaddedVertex &r0 = rows[ix[0]], &r1 = rows[ix[1]], &r2 = rows[ix[2]];
+            const __m256d p0 = _mm256_load_pd(r0.p), p1 = _mm256_load_pd(r1.p), p2 = _mm256_load_pd(r2.p);
+            const __m256d q0 = _mm256_load_pd(r0.q), q1 = _mm256_load_pd(r1.q), q2 = _mm256_load_pd(r2.q);
+            if (CAPS) {
+                _mm256_storeu_pd(front, p0);
+                _mm256_storeu_pd(front + 3, p1);
+                _mm256_storeu_pd(front + 6, p2);
+                _mm256_storeu_pd(back, q0);
+                _mm256_storeu_pd(back + 3, q1);
+                _mm256_storeu_pd(back + 6, q2);
+                front += 9, back += 9;
+            }
+            uint32_t other[3];
+            std::memcpy(other, neighbourBytes + neighbourStride * t, sizeof other);
+            const bool open0 = !(other[0] < n && flags[other[0]]), open1 = !(other[1] < n && flags[other[1]]),
+                       open2 = !(other[2] < n && flags[other[2]]);
+            if (!(open0 | open1 | open2))
+                continue;
+            // Silhouette edge a -> b of a lit face: the quad b a a' b', wound
+            // so that it faces out of the volume.
+            auto quad = [&](__m256d pa, __m256d pb, __m256d qa, __m256d qb) WIDE {
+                if (sides.count > sides.capacity - 7 && !room(sides, 7))
+                    return false;
+                double* w = &sides.data[sides.count].x;
+                _mm256_storeu_pd(w, pb);
+                _mm256_storeu_pd(w + 3, pa);
+                _mm256_storeu_pd(w + 6, qa);
+                _mm256_storeu_pd(w + 9, pb);
+                _mm256_storeu_pd(w + 12, qa);
+                _mm256_storeu_pd(w + 15, qb);
+                sides.count += 6;
+                return true;
+            };
+            if ((open0 && !quad(p0, p1, q0, q1)) || (open1 && !quad(p1, p2, q1, q2)) ||
+                (open2 && !quad(p2, p0, q2, q0)))
+                return false;
+        }
+    }
+    return true;
+}
+
+WIDE bool buildWide(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps, VIEW_ShadowArrays out,
+                    uint8_t* facingBytes, size_t facingStride)
+{
+    const uint32_t n = mesh.triangleCount, vertexCount = (uint32_t)mesh.vertexCount;
+    if (n > (uint32_t)INT32_MAX - 8 || !t_facing.grow((int32_t)n + 8) || !t_padded.grow(vertexCount))
+        return buildPlain(mesh, light, caps, out, facingBytes, facingStride);
+    PaddedVertex* rows = t_padded.rows;
+    uint8_t* flags = t_facing.data;
+    std::memset(flags + n, 0, 8);
+    fillRows(mesh.positions, vertexCount, rows);
+    const uint32_t lit = faceRows(mesh, light, rows, flags, facingBytes, facingStride);
+    if (lit == 0)
+        return true;
+    if (lit > (uint32_t)(INT32_MAX / 3) - 1)
+        return false;
+    extrudeRows(vertexCount, light, rows);
+    // One element of slack past what is written, for the spare lane.
+    if (caps && !(room(*out.frontCap, 3 * (int32_t)lit + 1) && room(*out.backCap, 3 * (int32_t)lit + 1)))
+        return false;
+
+    const bool ok = caps ? emitWide<true>(mesh, rows, flags, out) : emitWide<false>(mesh, rows, flags, out);
+    if (ok && caps) {
+        out.frontCap->count = 3 * (int32_t)lit;
+        out.backCap->count = 3 * (int32_t)lit;
+    }
+    return ok;
+}
+
+#undef WIDE
+#endif
+
+}   // namespace
+
+bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps,
+                             VIEW_ShadowArrays out, uint8_t* facingBytes, size_t facingStride)
+{
+    out.sides->reuse();
+    out.frontCap->reuse();
+    out.backCap->reuse();
+    if (!mesh.positions || !mesh.indices || mesh.vertexCount <= 0 || mesh.triangleCount == 0)
+        return true;
+    bool ok;
+#if defined(SHADOW_WIDE)
+    if (g_wide)
+        ok = buildWide(mesh, light, caps, out, facingBytes, facingStride);
+    else
+#endif
+        ok = buildPlain(mesh, light, caps, out, facingBytes, facingStride);
     if (!ok) {
         out.sides->resize(0);
         out.frontCap->resize(0);
         out.backCap->resize(0);
     }
     return ok;
+}
+
+bool VIEW_iShadowWideSteps(bool use)
+{
+#if defined(SHADOW_WIDE)
+    const bool was = g_wide;
+    g_wide = use && __builtin_cpu_supports("avx2");
+    return was;
+#else
+    (void)use;
+    return false;
+#endif
 }

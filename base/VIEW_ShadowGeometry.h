@@ -27,6 +27,11 @@ struct VIEW_ShadowGeometry {
     // Bytes from one triangle's three neighbours to the next one's, so that
     // they can be read in place from a larger per-face record.
     size_t neighbourStride = 3 * sizeof(uint32_t);
+    // Optional: each face's (P1 - P0) x (P2 - P0), worked out from these very
+    // positions and indices, faceNormalStride bytes apart (at least 24). The
+    // facing test may read them rather than work them out again.
+    const double* faceNormals = nullptr;
+    size_t faceNormalStride = 3 * sizeof(double);
 };
 
 // The lamp in the mesh's coordinates.
@@ -57,3 +62,8 @@ bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowL
 // byte per triangle, facingStride bytes apart (at least triangleCount of them).
 bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps,
                              VIEW_ShadowArrays out, uint8_t* facing, size_t facingStride);
+
+// Whether the builder may take its four-at-a-time steps where the processor
+// has them (the default); the same results either way. Answers the setting
+// it replaces; tests use it to run both ways.
+bool VIEW_iShadowWideSteps(bool use);

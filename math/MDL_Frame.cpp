@@ -2,28 +2,6 @@
 
 #include <cmath>
 
-bool v3::normalize(v3& v)
-{
-    double L = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-    if (!(L > 0))
-        return false;
-    v.x /= L;
-    v.y /= L;
-    v.z /= L;
-    return true;
-}
-
-double v3::length(const v3& a)
-{
-    return std::sqrt(dot(a, a));
-}
-
-void v3::cross(v3& out, const v3& a, const v3& b)
-{
-    v3 r = {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-    out = r;
-}
-
 void v3::rotateByCosSin(v3& p, const v3& a, double c, double s)
 {
     double L2 = dot(a, a);

@@ -3,6 +3,7 @@
 // value types all work in these types.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 struct v2 {
@@ -13,8 +14,21 @@ struct v3 {
     double x, y, z;
 
     // v := v / |v| when |v| > 0 (true); a zero vector is left alone (false).
-    static bool normalize(v3& v);
-    static void cross(v3& out, const v3& a, const v3& b);
+    static bool normalize(v3& v)
+    {
+        const double L = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+        if (!(L > 0))
+            return false;
+        v.x /= L;
+        v.y /= L;
+        v.z /= L;
+        return true;
+    }
+    static void cross(v3& out, const v3& a, const v3& b)
+    {
+        const v3 r = {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+        out = r;
+    }
     // Rodrigues rotation about an axis of any length; a zero axis leaves p.
     static void rotateByCosSin(v3& p, const v3& axis, double c, double s);
     // p := centre + (p - centre) turned by angle (radians) about axis.
@@ -22,7 +36,7 @@ struct v3 {
     static void slerp(v3& out, const v3& a, const v3& b, double t);
 
     static double dot(const v3& a, const v3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-    static double length(const v3& a);
+    static double length(const v3& a) { return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z); }
 };
 
 inline v3 operator+(const v3& a, const v3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }

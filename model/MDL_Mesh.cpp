@@ -211,7 +211,13 @@ void MDL_MeshData::buildAdjacency()
 void MDL_MeshData::computeFaceNormals()
 {
     if (!faces || !indices || !positions) return;
+    const uint32_t vertices = vertexCount > 0 ? uint32_t(vertexCount) : 0;
     for (uint32_t t = 0; t < triangleCount; t++) {
+        const uint32_t* ix = indices + 3 * size_t(t);
+        if (ix[0] >= vertices || ix[1] >= vertices || ix[2] >= vertices) {
+            faces[t].normal = {0, 0, 0};
+            continue;
+        }
         const double* p0 = positions + 3 * size_t(indices[3 * size_t(t)]);
         const double* p1 = positions + 3 * size_t(indices[3 * size_t(t) + 1]);
         const double* p2 = positions + 3 * size_t(indices[3 * size_t(t) + 2]);
@@ -219,6 +225,7 @@ void MDL_MeshData::computeFaceNormals()
         const double bx = p2[0] - p0[0], by = p2[1] - p0[1], bz = p2[2] - p0[2];
         faces[t].normal = {ay * bz - az * by, az * bx - ax * bz, ax * by - ay * bx};
     }
+    faceNormalsCurrent = 1;
 }
 
 // ---------------------------------------------------------------- materials
@@ -490,6 +497,10 @@ void MDL_Mesh::updateShadowGeometry(MDL_Lamp* lamp)
     geometry.neighbours = fs[0].neighbours;
     geometry.neighbourStride = sizeof(MDL_Face);
     geometry.triangleCount = n;
+    if (fs == meshData->faces && positions == meshData->positions && meshData->faceNormalsCurrent) {
+        geometry.faceNormals = &fs[0].normal.x;
+        geometry.faceNormalStride = sizeof(MDL_Face);
+    }
     VIEW_ShadowLight light;
     light.directional = lamp->lampType == LAMP_SUN;
     light.position = lampPos;

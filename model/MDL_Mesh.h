@@ -55,6 +55,9 @@ struct MDL_MeshData {
     uint32_t* indices = nullptr;    // triangleCount x 3, each below vertexCount
     MDL_Face* faces = nullptr;      // triangleCount
     uint8_t doubleSided = 0;
+    // The face normals were worked out from the positions as they stand
+    // (set by computeFaceNormals, cleared by anything that moves a vertex).
+    uint8_t faceNormalsCurrent = 0;
     double boxMin[3] = {0, 0, 0};
     double boxMax[3] = {0, 0, 0};
     // Copies made by the first script change of a vertex position or colour.
@@ -69,7 +72,8 @@ struct MDL_MeshData {
     // Links every triangle to its neighbours by matching edge positions (a
     // shared edge links one pair; a third triangle on it stays unlinked).
     void buildAdjacency();
-    // Face normals of every triangle from the positions.
+    // Face normals of every triangle from the positions (zero for a
+    // triangle naming a vertex that is not there).
     void computeFaceNormals();
     // Number of colours whose alpha is not exactly 1.
     int32_t countTranslucentColors() const;

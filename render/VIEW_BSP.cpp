@@ -128,22 +128,38 @@ bool VIEW_iBspInsert(VIEW_Transparency& rec, int32_t start, const VIEW_BspNode& 
     // so that they are inserted in the order a recursive descent would take.
     bool ok = true;
     rec.pending.clear();
-    rec.pending.push_back({start, SIDE_ON, triangle});
-    while (!rec.pending.empty()) {
-        VIEW_Transparency::Pending item = rec.pending.back();
-        rec.pending.pop_back();
-        const VIEW_BspNode& t = item.piece;
+    // The triangle itself is read where it is (most are never split), unless
+    // it lies in the node array, which may move as nodes are added.
+    VIEW_Transparency::Pending item;
+    const VIEW_BspNode* current = &triangle;
+    const bool inNodes = &triangle >= rec.nodes.begin() && &triangle < rec.nodes.end();
+    if (inNodes) {
+        rec.pending.push_back({start, SIDE_ON, triangle});
+        current = nullptr;
+    }
+    for (;;) {
+        int32_t at = start;
+        int side = SIDE_ON;
+        if (!current) {
+            if (rec.pending.empty())
+                break;
+            item = rec.pending.back();
+            rec.pending.pop_back();
+            at = item.node;
+            side = item.side;
+        }
+        const VIEW_BspNode& t = current ? *current : item.piece;
+        current = nullptr;
 
-        int32_t at = item.node;
-        if (item.side != SIDE_ON) {
-            int32_t child = childOf(rec.nodes[at], item.side);
+        if (side != SIDE_ON) {
+            int32_t child = childOf(rec.nodes[at], side);
             if (child < 0) {
                 int32_t idx = appendNode(rec, t);
                 if (idx < 0) {
                     ok = false;
                     continue;
                 }
-                childOf(rec.nodes[at], item.side) = idx;
+                childOf(rec.nodes[at], side) = idx;
                 continue;
             }
             at = child;

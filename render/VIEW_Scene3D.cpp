@@ -84,10 +84,18 @@ bool VIEW_iIndicesValid(const MDL_MeshData& d)
     const uint32_t n = (uint32_t)d.vertexCount;
     const uint32_t* ix = d.indices;
     const size_t total = 3 * (size_t)d.triangleCount;
-    uint32_t worst = 0;
-    for (size_t i = 0; i < total; i++)
-        worst = ix[i] > worst ? ix[i] : worst;
-    return worst < n;
+    // Four running maxima, so that the comparisons do not wait on each other.
+    uint32_t w0 = 0, w1 = 0, w2 = 0, w3 = 0;
+    size_t i = 0;
+    for (; i + 4 <= total; i += 4) {
+        w0 = ix[i] > w0 ? ix[i] : w0;
+        w1 = ix[i + 1] > w1 ? ix[i + 1] : w1;
+        w2 = ix[i + 2] > w2 ? ix[i + 2] : w2;
+        w3 = ix[i + 3] > w3 ? ix[i + 3] : w3;
+    }
+    for (; i < total; i++)
+        w0 = ix[i] > w0 ? ix[i] : w0;
+    return w0 < n && w1 < n && w2 < n && w3 < n;
 }
 
 VIEW_IndexCache::~VIEW_IndexCache()

@@ -208,6 +208,7 @@ int LMP_Mesh::setVertexPosition(lua_State* L)
             std::memcpy(d->positionsBackup, d->positions, sizeof(double) * 3 * size_t(d->vertexCount));
     }
     std::memcpy(d->positions + 3 * size_t(i - 1), v, 3 * sizeof(double));
+    d->faceNormalsCurrent = 0;
     m->geometryChanged = 1;
     return 0;
 }
@@ -219,6 +220,7 @@ int LMP_Mesh::resetVertexPosition(lua_State* L)
     MDL_MeshData* d = m ? m->meshData : nullptr;
     if (!d || !d->positionsBackup) return 0;
     std::memcpy(d->positions, d->positionsBackup, sizeof(double) * 3 * size_t(d->vertexCount));
+    d->faceNormalsCurrent = 0;
     m->geometryChanged = 1;
     return 0;
 }

@@ -185,6 +185,27 @@ TEST(Bsp, CoplanarTrianglesComeOutInInsertionOrder)
     EXPECT_EQ(rec.uvs[3].x, 2);
 }
 
+// A triangle that is itself one of the tree's nodes can be inserted again,
+// also when the node array has to move to take it.
+TEST(Bsp, ANodeOfTheTreeCanBeInsertedAgain)
+{
+    VIEW_Transparency rec;
+    for (int i = 0; i < 128; i++)
+        ASSERT_TRUE(VIEW_iBspInsert(rec, 0, flat(-5, 1, i)));
+    ASSERT_EQ(rec.nodes.count, rec.nodes.capacity);
+    ASSERT_TRUE(VIEW_iBspInsert(rec, 0, rec.nodes[7]));
+    // One crossing the root's plane: split, its pieces on either side.
+    ASSERT_TRUE(VIEW_iBspInsert(rec, 0, tri({-1, 0, -3}, {1, 0, -7}, {0, 1, -7}, 200)));
+    ASSERT_TRUE(VIEW_iBspInsert(rec, 0, rec.nodes[rec.nodes.count - 1]));
+    VIEW_iBspClearOutput(rec);
+    VIEW_iBspCollect(rec, 0);
+    EXPECT_EQ(chainLength(rec, 0), 128);
+    int copiesOf7 = 0;
+    for (int32_t i = 0; i < rec.uvs.count; i += 3)
+        copiesOf7 += rec.uvs[i].x == 7;
+    EXPECT_EQ(copiesOf7, 2);
+}
+
 TEST(Bsp, RefusesStartsOutsideTheTree)
 {
     VIEW_Transparency rec;

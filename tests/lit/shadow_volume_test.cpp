@@ -332,13 +332,18 @@ TEST(ShadowVolume, WideStepsMatchOneAtATime)
         {"sun", sun, -1},
         {"bad index among good triangles", pointLamp({0.3, 0.2, 4}, 7), 3},
     };
+    for (bool wide : {false, true})
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        SCOPED_TRACE(wide ? "four at a time" : "two at a time");
+        const bool before = VIEW_iShadowWideSteps(wide);
         Mesh spoilt = m;
         if (c.badTriangle >= 0)
             spoilt.indices[3 * c.badTriangle] = 1000;
         Volume v;
-        ASSERT_TRUE(v.build(spoilt, c.light, true));
+        const bool built = v.build(spoilt, c.light, true);
+        VIEW_iShadowWideSteps(before);
+        ASSERT_TRUE(built);
 
         const size_t vertices = spoilt.positions.size() / 3;
         auto at = [&](uint32_t i) {
@@ -370,6 +375,95 @@ TEST(ShadowVolume, WideStepsMatchOneAtATime)
         for (size_t i = 0; i < front.size(); i++) {
             EXPECT_EQ(std::memcmp(&v.front[(int32_t)i], &front[i], sizeof(v3)), 0) << "front corner " << i;
             EXPECT_EQ(std::memcmp(&v.back[(int32_t)i], &back[i], sizeof(v3)), 0) << "back corner " << i;
+        }
+    }
+}
+
+// The four-at-a-time builder (where the processor has it) and the plain one
+// give the same bytes: facing flags, side quads in the same order, both
+// caps. A bumpy ball of some hundreds of faces, so that every lane and the
+// odd ones left over are used, under lamps inside, outside and at a vertex,
+// a sun, with and without caps, without neighbours and with a bad index.
+TEST(ShadowVolume, FourAtATimeGivesThePlainBytes)
+{
+    Mesh ball;
+    const int rows = 11, cols = 13;
+    for (int r = 0; r <= rows; r++)
+        for (int c = 0; c < cols; c++) {
+            const double th = M_PI * r / rows, ph = 2 * M_PI * c / cols, k = 1 + 0.15 * ((r * 5 + c * 3) % 4);
+            ball.positions.insert(ball.positions.end(),
+                                  {k * std::sin(th) * std::cos(ph), k * std::sin(th) * std::sin(ph), k * std::cos(th)});
+        }
+    for (uint32_t r = 0; r < (uint32_t)rows; r++)
+        for (uint32_t c = 0; c < (uint32_t)cols; c++) {
+            const uint32_t a = r * cols + c, b = r * cols + (c + 1) % cols;
+            ball.indices.insert(ball.indices.end(), {a, a + cols, b + cols, a, b + cols, b});
+        }
+    ball.indices.insert(ball.indices.end(), {0, 1, 2});   // one more, so the count is odd
+    link(ball);
+    VIEW_ShadowLight sun;
+    sun.directional = true;
+    sun.direction = {0.2, 0.5, -1};
+    const v3 vertex{ball.positions[3 * 40], ball.positions[3 * 40 + 1], ball.positions[3 * 40 + 2]};
+    struct Case {
+        const char* what;
+        VIEW_ShadowLight light;
+        bool caps, neighbours;
+        int badTriangle;
+        bool normals = false;   // the wide steps read stored face normals
+    };
+    const Case cases[] = {
+        {"lamp outside", pointLamp({3, -2, 4}, 9), true, true, -1},
+        {"lamp inside", pointLamp({0.1, 0.2, -0.1}, 9), true, true, -1},
+        {"lamp on a vertex", pointLamp(vertex, 9), true, true, -1},
+        {"sun", sun, true, true, -1},
+        {"no caps", pointLamp({-3, 1, 2}, 9), false, true, -1},
+        {"no neighbours", pointLamp({3, -2, 4}, 9), true, false, -1},
+        {"bad index", pointLamp({3, -2, 4}, 9), true, true, 57},
+        {"stored normals", pointLamp({3, -2, 4}, 9), true, true, -1, true},
+        {"stored normals, sun", sun, true, true, -1, true},
+        {"stored normals, bad index", pointLamp({-1, 3, 2}, 9), true, true, 57, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Mesh m = ball;
+        if (!c.neighbours)
+            m.neighbours.clear();
+        if (c.badTriangle >= 0)
+            m.indices[3 * c.badTriangle + 1] = 5000;
+        // Normals in a record of four doubles, the way a face record
+        // carries them among other fields.
+        std::vector<double> normals;
+        for (size_t t = 0; t < m.indices.size() / 3; t++) {
+            const uint32_t* ix = &m.indices[3 * t];
+            v3 n{0, 0, 0};
+            if (ix[0] < m.positions.size() / 3 && ix[1] < m.positions.size() / 3 && ix[2] < m.positions.size() / 3) {
+                auto at = [&](uint32_t i) { return v3{m.positions[3 * i], m.positions[3 * i + 1], m.positions[3 * i + 2]}; };
+                n = crossOf(at(ix[1]) - at(ix[0]), at(ix[2]) - at(ix[0]));
+            }
+            normals.insert(normals.end(), {n.x, n.y, n.z, 12345.0});
+        }
+        VIEW_ShadowGeometry withNormals = m.geometry();
+        withNormals.faceNormals = normals.data();
+        withNormals.faceNormalStride = 4 * sizeof(double);
+        Volume plain, wide;
+        const bool before = VIEW_iShadowWideSteps(false);
+        const bool builtPlain = plain.build(m, c.light, c.caps);
+        VIEW_iShadowWideSteps(true);
+        const bool builtWide =
+            c.normals ? VIEW_iBuildShadowVolume(withNormals, c.light, c.caps, {&wide.sides, &wide.front, &wide.back},
+                                                wide.scratch)
+                      : wide.build(m, c.light, c.caps);
+        VIEW_iShadowWideSteps(before);
+        ASSERT_TRUE(builtPlain);
+        ASSERT_TRUE(builtWide);
+        EXPECT_GT(plain.sides.count, 0);
+        EXPECT_EQ(plain.scratch, wide.scratch);
+        for (auto [a, b] : {std::pair{&plain.sides, &wide.sides}, {&plain.front, &wide.front}, {&plain.back, &wide.back}}) {
+            ASSERT_EQ(a->count, b->count);
+            if (a->count > 0) {
+                EXPECT_EQ(std::memcmp(a->data, b->data, sizeof(v3) * (size_t)a->count), 0);
+            }
         }
     }
 }

@@ -61,6 +61,22 @@ TEST(ScriptMesh, VertexColoursAndPositions)
     EXPECT_TRUE(rig.controller->errors.empty()) << rig.errors();
 }
 
+// The shadow builder trusts face normals only while they match the
+// positions: a script's vertex edit marks them out of date.
+TEST(ScriptMesh, VertexEditsMarkFaceNormalsOutOfDate)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.run("set = newModelsSet('scene.xml') a = newMesh(newScene('s'), set:get('Crate'))")) << rig.errors();
+    MDL_MeshData* d = rig.controller->modelsSets[0]->meshData[0];
+    EXPECT_EQ(d->faceNormalsCurrent, 1);
+    ASSERT_TRUE(rig.run("a:setVertexPosition(1, v3(9, 8, 7))")) << rig.errors();
+    EXPECT_EQ(d->faceNormalsCurrent, 0);
+    d->computeFaceNormals();
+    EXPECT_EQ(d->faceNormalsCurrent, 1);
+    ASSERT_TRUE(rig.run("a:resetVertexPosition()")) << rig.errors();
+    EXPECT_EQ(d->faceNormalsCurrent, 0);
+}
+
 TEST(ScriptMesh, TexturesAndFreshMeshes)
 {
     Rig rig;
