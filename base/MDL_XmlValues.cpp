@@ -3,6 +3,10 @@
 #include <charconv>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <tinyxml.h>
 
 const char* MDL_iElementText(const TiXmlElement* element)
@@ -12,6 +16,14 @@ const char* MDL_iElementText(const TiXmlElement* element)
     if (!child) return nullptr;
     const TiXmlText* text = child->ToText();
     return text ? text->Value() : nullptr;
+}
+
+size_t MDL_iElementTextLength(const TiXmlElement* element)
+{
+    if (!element) return 0;
+    const TiXmlNode* child = element->FirstChild();
+    const TiXmlText* text = child ? child->ToText() : nullptr;
+    return text ? text->ValueTStr().size() : 0;
 }
 
 static bool MDL_iIsSeparator(char c)
@@ -107,18 +119,96 @@ size_t MDL_iCountHexBytes(const char* text)
     return digits / 2;
 }
 
+#if defined(__x86_64__)
+// Whole pairs from p, 32 characters at a time, while at least 16 bytes are
+// still wanted; single other characters between pairs are skipped, and the
+// decoding stops before a pair that another character splits. Only the
+// characters before limit are read, none of which may be the terminator.
+// Returns the bytes written; *end gets the position after the characters
+// used.
+__attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(const unsigned char* p,
+                                                                              const unsigned char* limit,
+                                                                              size_t count, uint8_t* target,
+                                                                              const unsigned char** end)
+{
+    const __m256i below0 = _mm256_set1_epi8('0' - 1), above9 = _mm256_set1_epi8('9' + 1);
+    const __m256i belowA = _mm256_set1_epi8('a' - 1), aboveF = _mm256_set1_epi8('f' + 1);
+    const __m256i zero = _mm256_set1_epi8('0'), letterBase = _mm256_set1_epi8('a' - 10);
+    const __m256i weights = _mm256_set1_epi16(0x0110);  // 16 for the first character of a pair, 1 for the second
+    size_t n = 0;
+    while (limit - p >= 32 && count - n >= 16) {
+        if (MDL_gHex.value[*p] < 0) {  // a line break between pairs, mostly
+            p++;
+            continue;
+        }
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        // Signed compares: bytes from 128 up are negative and fail both.
+        const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, below0), _mm256_cmpgt_epi8(above9, v));
+        const __m256i letter = _mm256_and_si256(_mm256_cmpgt_epi8(v, belowA), _mm256_cmpgt_epi8(aboveF, v));
+        const unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_or_si256(digit, letter)));
+        const __m256i base = _mm256_or_si256(_mm256_and_si256(digit, zero), _mm256_and_si256(letter, letterBase));
+        const __m256i words = _mm256_maddubs_epi16(_mm256_sub_epi8(v, base), weights);
+        // Words to bytes within each half, then the two halves' bytes together.
+        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0xD8);
+        const __m128i low = _mm256_castsi256_si128(bytes);
+        if (mask == 0xFFFFFFFFu) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n), low);
+            n += 16;
+            p += 32;
+            continue;
+        }
+        // Up to the first character that is no digit; one that falls
+        // between pairs (a line break, a space) is stepped over here, as
+        // the pair-by-pair reading would.
+        const unsigned digits = unsigned(__builtin_ctz(~mask));
+        uint8_t part[16];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(part), low);
+        std::memcpy(target + n, part, digits / 2);
+        n += digits / 2;
+        p += digits & ~1u;
+        if (digits % 2) break;  // the lone digit is left to the caller
+        p++;
+    }
+    *end = p;
+    return n;
+}
+
+static bool MDL_iHasAvx2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+static const bool MDL_gWideHex = MDL_iHasAvx2();
+#endif
+
 const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size_t* decoded)
 {
     size_t n = 0;
     if (text) {
         const int8_t* value = MDL_gHex.value;
         const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+        // Characters up to here are known to lie before the terminator; the
+        // text is measured a page at a time as the decoding gets there, so
+        // that nothing past the terminator is ever read.
+        const unsigned char* known = p;
+        bool ended = false;
         int high = -1;
         while (n < count) {
             // Whole pairs straight through, the usual case; a character is
             // looked at only once the one before it was a digit, so nothing
             // past the terminator is read.
             if (high < 0) {
+#if defined(__x86_64__)
+                if (MDL_gWideHex && count - n >= 16) {
+                    if (!ended && known - p < 64) {
+                        const size_t length = strnlen(reinterpret_cast<const char*>(p), 4096);
+                        known = p + length;
+                        ended = length < 4096;
+                    }
+                    n += MDL_iDecodePairsWide(p, known, count - n, target + n, &p);
+                }
+#endif
                 while (n < count) {
                     int h = value[p[0]];
                     if (h < 0) break;

@@ -10,6 +10,11 @@ class TiXmlElement;
 
 // Text content of an element (its first child node when that is text), or null.
 const char* MDL_iElementText(const TiXmlElement* element);
+// Length of that text as the document keeps it (0 without one), found
+// without a pass over it. A character reference to code 0 leaves a zero
+// byte inside, so this is an upper bound of what the readers, which stop at
+// the first zero byte, can take from it.
+size_t MDL_iElementTextLength(const TiXmlElement* element);
 
 // Reads up to n reals from a list separated by spaces, commas, tabs, CR or
 // LF; a token that is no number gives 0. Returns how many were read.

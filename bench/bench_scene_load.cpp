@@ -6,6 +6,8 @@
 // machine is shared), fastest runs.
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -128,6 +130,14 @@ void BM_SceneLoad(benchmark::State& state)
 
 int main(int argc, char** argv)
 {
+    // Both sides allocate tens of MB a run. Left to itself the allocator
+    // hands the top of the heap back after a run whenever no small block
+    // happens to stay behind above it, and the next run pays for every page
+    // again; whether that happens depends on the order of unrelated small
+    // frees, not on the work. The heap is kept, and large blocks come from
+    // it, so that both sides are timed on their work alone.
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
     std::printf("scene text: %.1f MB\n", scene().size() / 1e6);
     bench_ratio::Reporter reporter(bench_ratio::Clock::Cpu);
     bench_ratio::initialize(&argc, argv, reporter);

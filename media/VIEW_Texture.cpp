@@ -53,9 +53,10 @@ bool VIEW_Texture::read(const TiXmlElement* element)
     int size = 0;
     if (element->QueryIntAttribute("size", &size) != TIXML_SUCCESS || size < 0) size = 0;
     const char* text = MDL_iElementText(element);
-    // Two characters a byte bound the storage; the bytes are decoded once,
-    // and the size is what they filled.
-    size_t available = text ? std::strlen(text) / 2 : 0;
+    // Two characters a byte bound the storage (the length the document
+    // keeps, found without a pass over the text); the bytes are decoded
+    // once, and the size is what they filled.
+    size_t available = text ? MDL_iElementTextLength(element) / 2 : 0;
     size_t want = size_t(size) < available ? size_t(size) : available;
     if (want > 0) {
         data = static_cast<uint8_t*>(std::malloc(want));

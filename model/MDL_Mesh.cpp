@@ -11,8 +11,8 @@
 #include "model/MDL_ModelsSet.h"
 #include "model/MDL_Objects.h"
 #include "base/VIEW_ShadowGeometry.h"
-#include "base/VIEW_HashMap.h"
 
+#include <memory>
 #include <vector>
 
 static char* MDL_iCopyName(const char* s)
@@ -49,35 +49,37 @@ int32_t MDL_MeshData::countTranslucentColors() const
 
 namespace {
 
-struct MDL_Position {
-    double p[3];
-};
-
 // Positions are matched with ==, so the hash must not tell -0.0 from +0.0
-// (adding 0.0 turns -0.0 into +0.0). Fletcher sums spread lattice positions
-// (grids, boxes) over very few buckets, so the bits are mixed instead; equal
-// keys still share one chain in insertion order, so the links found do not
-// depend on the hash.
-struct MDL_PositionTraits {
-    static uint32_t hash(const MDL_Position& k)
-    {
-        uint64_t h = 0x9E3779B97F4A7C15ull;
-        for (int i = 0; i < 3; i++) {
-            double c = k.p[i] + 0.0;
-            uint64_t bits;
-            std::memcpy(&bits, &c, 8);
-            h ^= bits + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
-            h *= 0xFF51AFD7ED558CCDull;
-            h ^= h >> 33;
-        }
-        h *= 0xC4CEB9FE1A85EC53ull;
-        h ^= h >> 33;
-        return uint32_t(h) ^ uint32_t(h >> 32);
+// (adding 0.0 turns -0.0 into +0.0). Each coordinate's bits are multiplied
+// by an odd constant of its own and turned by an amount of its own; the
+// three are combined and mixed once more, so that lattice positions (grids,
+// boxes) spread over the whole table.
+inline uint32_t MDL_iPositionHash(const double* p)
+{
+    uint64_t bits[3];
+    for (int i = 0; i < 3; i++) {
+        const double c = p[i] + 0.0;
+        std::memcpy(&bits[i], &c, 8);
     }
-    static bool equal(const MDL_Position& a, const MDL_Position& b)
-    {
-        return a.p[0] == b.p[0] && a.p[1] == b.p[1] && a.p[2] == b.p[2];
-    }
+    const uint64_t x = bits[0] * 0x9E3779B97F4A7C15ull, y = bits[1] * 0xC2B2AE3D27D4EB4Full,
+                   z = bits[2] * 0x165667B19E3779F9ull;
+    uint64_t h = x ^ (y >> 17 | y << 47) ^ (z >> 37 | z << 27);
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ull;
+    h ^= h >> 32;
+    return uint32_t(h);
+}
+
+inline bool MDL_iSamePosition(const double* a, const double* b)
+{
+    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
+
+// What the matching reads of a triangle, kept together: the position
+// numbers of its corners and its links so far.
+struct MDL_AdjacencyTriangle {
+    uint32_t id[3];
+    uint32_t link[3];
 };
 
 }  // namespace
@@ -87,86 +89,123 @@ struct MDL_PositionTraits {
 // compare with ==, so a NaN corner matches nothing); the candidates of a
 // corner are then the corners with the same number, in triangle and corner
 // order, and edges compare as pairs of numbers.
+//
+// Triangles are taken in order and each links to later triangles only: an
+// earlier triangle u has already met t (they share the position at u's
+// corner on the common edge), and at that meeting every pair of matching
+// edges of u and t was linked or found one side taken; links are never
+// undone, so no such pair can link later. Each position's candidates are
+// therefore consumed from the front as the triangles pass.
 void MDL_MeshData::buildAdjacency()
 {
     if (!faces || !indices || !positions) return;
-    for (uint32_t t = 0; t < triangleCount; t++)
-        faces[t].neighbours[0] = faces[t].neighbours[1] = faces[t].neighbours[2] = MDL_NO_FACE;
     if (triangleCount == 0) return;
-    const size_t corners = size_t(triangleCount) * 3;
+    const uint32_t triangles = triangleCount;
+    const size_t corners = size_t(triangles) * 3;
 
-    // Numbered once per vertex (a vertex serves several corners); a vertex
-    // with a NaN coordinate, or an index past the vertices, gives each of its
-    // corners a number of its own.
+    // Numbered once per vertex (a vertex serves several corners) through an
+    // open-addressed table of vertex numbers; a vertex with a NaN coordinate,
+    // or an index past the vertices, gives each of its corners a number of
+    // its own.
     constexpr uint32_t UNNUMBERED = 0xFFFFFFFFu;
     const uint32_t vertices = vertexCount > 0 ? uint32_t(vertexCount) : 0;
     std::vector<uint32_t> vertexId(vertices, UNNUMBERED);
     uint32_t distinct = 0;
     {
-        VIEW_HashMap<MDL_Position, uint32_t, MDL_PositionTraits> map;
-        while (map.initialBucketCount < (1 << 29) && uint32_t(map.initialBucketCount) < vertices)
-            map.initialBucketCount *= 2;
+        size_t size = 16;
+        while (size < 2 * size_t(vertices)) size *= 2;
+        const size_t mask = size - 1;
+        std::vector<uint32_t> slots(size, UNNUMBERED);
         for (uint32_t v = 0; v < vertices; v++) {
-            MDL_Position key;
-            std::memcpy(key.p, positions + 3 * size_t(v), sizeof key.p);
-            if (std::isnan(key.p[0]) || std::isnan(key.p[1]) || std::isnan(key.p[2])) continue;
-            if (uint32_t* known = map.find(key)) {
-                vertexId[v] = *known;
-                continue;
-            }
-            uint32_t* slot = map.insert(key);
-            if (slot) *slot = distinct;
-            vertexId[v] = distinct++;
-        }
-    }
-    std::vector<uint32_t> id(corners);
-    for (size_t i = 0; i < corners; i++) {
-        const uint32_t v = indices[i];
-        id[i] = v < vertices && vertexId[v] != UNNUMBERED ? vertexId[v] : distinct++;
-    }
-
-    // Triangles of each position, in the order their corners were met.
-    std::vector<uint32_t> start(size_t(distinct) + 1, 0), list(corners);
-    for (size_t i = 0; i < corners; i++) start[id[i] + 1]++;
-    for (uint32_t p = 0; p < distinct; p++) start[p + 1] += start[p];
-    {
-        std::vector<uint32_t> fill(start.begin(), start.end() - 1);
-        for (size_t i = 0; i < corners; i++) list[fill[id[i]]++] = uint32_t(i / 3);
-    }
-
-    for (uint32_t t = 0; t < triangleCount; t++) {
-        MDL_Face& ft = faces[t];
-        const uint32_t* ct = &id[3 * size_t(t)];
-        for (int c = 0; c < 3; c++) {
-            // Nothing left to link: the remaining candidates cannot change t.
-            if (ft.neighbours[0] != MDL_NO_FACE && ft.neighbours[1] != MDL_NO_FACE &&
-                ft.neighbours[2] != MDL_NO_FACE)
-                break;
-            const uint32_t p = ct[c];
-            for (uint32_t n = start[p]; n < start[p + 1]; n++) {
-                uint32_t u = list[n];
-                if (u == t) continue;
-                MDL_Face& fu = faces[u];
-                const uint32_t* cu = &id[3 * size_t(u)];
-                for (int edge = 0; edge < 3; edge++) {
-                    if (ft.neighbours[edge] != MDL_NO_FACE) continue;
-                    uint32_t a = ct[edge], b = ct[(edge + 1) % 3];
-                    for (int k = 0; k < 3; k++) {
-                        // A link that is already taken is never overwritten:
-                        // with three triangles on one edge, the first pair
-                        // stays linked both ways and the third stays open.
-                        if (fu.neighbours[k] != MDL_NO_FACE) continue;
-                        uint32_t ua = cu[k], ub = cu[(k + 1) % 3];
-                        if ((a == ua && b == ub) || (a == ub && b == ua)) {
-                            ft.neighbours[edge] = u;
-                            fu.neighbours[k] = t;
-                            break;
-                        }
-                    }
+            const double* pv = positions + 3 * size_t(v);
+            if (std::isnan(pv[0]) || std::isnan(pv[1]) || std::isnan(pv[2])) continue;
+            for (size_t s = MDL_iPositionHash(pv) & mask;; s = (s + 1) & mask) {
+                const uint32_t w = slots[s];
+                if (w == UNNUMBERED) {
+                    slots[s] = v;
+                    vertexId[v] = distinct++;
+                    break;
+                }
+                if (MDL_iSamePosition(positions + 3 * size_t(w), pv)) {
+                    vertexId[v] = vertexId[w];
+                    break;
                 }
             }
         }
     }
+    // Corners numbered, and counted by number (next[p + 1]; a corner that
+    // takes a number of its own adds a counter). Storage whose every element
+    // is written before it is read is left uninitialised.
+    const auto tri = std::make_unique_for_overwrite<MDL_AdjacencyTriangle[]>(triangles);
+    const auto list = std::make_unique_for_overwrite<uint32_t[]>(corners);
+    std::vector<uint32_t> next(size_t(distinct) + 1, 0), end;
+    for (uint32_t t = 0; t < triangles; t++)
+        for (int c = 0; c < 3; c++) {
+            const uint32_t v = indices[3 * size_t(t) + c];
+            uint32_t p;
+            if (v < vertices && vertexId[v] != UNNUMBERED) {
+                p = vertexId[v];
+            } else {
+                p = distinct++;
+                next.push_back(0);
+            }
+            tri[t].id[c] = p;
+            tri[t].link[c] = MDL_NO_FACE;
+            next[p + 1]++;
+        }
+
+    // Triangles of each position, in the order their corners were met:
+    // list[next[p] .. end[p]) are those not yet passed.
+    for (uint32_t p = 0; p < distinct; p++) next[p + 1] += next[p];
+    end.assign(next.begin(), next.end() - 1);
+    for (uint32_t t = 0; t < triangles; t++)
+        for (int c = 0; c < 3; c++) list[end[tri[t].id[c]]++] = t;
+
+    for (uint32_t t = 0; t < triangles; t++) {
+        MDL_AdjacencyTriangle& ft = tri[t];
+        // Only t changes its own links while its candidates are met (they
+        // all come after it), so they are kept at hand and stored at the end.
+        const uint32_t a0 = ft.id[0], a1 = ft.id[1], a2 = ft.id[2];
+        uint32_t link[3] = {ft.link[0], ft.link[1], ft.link[2]};
+        for (int c = 0; c < 3; c++) {
+            // Nothing left to link: the remaining candidates cannot change t.
+            if (link[0] != MDL_NO_FACE && link[1] != MDL_NO_FACE && link[2] != MDL_NO_FACE) break;
+            const uint32_t p = ft.id[c], last = end[p];
+            uint32_t n = next[p];
+            while (n < last && list[n] <= t) n++;
+            next[p] = n;
+            for (; n < last; n++) {
+                const uint32_t u = list[n];
+                MDL_AdjacencyTriangle& fu = tri[u];
+                const uint32_t b0 = fu.id[0], b1 = fu.id[1], b2 = fu.id[2];
+                // An open edge x-y of t takes the first open edge of u that
+                // joins the same two positions either way round. A link that
+                // is already taken is never overwritten: with three triangles
+                // on one edge, the first pair stays linked both ways and the
+                // third stays open.
+                auto join = [&](int edge, uint32_t x, uint32_t y) {
+                    if (link[edge] != MDL_NO_FACE) return;
+                    const bool m0 = (x == b0 && y == b1) || (x == b1 && y == b0);
+                    const bool m1 = (x == b1 && y == b2) || (x == b2 && y == b1);
+                    const bool m2 = (x == b2 && y == b0) || (x == b0 && y == b2);
+                    if (!(m0 | m1 | m2)) return;
+                    const int k = m0 && fu.link[0] == MDL_NO_FACE   ? 0
+                                  : m1 && fu.link[1] == MDL_NO_FACE ? 1
+                                  : m2 && fu.link[2] == MDL_NO_FACE ? 2
+                                                                    : -1;
+                    if (k < 0) return;
+                    link[edge] = u;
+                    fu.link[k] = t;
+                };
+                join(0, a0, a1);
+                join(1, a1, a2);
+                join(2, a2, a0);
+            }
+        }
+        for (int k = 0; k < 3; k++) ft.link[k] = link[k];
+    }
+    for (uint32_t t = 0; t < triangles; t++)
+        for (int k = 0; k < 3; k++) faces[t].neighbours[k] = tri[t].link[k];
 }
 
 void MDL_MeshData::computeFaceNormals()
@@ -182,9 +221,9 @@ void MDL_MeshData::computeFaceNormals()
         const double* p0 = positions + 3 * size_t(indices[3 * size_t(t)]);
         const double* p1 = positions + 3 * size_t(indices[3 * size_t(t) + 1]);
         const double* p2 = positions + 3 * size_t(indices[3 * size_t(t) + 2]);
-        v3 a{p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
-        v3 b{p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
-        v3::cross(faces[t].normal, a, b);
+        const double ax = p1[0] - p0[0], ay = p1[1] - p0[1], az = p1[2] - p0[2];
+        const double bx = p2[0] - p0[0], by = p2[1] - p0[1], bz = p2[2] - p0[2];
+        faces[t].normal = {ay * bz - az * by, az * bx - ax * bz, ax * by - ay * bx};
     }
     faceNormalsCurrent = 1;
 }

@@ -162,13 +162,15 @@ static int32_t MDL_iClampCount(int64_t count, const char* text, int size, int pe
 }
 
 // The same cut with a bound that needs no pass over the text: every byte
-// takes two characters. The readers below decode once into storage of this
-// size and then count what the decoding filled, which comes to the same
-// count as MDL_iClampCount.
-static int32_t MDL_iRoomFor(int64_t count, const char* text, int size, int per)
+// takes two characters of the element's text, whose length the document
+// keeps. The readers below decode once into storage of this size and then
+// count what the decoding filled, which comes to the same count as
+// MDL_iClampCount.
+static int32_t MDL_iRoomFor(int64_t count, const TiXmlElement* e, int size, int per)
 {
+    const char* text = MDL_iElementText(e);
     if (count <= 0 || size <= 0 || per <= 0 || !text) return 0;
-    uint64_t fit = (std::strlen(text) / 2) / (uint64_t(size) * uint64_t(per));
+    uint64_t fit = (MDL_iElementTextLength(e) / 2) / (uint64_t(size) * uint64_t(per));
     if (uint64_t(count) > fit) count = int64_t(fit);
     if (count > INT32_MAX / 4) count = INT32_MAX / 4;
     return int32_t(count);
@@ -240,7 +242,7 @@ static double* MDL_iReadReals(const TiXmlElement* e, int size, int per, int32_t*
 {
     const char* text = MDL_iElementText(e);
     *count = 0;
-    const int32_t room = MDL_iRoomFor(MDL_iCountAttribute(e, "count"), text, size == 4 || size == 8 ? size : 0, per);
+    const int32_t room = MDL_iRoomFor(MDL_iCountAttribute(e, "count"), e, size == 4 || size == 8 ? size : 0, per);
     if (room == 0) return nullptr;
     double* out = static_cast<double*>(std::malloc(sizeof(double) * size_t(room) * per));
     if (!out) return nullptr;
@@ -285,7 +287,7 @@ static void MDL_iReadMesh(MDL_MeshData* d, const TiXmlElement* e)
     if (uvs) d->uvs = MDL_iReadReals(uvs, uSize, 2, &d->uvCount);
     if (colors) {
         const char* text = MDL_iElementText(colors);
-        int32_t n = MDL_iRoomFor(MDL_iCountAttribute(colors, "count"), text, 1, 4);
+        int32_t n = MDL_iRoomFor(MDL_iCountAttribute(colors, "count"), colors, 1, 4);
         uint8_t* bytes = n > 0 ? static_cast<uint8_t*>(std::malloc(size_t(n) * 4)) : nullptr;
         if (bytes) {
             size_t got = 0;
@@ -308,7 +310,7 @@ static void MDL_iReadMesh(MDL_MeshData* d, const TiXmlElement* e)
     if (triangles) {
         const char* text = MDL_iElementText(triangles);
         int size = tSize == 2 || tSize == 4 ? tSize : 0;
-        const int32_t room = MDL_iRoomFor(MDL_iCountAttribute(triangles, "count"), text, size, 3);
+        const int32_t room = MDL_iRoomFor(MDL_iCountAttribute(triangles, "count"), triangles, size, 3);
         int32_t n = 0;
         d->indices = room > 0 ? static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * size_t(room) * 3)) : nullptr;
         if (d->indices) {

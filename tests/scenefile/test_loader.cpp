@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cmath>
 #include <functional>
+#include <random>
 #include <string>
 
 #include "SG_ImageWrite.h"
@@ -301,6 +302,60 @@ TEST(SceneLoad, HexArraysAcrossBlocks)
     }
 }
 
+// Hex decoding against a plain reading, one character at a time, over
+// random texts: long runs of pairs (read many at a time) broken by line
+// breaks and spaces between pairs and inside them, upper case digits and
+// bytes from 128 up (skipped like any other character), and counts that end
+// inside a run. Each text sits in storage of exactly its length, so a read
+// past the terminator shows under the address sanitizer.
+TEST(SceneLoad, HexDecodingAgreesWithPlainReading)
+{
+    auto plain = [](const char* text, size_t count, std::vector<uint8_t>& out) {
+        const char* p = text;
+        int high = -1;
+        while (out.size() < count && *p) {
+            const char c = *p++;
+            const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (d < 0) continue;
+            if (high < 0) {
+                high = d;
+            } else {
+                out.push_back(uint8_t(high << 4 | d));
+                high = -1;
+            }
+        }
+        return p;
+    };
+    std::mt19937 rng(5);
+    const char* digits = "0123456789abcdef";
+    const char others[] = {'\n', ' ', ',', 'A', 'F', 'g', 'x', char(0xC3), char(0x80), '\t'};
+    for (int round = 0; round < 3000; round++) {
+        std::string text;
+        const size_t length = rng() % 600;
+        const unsigned breakEvery = 1 + rng() % 200;
+        while (text.size() < length) {
+            if (rng() % breakEvery == 0) {
+                text += others[rng() % sizeof others];
+            } else {
+                text += digits[rng() % 16];
+            }
+        }
+        std::vector<char> stored(text.begin(), text.end());
+        stored.push_back('\0');
+        // Every text holds fewer than 400 bytes: a count of 400 reads it all.
+        const size_t count = rng() % 2 ? rng() % 400 : 400;
+        std::vector<uint8_t> want;
+        const char* wantEnd = plain(stored.data(), count, want);
+        std::vector<uint8_t> got(count + 1, 0x5A);
+        size_t n = 0;
+        const char* end = MDL_iDecodeHex(stored.data(), count, got.data(), &n);
+        ASSERT_EQ(n, want.size()) << round;
+        ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin())) << round;
+        for (size_t i = n; i < got.size(); i++) ASSERT_EQ(got[i], 0x5A) << "written past the bytes, round " << round;
+        ASSERT_EQ(end - stored.data(), wantEnd - stored.data()) << round;
+    }
+}
+
 TEST(SceneLoad, MatrixAndOnlyObjectsSection)
 {
     SetPtr set("<objects><object type=\"Mesh\" name=\"m\"><matrix>1 0 0 0, 0 1 0 0, 0 0 1 0, 5 6 7 1</matrix>"
@@ -401,6 +456,18 @@ TEST(SceneLoad, MalformedVariants)
              EXPECT_EQ(s->meshData[0]->translucentColorCount, 1);
              // no "size" on triangles: the size of the array before it (8) is no index size
              EXPECT_EQ(s->meshData[0]->triangleCount, 0u);
+         }},
+        {"a zero byte from a character reference inside the arrays",
+         // The document keeps the text whole, zero byte included; reading
+         // stops at the zero byte, whatever the counts say.
+         "<textures><texture name=\"t\" size=\"4\">0102&#0;0304</texture></textures>"
+         "<meshes><mesh name=\"m\"><vertices count=\"3\" size=\"8\">" + hex8.substr(0, 48) + "&#0;" +
+             hex8.substr(48) + "</vertices><colors count=\"2\">ff000080&#0;ff0000ff</colors></mesh></meshes>",
+         [](MDL_ModelsSet* s) {
+             ASSERT_EQ(s->textures[0]->dataSize, 2u);
+             EXPECT_EQ(s->textures[0]->data[1], 2);
+             EXPECT_EQ(s->meshData[0]->vertexCount, 1);
+             EXPECT_EQ(s->meshData[0]->colorCount, 1);
          }},
         {"triangle and neighbour indices out of range",
          "<meshes><mesh name=\"m\"><vertices count=\"3\" size=\"8\">" + hex8 +

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,15 +14,16 @@
 namespace {
 
 // Mesh data over the given positions and triangles (owned by the record).
-MDL_MeshData* makeData(const std::vector<double>& pos, const std::vector<uint32_t>& tri)
+// Face normals only where every index names a vertex.
+MDL_MeshData* makeData(const std::vector<double>& pos, const std::vector<uint32_t>& tri, bool normals = true)
 {
     auto* d = new MDL_MeshData();
     d->vertexCount = int32_t(pos.size() / 3);
     d->positions = static_cast<double*>(std::malloc(sizeof(double) * pos.size()));
-    std::memcpy(d->positions, pos.data(), sizeof(double) * pos.size());
+    std::copy(pos.begin(), pos.end(), d->positions);  // (an empty mesh has no data to copy from)
     d->triangleCount = uint32_t(tri.size() / 3);
     d->indices = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * tri.size()));
-    std::memcpy(d->indices, tri.data(), sizeof(uint32_t) * tri.size());
+    std::copy(tri.begin(), tri.end(), d->indices);
     d->faces = static_cast<MDL_Face*>(std::calloc(d->triangleCount, sizeof(MDL_Face)));
     for (int k = 0; k < 3; k++) {
         d->boxMin[k] = HUGE_VAL;
@@ -32,7 +34,7 @@ MDL_MeshData* makeData(const std::vector<double>& pos, const std::vector<uint32_
         d->boxMax[i % 3] = std::max(d->boxMax[i % 3], pos[i]);
     }
     d->buildAdjacency();
-    d->computeFaceNormals();
+    if (normals) d->computeFaceNormals();
     return d;
 }
 
@@ -109,6 +111,78 @@ TEST(MeshAdjacency, MatchesBruteForceEdgeSearch)
                     if (d->faces[u].neighbours[k] == t && shares(t, e, u, k)) back++;
                 ASSERT_GE(back, 1) << "link not returned, round " << round;
             }
+        delete d;
+    }
+}
+
+// The links, exactly: a plain scan written straight from the rule, with no
+// numbering of positions and no shortcuts. Triangles in order; for each of
+// its corners, every corner of another triangle at the same position, in
+// triangle and corner order; each open edge of the first triangle takes the
+// first open edge of the other that joins the same two positions. A corner
+// whose index is past the vertices or whose position has a NaN matches only
+// itself. Random meshes on a small lattice give shared edges, three and more
+// triangles on one edge, repeated and degenerate triangles (two or three
+// corners at one position), signed zeros, NaN vertices and bad indices.
+TEST(MeshAdjacency, SameLinksAsPlainScanInOrder)
+{
+    std::mt19937 rng(11);
+    for (int round = 0; round < 400; round++) {
+        const int nv = 1 + int(rng() % 16);
+        std::vector<double> pos;
+        for (int i = 0; i < 3 * nv; i++) {
+            const int v = int(rng() % 3) - 1;
+            double x = v == 0 && (rng() & 1) ? -0.0 : double(v);
+            if (rng() % 40 == 0) x = std::nan("");
+            pos.push_back(x);
+        }
+        const bool big = round % 10 == 0;  // long candidate lists per position
+        const int nt = big ? 150 + int(rng() % 150) : int(rng() % 40);
+        std::vector<uint32_t> tri;
+        for (int i = 0; i < 3 * nt; i++) {
+            uint32_t v = rng() % uint32_t(nv);
+            if (rng() % 80 == 0) v = uint32_t(nv) + rng() % 3;
+            if (rng() % 300 == 0) v = 0xFFFFFFFFu;
+            if (i % 3 && rng() % 12 == 0) v = tri.back();  // degenerate corner pair
+            tri.push_back(v);
+        }
+        MDL_MeshData* d = makeData(pos, tri, false);
+
+        const size_t corners = tri.size();
+        auto valid = [&](size_t i) {
+            const uint32_t v = tri[i];
+            return v < uint32_t(nv) && !std::isnan(pos[3 * v]) && !std::isnan(pos[3 * v + 1]) &&
+                   !std::isnan(pos[3 * v + 2]);
+        };
+        auto same = [&](size_t i, size_t j) {
+            return i == j || (valid(i) && valid(j) && samePos(&pos[3 * tri[i]], &pos[3 * tri[j]]));
+        };
+        const uint32_t T = uint32_t(corners / 3);
+        std::vector<uint32_t> want(corners, MDL_NO_FACE);
+        for (uint32_t t = 0; t < T; t++)
+            for (int c = 0; c < 3; c++)
+                for (size_t j = 0; j < corners; j++) {
+                    const uint32_t u = uint32_t(j / 3);
+                    if (u == t || !same(3 * t + c, j)) continue;
+                    for (int e = 0; e < 3; e++) {
+                        if (want[3 * t + e] != MDL_NO_FACE) continue;
+                        const size_t a = 3 * t + e, b = 3 * t + (e + 1) % 3;
+                        for (int k = 0; k < 3; k++) {
+                            if (want[3 * u + k] != MDL_NO_FACE) continue;
+                            const size_t ua = 3 * u + k, ub = 3 * u + (k + 1) % 3;
+                            if ((same(a, ua) && same(b, ub)) || (same(a, ub) && same(b, ua))) {
+                                want[3 * t + e] = u;
+                                want[3 * u + k] = t;
+                                break;
+                            }
+                        }
+                    }
+                }
+        ASSERT_EQ(d->triangleCount, T);
+        for (uint32_t t = 0; t < T; t++)
+            for (int e = 0; e < 3; e++)
+                ASSERT_EQ(d->faces[t].neighbours[e], want[3 * t + e])
+                    << "round " << round << " triangle " << t << " edge " << e;
         delete d;
     }
 }
