@@ -247,64 +247,60 @@ static inline uint32_t MDL_iLittle32(const uint8_t* b)
 // asked for.
 static const size_t MDL_kHexBlock = 1024;
 
+// Values of `size` bytes each, a block at a time, each turned into a T by
+// `value`; stops at the first value the text cuts short.
+template <typename T, typename Value>
+static const char* MDL_iDecodeValues(const char* text, size_t size, size_t count, T* target, size_t* decoded,
+                                     Value value)
+{
+    const size_t perBlock = MDL_kHexBlock / size;
+    uint8_t bytes[MDL_kHexBlock];
+    size_t n = 0;
+    while (n < count) {
+        const size_t want = count - n < perBlock ? count - n : perBlock;
+        size_t got = 0;
+        text = MDL_iDecodeHex(text, want * size, bytes, &got);
+        const size_t whole = got / size;
+        for (size_t k = 0; k < whole; k++) target[n + k] = value(bytes + k * size);
+        n += whole;
+        if (whole < want) break;
+    }
+    if (decoded) *decoded = n;
+    return text;
+}
+
 const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, double* target,
                                size_t* decoded)
 {
-    size_t n = 0;
-    if (elementSize == 8 || elementSize == 4) {
-        const size_t size = size_t(elementSize), perBlock = MDL_kHexBlock / size;
-        uint8_t bytes[MDL_kHexBlock];
-        while (n < count) {
-            const size_t want = count - n < perBlock ? count - n : perBlock;
-            size_t got = 0;
-            text = MDL_iDecodeHex(text, want * size, bytes, &got);
-            const size_t whole = got / size;
-            for (size_t k = 0; k < whole; k++) {
-                const uint8_t* b = bytes + k * size;
-                if (elementSize == 8) {
-                    uint64_t bits = uint64_t(MDL_iLittle32(b + 4)) << 32 | MDL_iLittle32(b);
-                    std::memcpy(&target[n + k], &bits, 8);
-                } else {
-                    uint32_t bits = MDL_iLittle32(b);
-                    float v;
-                    std::memcpy(&v, &bits, 4);
-                    target[n + k] = v;
-                }
-            }
-            n += whole;
-            if (whole < want) break;
-        }
-    }
-    if (decoded) *decoded = n;
+    if (elementSize == 8)
+        return MDL_iDecodeValues(text, 8, count, target, decoded, [](const uint8_t* b) {
+            const uint64_t bits = uint64_t(MDL_iLittle32(b + 4)) << 32 | MDL_iLittle32(b);
+            double v;
+            std::memcpy(&v, &bits, 8);
+            return v;
+        });
+    if (elementSize == 4)
+        return MDL_iDecodeValues(text, 4, count, target, decoded, [](const uint8_t* b) {
+            const uint32_t bits = MDL_iLittle32(b);
+            float v;
+            std::memcpy(&v, &bits, 4);
+            return double(v);
+        });
+    if (decoded) *decoded = 0;
     return text;
 }
 
 const char* MDL_iDecodeIndices(const char* text, int elementSize, size_t count, uint32_t* target,
                                size_t* decoded)
 {
-    size_t n = 0;
-    if (elementSize == 4 || elementSize == 2) {
-        const size_t size = size_t(elementSize), perBlock = MDL_kHexBlock / size;
-        uint8_t bytes[MDL_kHexBlock];
-        while (n < count) {
-            const size_t want = count - n < perBlock ? count - n : perBlock;
-            size_t got = 0;
-            text = MDL_iDecodeHex(text, want * size, bytes, &got);
-            const size_t whole = got / size;
-            for (size_t k = 0; k < whole; k++) {
-                const uint8_t* b = bytes + k * size;
-                if (elementSize == 4) {
-                    target[n + k] = MDL_iLittle32(b);
-                } else {
-                    uint32_t v = uint32_t(b[0]) | uint32_t(b[1]) << 8;
-                    target[n + k] = v == 0xFFFF ? 0xFFFFFFFFu : v;
-                }
-            }
-            n += whole;
-            if (whole < want) break;
-        }
-    }
-    if (decoded) *decoded = n;
+    if (elementSize == 4)
+        return MDL_iDecodeValues(text, 4, count, target, decoded, [](const uint8_t* b) { return MDL_iLittle32(b); });
+    if (elementSize == 2)
+        return MDL_iDecodeValues(text, 2, count, target, decoded, [](const uint8_t* b) {
+            const uint32_t v = uint32_t(b[0]) | uint32_t(b[1]) << 8;
+            return v == 0xFFFF ? 0xFFFFFFFFu : v;
+        });
+    if (decoded) *decoded = 0;
     return text;
 }
 

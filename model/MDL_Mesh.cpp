@@ -221,9 +221,8 @@ void MDL_MeshData::computeFaceNormals()
         const double* p0 = positions + 3 * size_t(indices[3 * size_t(t)]);
         const double* p1 = positions + 3 * size_t(indices[3 * size_t(t) + 1]);
         const double* p2 = positions + 3 * size_t(indices[3 * size_t(t) + 2]);
-        const double ax = p1[0] - p0[0], ay = p1[1] - p0[1], az = p1[2] - p0[2];
-        const double bx = p2[0] - p0[0], by = p2[1] - p0[1], bz = p2[2] - p0[2];
-        faces[t].normal = {ay * bz - az * by, az * bx - ax * bz, ax * by - ay * bx};
+        v3::cross(faces[t].normal, v3{p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]},
+                  v3{p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]});
     }
     faceNormalsCurrent = 1;
 }

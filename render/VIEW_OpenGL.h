@@ -12,7 +12,7 @@
 #include "math/m44.h"
 #include "render/VIEW_BSP.h"
 #include "render/VIEW_Generic.h"
-#include "base/VIEW_HashMap.h"
+#include "render/VIEW_HashMap.h"
 #include "render/VIEW_Scene3D.h"
 #include "render/VIEW_TexturePlan.h"
 

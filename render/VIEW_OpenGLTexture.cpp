@@ -183,6 +183,20 @@ namespace {
 // glyphs wider or taller than a quarter of it get their own texture.
 constexpr int32_t kGlyphPageSide = 1024;
 
+// A glyph coverage texture (alpha only, nearest texels, clamped), bound.
+GLuint newGlyphTexture(GLsizei width, GLsizei height, const void* pixels)
+{
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA, width, height, 0, GL_ALPHA, GL_UNSIGNED_BYTE, pixels);
+    return name;
+}
+
 }  // namespace
 
 VIEW_GlyphTexture* VIEW_OpenGL::getGlyphTexture(VIEW_Font* font, uint32_t code)
@@ -268,23 +282,14 @@ VIEW_GlyphTexture* VIEW_OpenGL::findGlyph(VIEW_Font* font, uint32_t code)
             VIEW_Image blank;
             if (!blank.allocate((uint32_t)side, (uint32_t)side, 1)) {
                 // Not opened after all: the next glyph tries a new page again.
-                glyphPacker.page--;
-                glyphPacker.y = glyphPacker.side;
+                glyphPacker.dropOpenedPage();
                 return g;
             }
             std::memset(blank.pixels, 0, (size_t)side * (size_t)side);
-            GLuint name = 0;
-            glGenTextures(1, &name);
-            glBindTexture(GL_TEXTURE_2D, name);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA, side, side, 0, GL_ALPHA, GL_UNSIGNED_BYTE, blank.pixels);
+            GLuint name = newGlyphTexture(side, side, blank.pixels);
             if (!glyphPages.append(name)) {
                 glDeleteTextures(1, &name);
-                glyphPacker.page--;
-                glyphPacker.y = glyphPacker.side;
+                glyphPacker.dropOpenedPage();
                 return g;
             }
         }
@@ -303,16 +308,7 @@ VIEW_GlyphTexture* VIEW_OpenGL::findGlyph(VIEW_Font* font, uint32_t code)
         g->byteSize = usedW * usedH;
         return g;
     }
-    GLuint name = 0;
-    glGenTextures(1, &name);
-    glBindTexture(GL_TEXTURE_2D, name);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA, (GLsizei)pixels.width, (GLsizei)pixels.height, 0, GL_ALPHA,
-                 GL_UNSIGNED_BYTE, pixels.pixels);
-    g->glName = name;
+    g->glName = newGlyphTexture((GLsizei)pixels.width, (GLsizei)pixels.height, pixels.pixels);
     g->sExtent = (double)usedW / pixels.width;
     g->tExtent = (double)usedH / pixels.height;
     g->byteSize = pixels.width * pixels.height;

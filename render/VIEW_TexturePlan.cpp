@@ -186,3 +186,9 @@ bool VIEW_ShelfPacker::place(uint32_t w, uint32_t h, int32_t* outPage, uint32_t*
         shelf = h + 1;
     return true;
 }
+
+void VIEW_ShelfPacker::dropOpenedPage()
+{
+    page--;
+    y = side;
+}

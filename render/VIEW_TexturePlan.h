@@ -62,4 +62,7 @@ struct VIEW_ShelfPacker {
     // Places a w x h rectangle: its page (opening one when needed; *opened
     // tells) and its corner. False when it cannot fit any page.
     bool place(uint32_t w, uint32_t h, int32_t* outPage, uint32_t* outX, uint32_t* outY, bool* opened);
+    // Takes back the page the last place() opened (its texture could not be
+    // made): the next place() opens it again.
+    void dropOpenedPage();
 };

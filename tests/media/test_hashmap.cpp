@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "base/VIEW_HashMap.h"
+#include "render/VIEW_HashMap.h"
 
 TEST(HashMap, GrowsAfterThreeQuartersOfTheBucketsAreUsed)
 {

@@ -1,5 +1,5 @@
 // Chained hash map used by the renderer caches (mesh buffers, glyph textures,
-// image textures) and by the mesh adjacency builder (a position multimap).
+// image textures).
 //
 // Keys are hashed as little-endian 16-bit words with Fletcher-style sums,
 // scaled by a prime multiplier and masked to a power-of-two bucket count.
