@@ -132,9 +132,10 @@ public:
     void onMouseMove(double x, double y, bool shift, bool control);
     void onMouseWheel(double x, double y, double delta, bool shift);
     // The window lost the pointer in the middle of a press (focus or capture
-    // taken away, a release that never arrived): whatever button is held is
-    // let go where the pointer was last seen, and no click is reported.
-    void onPointerLost();
+    // taken away, a release that never arrived): the named buttons, when
+    // held, are let go where the pointer was last seen, and no click is
+    // reported.
+    void onPointerLost(bool left = true, bool right = true);
     void navigate(bool shift, bool control);
     // True when window points can be mapped into the viewport: it has a
     // positive size and the drawing area is not empty.

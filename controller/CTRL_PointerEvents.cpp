@@ -96,12 +96,12 @@ void CTRL_Generic::onRightButton(double x, double y, bool down) {
     }
 }
 
-void CTRL_Generic::onPointerLost() {
-    if (leftDown) {
+void CTRL_Generic::onPointerLost(bool left, bool right) {
+    if (left && leftDown) {
         clickCancelled = 1;
         onMouseUp(mouse.x, mouse.y);
     }
-    if (rightDown) onRightButton(mouse.x, mouse.y, false);
+    if (right && rightDown) onRightButton(mouse.x, mouse.y, false);
 }
 
 void CTRL_Generic::onMouseMove(double x, double y, bool shift, bool control) {

@@ -518,45 +518,53 @@ int LMP_iSetCallbackMethod(lua_State* L, LMP_CallbackTable* table) {
   return 0;
 }
 
-void LMP_iConstructObject(LMP_Object* self, lua_State* L, const char* className, MDL_Object* (*make)()) {
+MDL_Scene* LMP_iObjectTarget(lua_State* L, const char* className, MDL_Object** parent) {
   int n = lua_gettop(L);
   if (n > 2) LMP_iReportError(L, "Too much arguments for %s", className);
-  MDL_Object* parent = nullptr;
-  MDL_Scene* scene = nullptr;
+  *parent = nullptr;
   if (LMP_Object* p = n >= 1 ? LMP_iToProxy(L, 1) : nullptr) {
     // A parent that is gone, or marked deleted and freed at the end of the
     // frame, cannot take a child.
     if (!p->object() || p->object()->deleted) {
       LMP_iReportError(L, "Unable to retreive Scene");
-      return;
+      return nullptr;
     }
-    parent = p->object();
-    scene = parent->scene;
-  } else {
-    scene = LMP_Binding<LMP_Scene>::check(L, 1)->scene();
+    *parent = p->object();
+    return (*parent)->scene;
   }
+  return LMP_Binding<LMP_Scene>::check(L, 1)->scene();
+}
+
+void LMP_iPlaceNewObject(LMP_Object* self, MDL_Object* o, MDL_Scene* scene, MDL_Object* parent) {
+  scene->addObject(o);
+  if (parent) {
+    o->moved = 1;
+    o->globalFrame = parent->getGlobalFrame();
+    o->globalValid = 1;
+    o->localValid = 0;
+    parent->addChild(o);
+  }
+  self->model = o;
+  LMP_iAssignProxy(&o->proxy, self);
+}
+
+void LMP_iConstructObject(LMP_Object* self, lua_State* L, const char* className, MDL_Object* (*make)()) {
+  MDL_Object* parent = nullptr;
+  MDL_Scene* scene = LMP_iObjectTarget(L, className, &parent);
   if (!scene) return;
-  MDL_Object* o = nullptr;
-  if (n >= 2) {
-    // The source must be of the constructor's own class and still exist.
-    LMP_Proxy** slot = LMP_iTestProxy(L, 2, className);
-    LMP_Object* source = slot && *slot ? static_cast<LMP_Object*>(*slot) : nullptr;
-    if (!source || !source->object()) {
-      luaL_argerror(L, 2, className);
-      return;
-    }
-    o = scene->clone(source->object());
-    if (!o) return;
-  } else {
-    o = make();
-    scene->addObject(o);
-    if (parent) {
-      o->moved = 1;
-      o->globalFrame = parent->getGlobalFrame();
-      o->globalValid = 1;
-      o->localValid = 0;
-    }
+  if (lua_gettop(L) < 2) {
+    LMP_iPlaceNewObject(self, make(), scene, parent);
+    return;
   }
+  // The source must be of the constructor's own class and still exist.
+  LMP_Proxy** slot = LMP_iTestProxy(L, 2, className);
+  LMP_Object* source = slot && *slot ? static_cast<LMP_Object*>(*slot) : nullptr;
+  if (!source || !source->object()) {
+    luaL_argerror(L, 2, className);
+    return;
+  }
+  MDL_Object* o = scene->clone(source->object());
+  if (!o) return;
   if (parent) parent->addChild(o);
   self->model = o;
   LMP_iAssignProxy(&o->proxy, self);

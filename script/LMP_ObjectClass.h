@@ -30,6 +30,14 @@ class LMP_Scene : public LMP_Proxy {
 // it under the parent and links self to it. Without a scene nothing is built.
 void LMP_iConstructObject(LMP_Object* self, lua_State* L, const char* className,
                           MDL_Object* (*make)());
+// Its first steps, for constructors with arguments of their own: the scene a
+// new object goes into from argument 1 (a scene, or a parent object whose
+// scene it is, then *parent), reporting more than two arguments with
+// className; null, after any report, when nothing is to be built.
+MDL_Scene* LMP_iObjectTarget(lua_State* L, const char* className, MDL_Object** parent);
+// Its last steps for a new record: adds o to the scene, under parent (at the
+// parent's place) when there is one, and links self to it.
+void LMP_iPlaceNewObject(LMP_Object* self, MDL_Object* o, MDL_Scene* scene, MDL_Object* parent);
 
 // setUserData / getUserData on a registry reference (0 = never set).
 int LMP_iSetUserData(lua_State* L, uint32_t* ref);

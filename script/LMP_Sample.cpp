@@ -12,8 +12,6 @@
 
 namespace {
 
-// Sounds that play the sample fall silent: their sample is cleared, so that
-// nothing reads the freed record.
 void forgetSample(CTRL_Array<MDL_Object*>& objects, const VIEW_Sample* sample) {
     for (MDL_Object* o : objects) {
         if (!o || o->type != OBJECT_SOUND) continue;
@@ -23,6 +21,12 @@ void forgetSample(CTRL_Array<MDL_Object*>& objects, const VIEW_Sample* sample) {
 }
 
 }  // namespace
+
+void LMP_iSilenceSample(CTRL_Generic* controller, const VIEW_Sample* sample)
+{
+    for (MDL_Scene* scene : controller->scenes) forgetSample(scene->objects, sample);
+    for (MDL_ModelsSet* set : controller->modelsSets) forgetSample(set->objects, sample);
+}
 
 LMP_Sample::LMP_Sample(lua_State* L)
 {
@@ -59,8 +63,7 @@ int LMP_Sample::deleteSample(lua_State* L)
     // its video.
     int32_t i = controller->samples.indexOf(s);
     if (i >= 0) {
-        for (MDL_Scene* scene : controller->scenes) forgetSample(scene->objects, s);
-        for (MDL_ModelsSet* set : controller->modelsSets) forgetSample(set->objects, s);
+        LMP_iSilenceSample(controller, s);
         controller->samples.removeAt(i);
         delete s;
     }

@@ -5,6 +5,7 @@
 
 #include "script/LMP_Binding.h"
 
+class CTRL_Generic;
 class VIEW_Sample;
 
 class LMP_Sample : public LMP_Proxy {
@@ -25,3 +26,6 @@ int LMP_iPushSample(lua_State* L, VIEW_Sample* sample);
 // The sample of a newSample argument; raises the script argument error with
 // "newSample" when the value is not one. Null when the proxy's sample is gone.
 VIEW_Sample* LMP_iCheckSample(lua_State* L, int index);
+// Sounds of every scene and models set that play the sample fall silent:
+// their sample is cleared, so that nothing reads it once it is freed.
+void LMP_iSilenceSample(CTRL_Generic* controller, const VIEW_Sample* sample);

@@ -65,8 +65,6 @@ int soundGetTime(LMP_Sound* self, lua_State* L)
     return 1;
 }
 
-MDL_Object* makeSound() { return new MDL_Sound(); }
-
 }  // namespace
 
 // newSound(scene or parent object, [sample]): the object constructor's
@@ -74,36 +72,15 @@ MDL_Object* makeSound() { return new MDL_Sound(); }
 // second argument must be a sample and becomes the sound's.
 LMP_Sound::LMP_Sound(lua_State* L)
 {
-    int n = lua_gettop(L);
-    if (n > 2) LMP_iReportError(L, "Too much arguments for %s", "newObject");
     MDL_Object* parent = nullptr;
-    MDL_Scene* scene = nullptr;
-    if (LMP_Object* p = n >= 1 ? LMP_iToProxy(L, 1) : nullptr) {
-        if (!p->object() || p->object()->deleted) {
-            LMP_iReportError(L, "Unable to retreive Scene");
-            return;
-        }
-        parent = p->object();
-        scene = parent->scene;
-    } else {
-        scene = LMP_Binding<LMP_Scene>::check(L, 1)->scene();
-    }
+    MDL_Scene* scene = LMP_iObjectTarget(L, "newObject", &parent);
     if (!scene) return;
     // Checked before the sound is made, so that a refused sample leaves no
     // sound behind.
-    VIEW_Sample* sample = n >= 2 ? LMP_iCheckSample(L, 2) : nullptr;
-    auto* snd = static_cast<MDL_Sound*>(makeSound());
+    VIEW_Sample* sample = lua_gettop(L) >= 2 ? LMP_iCheckSample(L, 2) : nullptr;
+    auto* snd = new MDL_Sound();
     snd->sample = sample;
-    scene->addObject(snd);
-    if (parent) {
-        snd->moved = 1;
-        snd->globalFrame = parent->getGlobalFrame();
-        snd->globalValid = 1;
-        snd->localValid = 0;
-        parent->addChild(snd);
-    }
-    model = snd;
-    LMP_iAssignProxy(&snd->proxy, this);
+    LMP_iPlaceNewObject(this, snd, scene, parent);
 }
 
 const LMP_MethodEntry<LMP_Sound> LMP_Sound::methods[] = {

@@ -4,28 +4,10 @@
 #include "media/VIEW_Sample.h"
 #include "media/VIEW_Stream.h"
 #include "media/VIEW_Texture.h"
-#include "model/MDL_ModelsSet.h"
-#include "model/MDL_Object.h"
-#include "model/MDL_Objects.h"
-#include "physics/MDL_Scene.h"
 #include "script/LMP_CheckArgs.h"
 #include "script/LMP_FontClass.h"
 #include "script/LMP_SampleClass.h"
 #include "script/LMP_TextureClass.h"
-
-namespace {
-
-// Sounds that play a stream's sample fall silent when the stream goes.
-void silence(CTRL_Array<MDL_Object*>& objects, const VIEW_Sample* gone)
-{
-    for (MDL_Object* o : objects) {
-        if (o->type != OBJECT_SOUND) continue;
-        auto* s = static_cast<MDL_Sound*>(o);
-        if (s->sample == gone) s->sample = nullptr;
-    }
-}
-
-}  // namespace
 
 LMP_Stream::LMP_Stream(lua_State* L)
 {
@@ -58,8 +40,7 @@ int LMP_Stream::deleteStream(lua_State* L)
     int32_t i = controller->videos.indexOf(s);
     if (i >= 0) {
         controller->videos.removeAt(i);
-        for (MDL_Scene* scene : controller->scenes) silence(scene->objects, &s->sample);
-        for (MDL_ModelsSet* set : controller->modelsSets) silence(set->objects, &s->sample);
+        LMP_iSilenceSample(controller, &s->sample);
         if (VIEW_Texture* t = s->takeTexture()) {
             t->releaseRequested = 1;
             if (!controller->textures.append(t)) delete t;

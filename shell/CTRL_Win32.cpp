@@ -311,12 +311,10 @@ intptr_t CTRL_Win32::handleMessage(PLAT_Window *w, uint32_t message, uintptr_t w
         // while we hold it down was released where we could not see it.
         const bool lostLeft = leftDown && !(last.wParam & PLAT_MK_LBUTTON);
         const bool lostRight = rightDown && !(last.wParam & PLAT_MK_RBUTTON);
-        if (lostLeft) {
-            clickCancelled = 1;
-            onMouseUp(mouse.x, mouse.y);
+        if (lostLeft || lostRight) {
+            onPointerLost(lostLeft, lostRight);
+            if (!leftDown && !rightDown) releaseCapture();
         }
-        if (lostRight) onRightButton(mouse.x, mouse.y, false);
-        if ((lostLeft || lostRight) && !leftDown && !rightDown) releaseCapture();
         onMouseMove(mx, my, (last.wParam & PLAT_MK_SHIFT) != 0, (last.wParam & PLAT_MK_CONTROL) != 0);
         return 0;
     }

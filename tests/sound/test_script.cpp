@@ -132,6 +132,7 @@ TEST_F(SoundScript, ArgumentsAreChecked) {
       {"newSound(newScene(), newObject(newScene()))", "(newSample)"},
       {"newSound(newScene(), newSample('a.ogg'), 3)", "Too much arguments for newObject"},
       {"newSound(5)", "bad argument #1"},
+      {"local p = newObject(newScene()); p:delete(); newSound(p)", "Unable to retreive Scene"},
       {"newSound(newScene()):setSample(5)", "(newSample)"},
       {"newSound(newScene()):setSample()", "(newSample)"},
       {"newSound(newScene()):setVolume('x')", ""},
