@@ -149,23 +149,12 @@ static int MDL_iSizeAttribute(const TiXmlElement* e, int fallback)
     return n;
 }
 
-// How many items of `per` values of `size` bytes the text can hold at most:
-// a count larger than that is cut down, so no file can make us allocate
-// more than its own text justifies.
-static int32_t MDL_iClampCount(int64_t count, const char* text, int size, int per)
-{
-    if (count <= 0 || size <= 0 || per <= 0) return 0;
-    uint64_t fit = MDL_iCountHexBytes(text) / (uint64_t(size) * uint64_t(per));
-    if (uint64_t(count) > fit) count = int64_t(fit);
-    if (count > INT32_MAX / 4) count = INT32_MAX / 4;
-    return int32_t(count);
-}
-
-// The same cut with a bound that needs no pass over the text: every byte
-// takes two characters of the element's text, whose length the document
-// keeps. The readers below decode once into storage of this size and then
-// count what the decoding filled, which comes to the same count as
-// MDL_iClampCount.
+// How many items of `per` values of `size` bytes the element's text can
+// hold at most: a count larger than that is cut down, so no file can make us
+// allocate more than its own text justifies. The bound needs no pass over
+// the text: every byte takes two characters of it, and the document keeps
+// its length. The readers below decode once into storage of this size and
+// then keep what the decoding filled.
 static int32_t MDL_iRoomFor(int64_t count, const TiXmlElement* e, int size, int per)
 {
     const char* text = MDL_iElementText(e);
@@ -386,18 +375,23 @@ void MDL_ModelsSet::readAnimatedMeshes(const TiXmlDocument& doc)
         if (const TiXmlElement* v = e->FirstChildElement("vertices")) {
             const char* text = MDL_iElementText(v);
             int size = last = MDL_iSizeAttribute(v, last);
-            int32_t n = MDL_iClampCount(MDL_iCountAttribute(v, "count"), text, size == 2 || size == 4 ? size : 0, 1);
-            g->vertices = MDL_iAllocZero<int32_t>(size_t(n));
-            g->weights = MDL_iAllocZero<double>(size_t(n));
-            if (g->vertices && g->weights) {
-                MDL_iDecodeIndices(text, size, size_t(n), reinterpret_cast<uint32_t*>(g->vertices));
-                g->count = n;
+            const int32_t room = MDL_iRoomFor(MDL_iCountAttribute(v, "count"), v, size == 2 || size == 4 ? size : 0, 1);
+            int32_t n = 0;
+            uint32_t* vertices = room > 0 ? static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * size_t(room))) : nullptr;
+            if (vertices) {
+                size_t got = 0;
+                MDL_iDecodeIndices(text, size, size_t(room), vertices, &got);
+                n = int32_t(got);
+                vertices = MDL_iTrim(vertices, got, size_t(room));
             }
+            g->vertices = reinterpret_cast<int32_t*>(vertices);
+            g->weights = MDL_iAllocZero<double>(size_t(n));
+            if (g->vertices && g->weights) g->count = n;
         }
         if (const TiXmlElement* w = e->FirstChildElement("weights"); w && g->count > 0) {
             const char* text = MDL_iElementText(w);
             int size = MDL_iSizeAttribute(w, last);
-            int32_t n = MDL_iClampCount(MDL_iCountAttribute(w, "count"), text, size == 4 || size == 8 ? size : 0, 1);
+            int32_t n = MDL_iRoomFor(MDL_iCountAttribute(w, "count"), w, size == 4 || size == 8 ? size : 0, 1);
             if (n > g->count) n = g->count;
             MDL_iDecodeDoubles(text, size, size_t(n), g->weights);
         }

@@ -5,7 +5,7 @@
 
 #include "base/CTRL_Array.h"
 
-struct MDL_Viewport;
+class MDL_Viewport;
 
 class VIEW_Sound {
 public:

@@ -528,6 +528,18 @@ TEST(SceneLoad, MalformedVariants)
              "<animated_mesh>g<bone>b</bone></animated_mesh><animated_mesh>g<bone>b</bone></animated_mesh>"
              "</animated_meshes></object></objects>",
          [](MDL_ModelsSet* s) { EXPECT_DOUBLE_EQ(s->vertexGroups[0]->weights[0], 1.0); }},
+        {"group arrays cut to what their texts hold",
+         "<animated_meshes><animated_mesh name=\"g\"><vertices count=\"5\" size=\"2\">0100\n02 00 0"
+         "</vertices><weights count=\"9\" size=\"4\">" + SG_iHexReals({0.5}, 4) +
+             "</weights></animated_mesh></animated_meshes>",
+         [](MDL_ModelsSet* s) {
+             MDL_VertexGroup* g = s->vertexGroups[0];
+             ASSERT_EQ(g->count, 2);  // the lone digit makes no index
+             EXPECT_EQ(g->vertices[0], 1);
+             EXPECT_EQ(g->vertices[1], 2);
+             EXPECT_DOUBLE_EQ(g->weights[0], 0.5);
+             EXPECT_DOUBLE_EQ(g->weights[1], 0.0);  // no weight in the text
+         }},
         {"self and cyclic parents",
          "<objects><object name=\"a\"><parent>A</parent></object><object name=\"b\"><parent>c</parent></object>"
          "<object name=\"c\"><parent>b</parent></object></objects>",
