@@ -105,11 +105,6 @@ static const struct MDL_HexTable {
     }
 } MDL_gHex;
 
-static inline int MDL_iHexDigit(char c)
-{
-    return MDL_gHex.value[static_cast<unsigned char>(c)];
-}
-
 size_t MDL_iCountHexBytes(const char* text)
 {
     if (!text) return 0;
