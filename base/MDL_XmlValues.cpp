@@ -105,20 +105,6 @@ static const struct MDL_HexTable {
     }
 } MDL_gHex;
 
-static inline int MDL_iHexDigit(char c)
-{
-    return MDL_gHex.value[static_cast<unsigned char>(c)];
-}
-
-size_t MDL_iCountHexBytes(const char* text)
-{
-    if (!text) return 0;
-    size_t digits = 0;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; p++)
-        digits += MDL_gHex.value[*p] >= 0;
-    return digits / 2;
-}
-
 #if defined(__x86_64__)
 // Whole pairs from p, 32 characters at a time, while at least 16 bytes are
 // still wanted; single other characters between pairs are skipped, and the

@@ -29,9 +29,6 @@ bool MDL_iGetChildNumbers(const TiXmlElement* element, const char* name, double*
 // without the element or a token the flag is left as it is.
 bool MDL_iGetChildBool(const TiXmlElement* element, const char* name, uint8_t* target);
 
-// Number of lowercase hex digit pairs the text holds (upper bound of the
-// bytes MDL_iDecodeHex can produce from it).
-size_t MDL_iCountHexBytes(const char* text);
 
 // Lowercase hex pairs into bytes; other characters are skipped. Stops after
 // count bytes or at the end of the text. *decoded (optional) gets the bytes

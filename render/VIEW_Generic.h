@@ -7,7 +7,7 @@
 
 #include "math/MDL_Frame.h"
 
-struct MDL_Viewport;
+class MDL_Viewport;
 class MDL_Image;
 class VIEW_Font;
 class VIEW_Image;
