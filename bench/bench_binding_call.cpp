@@ -150,7 +150,7 @@ int main(int argc, char** argv)
     bench_ratio::initialize(&argc, argv, reporter);
     auto config = [](benchmark::internal::Benchmark* b) { b->Unit(benchmark::kMillisecond)->MinTime(0.2); };
     bench_ratio::alternate(
-        5,
+        9,
         {{"BM_BareCall", [](benchmark::State& s) { runScript(s, &Rig::bareCall, false); }},
          {"BM_BoundCall", [](benchmark::State& s) { runScript(s, &Rig::boundCall, false); }},
          {"BM_BareGetPosition", [](benchmark::State& s) { runScript(s, &Rig::bareGet, false); }},
