@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <cstring>
 
+// Every player executable carries this text (its entry keeps it linked in),
+// so that `halvorin-pack embed` can tell a player from any other file.
+#define CTRL_PLAYER_MARK "HVRC0130:this file is a player"
+
 inline constexpr char CTRL_EMBED_MAGIC[8] = {'H', 'V', 'R', 'C', '0', '1', '3', '0'};
 inline constexpr size_t CTRL_EMBED_TRAILER = 16;
 

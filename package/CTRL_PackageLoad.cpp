@@ -16,13 +16,11 @@
 
 namespace {
 
-// The newest content version this player plays.
-const int kMaxMajor = 1, kMaxMinor = 6, kMaxPatch = 4;
-
 bool versionSupported(const int32_t v[3]) {
-  if (v[0] != kMaxMajor) return v[0] < kMaxMajor;
-  if (v[1] != kMaxMinor) return v[1] < kMaxMinor;
-  return v[2] <= kMaxPatch;
+  const int32_t* newest = CTRL_CONFIG_NEWEST;
+  if (v[0] != newest[0]) return v[0] < newest[0];
+  if (v[1] != newest[1]) return v[1] < newest[1];
+  return v[2] <= newest[2];
 }
 
 }  // namespace
@@ -75,39 +73,43 @@ bool CTRL_iVerifyPackage(CTRL_Generic* controller) {
   return CTRL_iCheckSignature(digest, pkg->data + signedPart, CTRL_iPublicModulus());
 }
 
+CTRL_ConfigCheck CTRL_iCheckConfigText(const char* xml, int32_t version[3], int* line) {
+  *line = 0;
+  TiXmlDocument doc("config.xml");
+  // Byte-wise parsing: the parser's UTF-8 mode steps over a multi-byte
+  // sequence without looking at its bytes and can run past the end of a text
+  // that stops inside one. The check needs no more than ASCII names and
+  // numbers; a leading byte-order mark is skipped by hand.
+  if (strncmp(xml, "\xEF\xBB\xBF", 3) == 0) xml += 3;
+  // A document nested deeper than any configuration needs is refused before
+  // the parser, which recurses once per level, sees it.
+  if (!MDL_iXmlDepthWithin(xml)) return CTRL_CONFIG_UNREADABLE;
+  doc.Parse(xml, nullptr, TIXML_ENCODING_LEGACY);
+  if (doc.Error()) {
+    *line = doc.ErrorRow();
+    return CTRL_CONFIG_UNREADABLE;
+  }
+  TiXmlElement* root = doc.FirstChildElement("kolma");
+  if (!root) root = doc.FirstChildElement("nerl");
+  TiXmlElement* element = root ? root->FirstChildElement("version") : nullptr;
+  if (!element) return CTRL_CONFIG_NO_VERSION;
+  *line = element->Row();
+  // An attribute that is absent or not an integer leaves its field alone.
+  element->QueryIntAttribute("major", &version[0]);
+  element->QueryIntAttribute("minor", &version[1]);
+  element->QueryIntAttribute("patch", &version[2]);
+  return versionSupported(version) ? CTRL_CONFIG_OK : CTRL_CONFIG_TOO_NEW;
+}
+
 bool CTRL_iReadConfig(CTRL_Generic* controller) {
   controller->stage = STAGE_CONFIG;
   uint8_t* text;
   uint32_t size;
   bool owned = CTRL_iReadPackageFile(controller, "config.xml", &text, &size, true);
   if (!text) return false;
-  TiXmlDocument doc("config.xml");
-  // Byte-wise parsing: the parser's UTF-8 mode steps over a multi-byte
-  // sequence without looking at its bytes and can run past the end of a text
-  // that stops inside one. The check needs no more than ASCII names and
-  // numbers; a leading byte-order mark is skipped by hand.
-  const char* xml = reinterpret_cast<const char*>(text);
-  if (size >= 3 && memcmp(xml, "\xEF\xBB\xBF", 3) == 0) xml += 3;
-  // A document nested deeper than any configuration needs is refused before
-  // the parser, which recurses once per level, sees it.
-  bool parsed = MDL_iXmlDepthWithin(xml);
-  if (parsed) {
-    doc.Parse(xml, nullptr, TIXML_ENCODING_LEGACY);
-    parsed = !doc.Error();
-  }
-  bool ok = false;
-  if (parsed) {
-    TiXmlElement* root = doc.FirstChildElement("kolma");
-    if (!root) root = doc.FirstChildElement("nerl");
-    TiXmlElement* version = root ? root->FirstChildElement("version") : nullptr;
-    if (version) {
-      // An attribute that is absent or not an integer leaves its field alone.
-      version->QueryIntAttribute("major", &controller->version[0]);
-      version->QueryIntAttribute("minor", &controller->version[1]);
-      version->QueryIntAttribute("patch", &controller->version[2]);
-      ok = versionSupported(controller->version);
-    }
-  }
+  int line;
+  bool ok = CTRL_iCheckConfigText(reinterpret_cast<const char*>(text), controller->version, &line) ==
+            CTRL_CONFIG_OK;
   if (owned) free(text);
   return ok;
 }

@@ -55,6 +55,13 @@ bool CTRL_iLoadPackage(CTRL_Generic* controller, CTRL_Package* package);
 bool CTRL_iVerifyPackage(CTRL_Generic* controller);
 // Reads "config.xml" and decides whether the content version is supported.
 bool CTRL_iReadConfig(CTRL_Generic* controller);
+// The same check on the text of a config.xml (NUL-terminated), reading the
+// version over `version`: an absent or non-integer attribute leaves its field
+// alone. *line is the line of the version element or of the parse error, 0
+// when unknown. The newest version played is CTRL_CONFIG_NEWEST.
+enum CTRL_ConfigCheck { CTRL_CONFIG_OK, CTRL_CONFIG_UNREADABLE, CTRL_CONFIG_NO_VERSION, CTRL_CONFIG_TOO_NEW };
+inline constexpr int32_t CTRL_CONFIG_NEWEST[3] = {1, 6, 4};
+CTRL_ConfigCheck CTRL_iCheckConfigText(const char* text, int32_t version[3], int* line);
 
 // Finds the named file and hands out its bytes; true when the caller owns
 // them (an inflated file, free with free()). Not found: *data null, *size 0,

@@ -82,7 +82,7 @@ TEST_F(Tool, BuildWarnsOfAMissingConfigOrEntryScript) {
   put(dir_ / "none/readme.txt", "x");
   put(dir_ / "half/init.lua", "");
   put(dir_ / "full/init.lua", "");
-  put(dir_ / "full/config.xml", "<kolma/>");
+  put(dir_ / "full/config.xml", "<kolma><version major=\"1\"/></kolma>");
   struct {
     const char* dir;
     bool warnsConfig, warnsInit;
@@ -92,6 +92,42 @@ TEST_F(Tool, BuildWarnsOfAMissingConfigOrEntryScript) {
     EXPECT_EQ(r.status, 0) << c.dir;
     EXPECT_EQ(r.err.find("no config.xml") != std::string::npos, c.warnsConfig) << c.dir << ": " << r.err;
     EXPECT_EQ(r.err.find("no init.lua") != std::string::npos, c.warnsInit) << c.dir << ": " << r.err;
+  }
+  EXPECT_EQ(run("build " + path("full") + " " + path("k.key") + " -o " + path("p.pkg")).err, "");
+}
+
+// A version file the player would refuse and an entry script that does not
+// compile still pack, each with one warning naming the file and the line.
+TEST_F(Tool, BuildWarnsOfAVersionOrScriptThePlayerRefuses) {
+  ASSERT_EQ(run("keygen " + path("k.key")).status, 0);
+  const std::string good = "<?xml version=\"1.0\"?>\n<kolma>\n  <version major=\"1\" minor=\"6\" patch=\"4\"/>\n</kolma>\n";
+  struct {
+    const char* config;  // null: the good one
+    const char* init;
+    const char* warning;  // null: none
+  } cases[] = {
+      {nullptr, "function startup() end\n", nullptr},
+      {"<kolma>\n\n<version major=\"1\" minor=\"7\"/>\n</kolma>\n", "", "config.xml:3: asks for version 1.7.0"},
+      {"<nerl>\n<version major=\"2\"/></nerl>\n", "", "config.xml:2: asks for version 2.0.0"},
+      {"<kolma><version major=\"0\" minor=\"99\"/></kolma>", "", nullptr},
+      {"<kolma>\n<other/></kolma>\n", "", "config.xml: has no <version> element"},
+      {"<kolma>\n<version major=\"1\">\n</kolma>\n", "", "config.xml:3: is not well-formed XML"},
+      {nullptr, "x = 1\nfunction startup()\n  y = = 2\nend\n", "init.lua:3: unexpected symbol near '='"},
+      {nullptr, "\xEF\xBB\xBF#!/usr/bin/lua\n\nstartup(\n", "init.lua:4: unexpected symbol near <eof>"},
+      {nullptr, "#!/usr/bin/lua\nfunction startup() end\n", nullptr},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(dir_ / "src");
+    put(dir_ / "src/config.xml", c.config ? c.config : good);
+    put(dir_ / "src/init.lua", c.init);
+    Result r = run("build " + path("src") + " " + path("k.key") + " -o " + path("p.pkg"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (!c.warning) {
+      EXPECT_EQ(r.err, "") << c.init;
+      continue;
+    }
+    EXPECT_EQ(r.err.rfind(std::string("halvorin-pack: warning: ") + c.warning, 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
 }
 
@@ -136,7 +172,7 @@ TEST_F(Tool, BuildsASignedPackageThatReadsBack) {
 }
 
 TEST_F(Tool, EmbedReplacesThePackageOfAPlayer) {
-  put(dir_ / "player", "\x7f" "ELF pretend player");
+  put(dir_ / "player", "\x7f" "ELF pretend player " CTRL_PLAYER_MARK);
   put(dir_ / "a.pkg", std::string(200, 'a'));
   put(dir_ / "b.pkg", std::string(300, 'b'));
   ASSERT_EQ(run("embed " + path("player") + " " + path("a.pkg") + " -o " + path("p1")).status, 0);
@@ -147,7 +183,7 @@ TEST_F(Tool, EmbedReplacesThePackageOfAPlayer) {
   EXPECT_TRUE(st.st_mode & S_IXUSR);
   std::string p2 = slurp(dir_ / "p2");
   EXPECT_EQ(p2.size(), slurp(dir_ / "player").size() + 300 + CTRL_EMBED_TRAILER);
-  EXPECT_EQ(p2.rfind("\x7f" "ELF pretend player", 0), 0u);
+  EXPECT_EQ(p2.rfind("\x7f" "ELF pretend player " CTRL_PLAYER_MARK, 0), 0u);
 
   CTRL_Package* pkg = CTRL_iReadEmbeddedPackage(path("p2").c_str());
   ASSERT_NE(pkg, nullptr);
@@ -162,6 +198,8 @@ TEST_F(Tool, FailuresAreOneLineAndNonZero) {
   put(dir_ / "src/a.txt", "a\n");
   put(dir_ / "garbage.key", "modulus 1234\n");
   put(dir_ / "small.pkg", "tiny");
+  put(dir_ / "big.pkg", std::string(300, 'p') + CTRL_PLAYER_MARK);
+  put(dir_ / "program", "\x7f" "ELF some other program");
   const std::string cases[] = {
       "frobnicate",
       "keygen",
@@ -174,6 +212,10 @@ TEST_F(Tool, FailuresAreOneLineAndNonZero) {
       "build " + path("src") + " " + path("k.key") + " -o " + path("no/dir/p.pkg"),
       "embed " + path("missing") + " " + path("small.pkg") + " -o " + path("out"),
       "embed " + path("small.pkg") + " " + path("small.pkg") + " -o " + path("out"),
+      // Only a player takes a package: not a text, not another program, not the tool itself.
+      "embed " + path("big.pkg") + " " + path("big.pkg") + " -o " + path("made"),
+      "embed " + path("program") + " " + path("big.pkg") + " -o " + path("made"),
+      "embed " + std::string(HALVORIN_PACK_TOOL) + " " + path("big.pkg") + " -o " + path("made"),
   };
   for (const std::string& args : cases) {
     Result r = run(args);
@@ -182,6 +224,7 @@ TEST_F(Tool, FailuresAreOneLineAndNonZero) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args << ": " << r.err;
   }
   EXPECT_FALSE(fs::exists(dir_ / "p.pkg"));
+  EXPECT_FALSE(fs::exists(dir_ / "made"));
 }
 
 TEST(PackRecords, NamesOutsideTheRecordLimitsAreRefused) {

@@ -6,8 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <algorithm>
 #include <vector>
 
+#include <lua.hpp>
+
+#include "package/CTRL_Embedded.h"
+#include "package/CTRL_PackageLoad.h"
 #include "pack.h"
 
 namespace {
@@ -60,6 +66,75 @@ bool parse(const std::vector<std::string>& args, std::vector<std::string>* pos, 
   return true;
 }
 
+void warn(const std::string& message) { fprintf(stderr, "halvorin-pack: warning: %s\n", message.c_str()); }
+
+const PackEntry* findEntry(const std::vector<PackEntry>& entries, const char* name) {
+  for (const PackEntry& e : entries)
+    if (e.name == name) return &e;
+  return nullptr;
+}
+
+// The player's own version check, on the text it would read.
+void checkConfig(const PackEntry& config) {
+  std::string text(config.data.begin(), config.data.end());
+  int32_t version[3] = {0, 0, 0};
+  int line;
+  const char* reason = "";
+  std::string where = "config.xml";
+  switch (CTRL_iCheckConfigText(text.c_str(), version, &line)) {
+    case CTRL_CONFIG_OK:
+      return;
+    case CTRL_CONFIG_UNREADABLE:
+      reason = "is not well-formed XML";
+      break;
+    case CTRL_CONFIG_NO_VERSION:
+      reason = "has no <version> element under <kolma>";
+      break;
+    case CTRL_CONFIG_TOO_NEW: {
+      char says[160];
+      snprintf(says, sizeof says, "asks for version %d.%d.%d; this player plays up to %d.%d.%d", version[0],
+               version[1], version[2], CTRL_CONFIG_NEWEST[0], CTRL_CONFIG_NEWEST[1], CTRL_CONFIG_NEWEST[2]);
+      warn(where + ":" + std::to_string(line) + ": " + says + ", so it will not play this package");
+      return;
+    }
+  }
+  if (line > 0) where += ":" + std::to_string(line);
+  warn(where + ": " + reason + ", so the player will not play this package");
+}
+
+// Compiles init.lua as the player does: a byte-order mark and a first line
+// beginning with "#" are skipped (the line's end kept for the numbering), and
+// only a text chunk is taken from the package.
+void checkInitScript(const PackEntry& init) {
+  std::string text(init.data.begin(), init.data.end());
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  if (!text.empty() && text[0] == '#') text.erase(0, std::min(text.find('\n'), text.size()));
+  lua_State* L = luaL_newstate();
+  if (!L) return;
+  if (luaL_loadbufferx(L, text.data(), text.size(), "@init.lua", "t") != LUA_OK) {
+    const char* message = lua_tostring(L, -1);
+    warn(std::string(message ? message : "init.lua: does not compile") + " (init.lua does not compile)");
+  }
+  lua_close(L);
+}
+
+// A player executable carries a mark that no other file has. The tool keeps
+// the mark's bytes inverted, so that it does not pass for a player itself.
+struct InvertedMark {
+  char bytes[sizeof CTRL_PLAYER_MARK - 1] = {};
+  constexpr InvertedMark() {
+    for (size_t i = 0; i < sizeof bytes; i++) bytes[i] = char(~CTRL_PLAYER_MARK[i]);
+  }
+};
+constexpr InvertedMark kInvertedMark;
+
+bool looksLikePlayer(const PackBytes& file) {
+  std::string mark;
+  for (char c : kInvertedMark.bytes) mark += char(~c);
+  std::string_view bytes(reinterpret_cast<const char*>(file.data()), file.size());
+  return bytes.rfind("\x7f" "ELF", 0) == 0 && bytes.find(mark) != std::string_view::npos;
+}
+
 int keygen(const std::vector<std::string>& args) {
   if (args.size() != 1) return usageError("keygen takes one KEYFILE");
   PackKey key;
@@ -86,12 +161,12 @@ int build(const std::vector<std::string>& args) {
   // A player refuses a package without its version file and stops at once
   // without its entry script: say so while the author can still fix it.
   for (const char* needed : {"config.xml", "init.lua"}) {
-    bool found = false;
-    for (const PackEntry& e : entries) found = found || e.name == needed;
-    if (!found)
+    if (!findEntry(entries, needed))
       fprintf(stderr, "halvorin-pack: warning: %s holds no %s; the player will not play this package\n",
               pos[0].c_str(), needed);
   }
+  if (const PackEntry* config = findEntry(entries, "config.xml")) checkConfig(*config);
+  if (const PackEntry* init = findEntry(entries, "init.lua")) checkInitScript(*init);
   return 0;
 }
 
@@ -103,6 +178,7 @@ int embed(const std::vector<std::string>& args) {
   if (pos.size() != 2 || output.empty()) return usageError("embed takes PLAYER PACKAGE -o OUTPUT");
   PackBytes player, package, out;
   if (!PACK_readFile(pos[0], &player, &error)) return fail(error);
+  if (!looksLikePlayer(player)) return fail(pos[0] + ": not a player executable (build/halvorin or a copy of it)");
   if (!PACK_readFile(pos[1], &package, &error)) return fail(error);
   if (package.size() < 128) return fail(pos[1] + ": not a package (shorter than its signature)");
   if (!PACK_embed(player, package, &out, &error)) return fail(error);
