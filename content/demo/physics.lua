@@ -99,7 +99,7 @@ scene:setCallback(CB_POST_INTEGRATION, function(dt)
   end
 end)
 
-local view = newViewport(0.56, 0.36, 0.42, 0.315)
+local view = newViewport(0.58, 0.25, 0.40, 0.30)
 view:setBackgroundColor(color(0.2, 0.22, 0.28, 1))
 view:setCamera(camera)
 

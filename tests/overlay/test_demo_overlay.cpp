@@ -7,6 +7,7 @@
 
 #include "model/MDL_Object.h"
 #include "model/MDL_Objects.h"
+#include "model/MDL_Text.h"
 #include "model/MDL_Viewport.h"
 #include "package/CTRL_PackageLoad.h"
 #include "physics/MDL_Scene.h"
@@ -43,4 +44,50 @@ TEST(DemoOverlay, ViewportAndOverlaysExist)
     EXPECT_GE(texts, 1);
     EXPECT_EQ(images, 1);
     EXPECT_EQ(lines, 1);
+}
+
+// No viewport drawn later covers a caption of an earlier one: every text of
+// a viewport's scene, laid out and placed in drawing-area units, lies clear
+// of every viewport that follows it in the list.
+TEST(DemoOverlay, NoViewportCoversACaption)
+{
+    std::ifstream in(HALVORIN_BINARY_DIR "/content/demo.pkg", std::ios::binary);
+    ASSERT_TRUE(in) << "the demo package is built with the player";
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    ScriptRig rig;
+    auto* package = new CTRL_Package();
+    ASSERT_TRUE(CTRL_iResizeByteBuffer(package, uint32_t(bytes.size())));
+    std::copy(bytes.begin(), bytes.end(), package->data);
+    ASSERT_TRUE(CTRL_iLoadPackage(rig.controller, package));
+    ASSERT_TRUE(rig.engine->start()) << rig.firstError();
+
+    const auto& vps = rig.controller->viewports;
+    int captions = 0;
+    for (int32_t i = 0; i < vps.count; i++) {
+        MDL_Viewport* vp = vps[i];
+        MDL_Scene* scene = vp->camera ? vp->camera->scene : nullptr;
+        if (!scene) continue;
+        for (MDL_Object* o : scene->overlays) {
+            if (o->type != OBJECT_TEXT || !(o->state & STATE_VISIBLE)) continue;
+            auto* text = static_cast<MDL_Text*>(o);
+            text->layout();
+            const v3& at = text->getGlobalFrame().position;
+            // The text's rectangle in drawing-area units.
+            double x0 = vp->originX + (at.x + text->bounds[0]) * vp->width;
+            double x1 = vp->originX + (at.x + text->bounds[2]) * vp->width;
+            double y0 = vp->originY + (at.y + text->bounds[1]) * vp->width;
+            double y1 = vp->originY + (at.y + text->bounds[3]) * vp->width;
+            if (x1 <= x0 || y1 <= y0) continue;
+            captions++;
+            for (int32_t j = i + 1; j < vps.count; j++) {
+                MDL_Viewport* over = vps[j];
+                if (!over->camera) continue;
+                bool apart = x1 <= over->originX || x0 >= over->originX + over->width || y1 <= over->originY ||
+                             y0 >= over->originY + over->height;
+                EXPECT_TRUE(apart) << "viewport " << j << " covers the caption \""
+                                   << (text->text ? text->text : "") << "\" of viewport " << i;
+            }
+        }
+    }
+    EXPECT_GE(captions, 3);
 }
