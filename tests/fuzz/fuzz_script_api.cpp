@@ -104,7 +104,8 @@ end
 local files = {"scene.xml", "character.xml", "tone.ogg", "clip.ogv", "sound.ogv", "image.png", "missing.xml",
   "", "scene.xml", "init.lua"}
 local names = {"Floor", "Crate", "Small crate", "Pillar", "Lamp", "Sun", "Camera", "Bone", "Skin", "Volume",
-  "Spin", "Character", "Shoulder", "Elbow", "Wrist", "CharacterCamera", "nothing", ""}
+  "Spin", "Character", "Shoulder", "Elbow", "Wrist", "CharacterCamera", "nothing", "", "Arm", "Door", "Wave",
+  "DoorSwing", "Post"}
 local numbers = {0, 1, -1, 2, 3, 0.5, -0.5, 10, 100, 1e-9, 1e9, -1e9, 1e300, -1e300, math.huge, -math.huge,
   0 / 0, 2 ^ 31, 2 ^ 31 - 1, -2 ^ 31, 2 ^ 32, 2 ^ 53, 0.1, 45, 90, 180, 360, 0.001, 7, 4, 5, 6}
 local consts = {}
@@ -288,7 +289,12 @@ end
 -- 14: media and resources from the package
 ops[14] = function()
   local c = pick({"newSample", "newStream", "newTexture", "newFont", "newModelsSet", "newMaterial"})
-  store(select(2, pcall(_G[c], pick(files), b() % 3)))
+  local file, filter = pick(files), b() % 3
+  if c == "newStream" or c == "newTexture" then
+    store(select(2, pcall(_G[c], file, filter)))
+  else
+    store(select(2, pcall(_G[c], file)))
+  end
 end
 -- 15: the collector
 ops[15] = function()
@@ -325,7 +331,8 @@ ops[19] = function()
   end
 end
 -- 20: a small world: a scene with a camera, a lamp, a listener, a viewport
--- and two bodies on a floor, with its objects in the pool
+-- a scene file, a mesh (or the character's tree) and two bodies, with its
+-- objects in the pool
 ops[20] = function()
   local base = b() % NS
   local function put(i, v) H[(base + i) % NS + 1] = v end
@@ -341,14 +348,25 @@ ops[20] = function()
     local lamp = newLamp(s)
     lamp:setPosition(v3(2, -3, 6))
     put(0, s) put(1, cam) put(2, vp) put(3, lamp)
-    local set = newModelsSet(b() % 2 == 0 and "scene.xml" or "character.xml")
+    local file = b() % 2 == 0 and "scene.xml" or "character.xml"
+    local which = b() % 2
+    local set = newModelsSet(file)
     put(4, set)
-    local mesh = newMesh(s, set:get(b() % 2 == 0 and "Crate" or "Skin"))
-    put(5, mesh)
-    local body = newRigidBody(s, mesh)
-    body:setPosition(v3(0, 0, 3))
-    put(6, body)
     put(7, mike)
+    local mesh
+    if file == "character.xml" then mesh = newObject(s, set:get("Character"))
+    elseif which == 0 then mesh = newMesh(s, set:get("Crate"))
+    else mesh = newAnimatedMesh(s, set:get("Skin")) end
+    put(5, mesh)
+    -- a body with a sphere volume above a fixed one, so that they touch
+    local body = newRigidBody(s, set:get(file == "character.xml" and "Post" or "Crate"))
+    body:setPosition(v3(0, 0, 3))
+    newCollisionVolume(body)
+    put(6, body)
+    local floor = newRigidBody(s)
+    newCollisionVolume(floor)
+    floor:setMass(0)
+    put(8, floor)
   end)
 end
 -- 21..23: frames, pointer and keys (answered by the harness at the top
