@@ -100,14 +100,32 @@ local function classOfValue(v)
   if type(v) ~= "userdata" then return nil end
   return classOf[getmetatable(v)]
 end
+-- The methods of a value: its class's, or for other userdata (files) those
+-- of its metatable's __index table.
+local otherMethods = {}
+local function methodsOf(v)
+  local c = classOfValue(v)
+  if c then return methods[c] end
+  if type(v) ~= "userdata" then return nil end
+  local mt = getmetatable(v)
+  if type(mt) ~= "table" or type(mt.__index) ~= "table" then return nil end
+  if not otherMethods[mt] then
+    local list = {}
+    for k, f in pairs(mt.__index) do if type(k) == "string" and type(f) == "function" then list[#list + 1] = k end end
+    table.sort(list)
+    otherMethods[mt] = list
+  end
+  return otherMethods[mt]
+end
 
 local files = {"scene.xml", "character.xml", "tone.ogg", "clip.ogv", "sound.ogv", "image.png", "missing.xml",
-  "", "scene.xml", "init.lua"}
+  "", "scene.xml", "init.lua", "textured.xml"}
 local names = {"Floor", "Crate", "Small crate", "Pillar", "Lamp", "Sun", "Camera", "Bone", "Skin", "Volume",
   "Spin", "Character", "Shoulder", "Elbow", "Wrist", "CharacterCamera", "nothing", "", "Arm", "Door", "Wave",
   "DoorSwing", "Post"}
 local numbers = {0, 1, -1, 2, 3, 0.5, -0.5, 10, 100, 1e-9, 1e9, -1e9, 1e300, -1e300, math.huge, -math.huge,
-  0 / 0, 2 ^ 31, 2 ^ 31 - 1, -2 ^ 31, 2 ^ 32, 2 ^ 53, 0.1, 45, 90, 180, 360, 0.001, 7, 4, 5, 6}
+  0 / 0, 2 ^ 31, 2 ^ 31 - 1, -2 ^ 31, 2 ^ 32, 2 ^ 53, 0.1, 45, 90, 180, 360, 0.001, 7, 4, 5, 6, 2 ^ 63, -2 ^ 63,
+  2 ^ 64, 1e19, 42}
 local consts = {}
 for k, v in pairs(_G) do
   if type(k) == "string" and type(v) == "number" and k:match("^[A-Z][A-Z0-9_]+$") then consts[#consts + 1] = k end
@@ -119,7 +137,13 @@ local globals = {"isKeyPressed", "isKeyJustPressed", "isKeyJustReleased", "setAs
   "getViewAspectRatio", "getResolution", "getHiDPI", "setBackgroundColor", "getAcceleration", "getLanguage",
   "getPlatform", "getHooveredObject", "getPickedObject", "setPickPosition", "getViewportMouse",
   "getSceneMouse", "resetTextureCache", "resetGlyphTextureCache", "setDefaultTextureFilter",
-  "resetRenderingOpti", "trace", "tracePoint", "registerDevice", "sendToDevice", "getTime", "print"}
+  "resetRenderingOpti", "trace", "tracePoint", "registerDevice", "sendToDevice", "getTime", "print",
+  "load", "dofile", "require", "io.open", "io.lines", "io.input", "io.read", "io.close", "io.type"}
+local function globalFunction(name)
+  local lib, f = name:match("^(%w+)%.(%w+)$")
+  if lib then return type(_G[lib]) == "table" and _G[lib][f] or nil end
+  return _G[name]
+end
 local dts = {1 / 60, 0, 0.1, 0.5, 1 / 30, 2}
 
 local function num() return pick(numbers) end
@@ -203,11 +227,11 @@ end
 -- 3, 4: a method of a pooled value, with arguments from the pool
 local function method()
   local v = slotValue()
-  local c = classOfValue(v)
+  local list = methodsOf(v)
   local which, n = b(), b() % 5
-  if not c or #methods[c] == 0 then args(n) return end
+  if not list or #list == 0 then args(n) return end
   local t = args(n)
-  callMethod(v, methods[c][which % #methods[c] + 1], t, n)
+  callMethod(v, list[which % #list + 1], t, n)
 end
 ops[3] = method
 ops[4] = method
@@ -307,7 +331,7 @@ ops[16] = function()
 end
 -- 17: a global function
 ops[17] = function()
-  local f = _G[pick(globals)]
+  local f = globalFunction(pick(globals))
   local t, n = args(b() % 4)
   if type(f) == "function" then
     local results = {pcall(f, table.unpack(t, 1, n))}
@@ -348,7 +372,7 @@ ops[20] = function()
     local lamp = newLamp(s)
     lamp:setPosition(v3(2, -3, 6))
     put(0, s) put(1, cam) put(2, vp) put(3, lamp)
-    local file = b() % 2 == 0 and "scene.xml" or "character.xml"
+    local file = b() % 4 == 3 and "character.xml" or "scene.xml"
     local which = b() % 2
     local set = newModelsSet(file)
     put(4, set)
@@ -395,7 +419,8 @@ ops[25] = function()
   elseif classOfValue(v) then
     pcall(function()
       local bone = v:getDescendant(pick(names))
-      if bone then store(bone) if classOfValue(bone) == "newBone" then bone:movePoint(p, t) end end
+      store(bone)
+      if classOfValue(bone) == "newBone" then bone:movePoint(p, t) end
     end)
   end
 end
@@ -467,7 +492,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     CTRL_iSetDebugSink([](void*, const char*) {}, nullptr);
     const std::string bin = HALVORIN_BINARY_DIR, src = HALVORIN_SOURCE_DIR;
     const std::vector<std::pair<std::string, std::string>> files = {
-        {"scene.xml", readFile(bin + "/fixtures/scenefile/scene.xml")},
+        {"scene.xml", readFile(bin + "/fixtures/scenefile/small_rig.xml")},
+        {"textured.xml", readFile(bin + "/fixtures/scenefile/scene.xml")},
         {"character.xml", readFile(src + "/content/demo/character.xml")},
         {"tone.ogg", readFile(bin + "/fixtures/sound/tone_mono_44100.ogg")},
         {"clip.ogv", readFile(bin + "/tests/fuzz/seeds/theora/flat_8x8_420.ogv")},

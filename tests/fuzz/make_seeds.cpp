@@ -270,7 +270,8 @@ enum : uint8_t { N_FLOOR, N_CRATE, N_SMALL_CRATE, N_PILLAR, N_LAMP, N_SUN, N_CAM
                  N_SPIN, N_CHARACTER, N_SHOULDER, N_ELBOW, N_WRIST, N_CHARACTER_CAMERA, N_NOTHING, N_EMPTY,
                  N_ARM, N_DOOR, N_WAVE, N_DOOR_SWING, N_POST };
 // Files (index into the driver's list).
-enum : uint8_t { F_SCENE, F_CHARACTER, F_TONE, F_CLIP, F_SOUND_CLIP, F_IMAGE, F_MISSING };
+enum : uint8_t { F_SCENE, F_CHARACTER, F_TONE, F_CLIP, F_SOUND_CLIP, F_IMAGE, F_MISSING, F_EMPTY, F_SCENE_AGAIN, F_INIT,
+                 F_TEXTURED };
 // Values (the driver's val()) are a kind byte and its operands: slot k is
 // {1, k}, a name {10, name}.
 using P = std::vector<uint8_t>;
@@ -309,7 +310,7 @@ std::vector<std::pair<std::string, P>> programs() {
       {"world_client_arrays", cat({{1}, world(), frames(4)})},
       {"world_no_renderer", cat({{2}, world(), frames(4)})},
       {"world_no_sound", cat({{4}, world(), frames(4)})},
-      {"character_frames", cat({{0}, world(1, 1), frames(4, 2)})},
+      {"character_frames", cat({{0}, world(3, 1), frames(4, 2)})},
       {"every_object_class", cat({{0}, world(), object(C_OBJECT, S, 8), object(C_MESH, S, 9), object(C_ANIMATED, S, 10),
                                   object(C_BODY, S, 11), object(C_SOUND, S, 12), object(C_TEXT, S, 13),
                                   object(C_LAMP, S, 14), object(C_CAMERA, S, 15), frames(2), object(C_MIKE, S, 8),
@@ -364,6 +365,9 @@ std::vector<std::pair<std::string, P>> programs() {
       {"stream_delete", cat({{0}, world(), {MEDIA, 1, F_CLIP, 1, 8}, frames(2), {CLEAR, 8}, frames(2)})},
       {"texture_and_image", cat({{0}, world(), {MEDIA, 2, F_IMAGE, 0, 8}, object(C_IMAGE, S, 9), frames(2),
                                  {CLEAR, 8}, frames(2)})},
+      {"textured_scene_file", cat({{0}, world(), {SET, F_TEXTURED, 8}, {FETCH, 8, N_CRATE, 0, 9}, {OBJECT, C_MESH, S, 0, 1, 9, 10},
+                                   frames(2),
+                                   {CLEAR, 8}, frames(2)})},
       {"font_missing", cat({{0}, world(), {MEDIA, 3, F_MISSING, 0, 8}, object(C_TEXT, S, 9), frames(2)})},
       {"spring_between_bodies", cat({{0}, world(), object(C_BODY, S, 8), {LINK, BODY, 8, 128, 128, 144, 128, 128, 112,
                                                                            0, 9}, frames(4, 2)})},
@@ -373,12 +377,13 @@ std::vector<std::pair<std::string, P>> programs() {
                                frames(4, 2)})},
       {"animation_target_deleted", cat({{0}, world(), {ANIM, MESH, SETS, N_SPIN, 9}, frames(1), del(MESH),
                                         frames(2)})},
-      {"skin_bone_moves", cat({{0}, world(0, 1), {BONE, MESH, 120, 130, 140, 150, 160, 170, 1, N_BONE, 8},
-                               frames(2), {BONE, 8, 0, 0, 0, 0, 0, 0, 0}, frames(1)})},
-      {"character_wave", cat({{0}, world(1, 0), {ANIM, MESH, SETS, N_WAVE, 9}, frames(4, 2)})},
-      {"character_ik", cat({{0}, world(1, 1), {BONE, MESH, 130, 120, 150, 160, 100, 170, 1, N_WRIST, 8},
+      {"skin_bone_moves", cat({{0}, world(0, 1), {FETCH, SETS, N_WRIST, 0, 8},
+                               {BONE, 8, 120, 130, 140, 150, 160, 170, 1}, frames(2), {BONE, 8, 0, 0, 0, 0, 0, 0, 0},
+                               frames(1)})},
+      {"character_wave", cat({{0}, world(3, 0), {ANIM, MESH, SETS, N_WAVE, 9}, frames(4, 2)})},
+      {"character_ik", cat({{0}, world(3, 1), {BONE, MESH, 130, 120, 150, 160, 100, 170, 1, N_WRIST, 8},
                             frames(2), {BONE, 8, 130, 120, 150, 100, 170, 100, 1}, frames(2)})},
-      {"bone_moved_deletes_mesh", cat({{0}, world(1, 1), {BONE, MESH, 0, 0, 0, 0, 0, 0, 1, N_ELBOW, 8},
+      {"bone_moved_deletes_mesh", cat({{0}, world(3, 1), {BONE, MESH, 0, 0, 0, 0, 0, 0, 1, N_ELBOW, 8},
                                        objCallback(8, CB_MOVED, del(MESH)), {BONE, 8, 130, 120, 150, 100, 170, 100, 1},
                                        frames(2)})},
       {"locator_and_volume", cat({{0}, world(), object(C_LOCATOR, S, 8), object(C_VOLUME, BODY, 9), frames(3)})},
@@ -400,7 +405,7 @@ std::vector<std::pair<std::string, P>> programs() {
     return uint8_t(seed >> 16);
   };
   for (int n = 0; n < 24; n++) {
-    P p = cat({{uint8_t(n % 3 == 2 ? 1 : 0)}, world(uint8_t(n % 2), uint8_t(n % 4 < 2))});
+    P p = cat({{uint8_t(n % 3 == 2 ? 1 : 0)}, world(uint8_t(n % 4), uint8_t(n % 5 < 2))});
     for (int i = 0; i < 40; i++) {
       uint8_t op = uint8_t(next() % NOPS);
       p.push_back(op);
