@@ -25,6 +25,12 @@
 // default runs them all. FUZZ_SCRIPT_API_TRACE=1 prints every operation
 // (opcode@offset and its script error, callbacks indented), the frames and
 // the error stops.
+//
+// A long run (the other targets' way: scripts/fuzz 1800 script_api), or on
+// two cores going on past crashes, from build-fuzz/tests/fuzz (one line):
+//   ./fuzz_script_api -fork=2 -ignore_crashes=1 -ignore_timeouts=1
+//       -max_len=4096 -timeout=20 -max_total_time=1800 -artifact_prefix=OUT/
+//       WORK_CORPUS ../../../tests/fuzz/corpus/script_api
 #include <GL/glew.h>
 
 #include <cstdarg>
@@ -578,7 +584,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const int kind = int(lua_tointeger(L, -4));
         const double a = lua_tonumber(L, -3), b = lua_tonumber(L, -2), d = lua_tonumber(L, -1);
         lua_pop(L, 4);
-        (void)d;
         if (kind == 0) break;
         if (kind == 1) {
             // Frames of dt seconds each.
