@@ -4,6 +4,10 @@
 // once (queries still answer from the real driver), otherwise they go on to
 // the driver. The buffer-object entry points are pointers that GLEW fills;
 // on() swaps them for do-nothing functions and off() puts them back.
+// detach() turns it on for good with no driver behind it at all (no
+// display, no context): the queries then answer as a GL 2.1 driver with
+// buffer objects would, and a program that never calls the real glewInit
+// gets do-nothing buffer entry points.
 //
 // Include in exactly one source file of a program, after <GL/glew.h>.
 #pragma once
@@ -15,6 +19,10 @@
 namespace null_gl {
 
 inline bool active = false;
+inline bool detached = false;
+// The extension list answered while detached; without buffer objects the
+// renderer takes its client-array path.
+inline const char* detachedExtensions = "GL_ARB_vertex_buffer_object GL_ARB_multitexture";
 
 template <class F>
 struct Nothing;
@@ -33,6 +41,25 @@ F real(const char* name)
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
+// What the queries answer while detached.
+inline GLenum answer_glGetError() { return GL_NO_ERROR; }
+inline void answer_glGetIntegerv(GLenum name, GLint* out)
+{
+    if (out)
+        *out = name == GL_MAX_TEXTURE_SIZE ? 2048 : name == GL_STENCIL_BITS ? 8 : 0;
+}
+// Every light parameter the renderer reads back is a colour of four floats.
+inline void answer_glGetLightfv(GLenum, GLenum, GLfloat* out)
+{
+    if (out)
+        out[0] = out[1] = out[2] = out[3] = 0;
+}
+inline const GLubyte* answer_glGetString(GLenum name)
+{
+    const char* s = name == GL_VERSION ? "2.1 null" : name == GL_EXTENSIONS ? detachedExtensions : "null";
+    return reinterpret_cast<const GLubyte*>(s);
+}
+
 }  // namespace null_gl
 
 // Drawing and state calls: nothing while the null driver is on.
@@ -49,6 +76,8 @@ F real(const char* name)
     extern "C" R GLAPIENTRY name params                                     \
     {                                                                       \
         static auto forward = null_gl::real<R(GLAPIENTRY*) params>(#name); \
+        if (null_gl::detached)                                              \
+            return null_gl::answer_##name args;                              \
         return forward args;                                                \
     }
 
@@ -113,6 +142,8 @@ NULL_GL(void, glTexSubImage2D,
 NULL_GL(void, glTranslated, (GLdouble a0, GLdouble a1, GLdouble a2), (a0, a1, a2))
 NULL_GL(void, glVertexPointer, (GLint a0, GLenum a1, GLsizei a2, const GLvoid* a3), (a0, a1, a2, a3))
 NULL_GL(void, glViewport, (GLint a0, GLint a1, GLsizei a2, GLsizei a3), (a0, a1, a2, a3))
+NULL_GL(void, glReadPixels, (GLint a0, GLint a1, GLsizei a2, GLsizei a3, GLenum a4, GLenum a5, GLvoid* a6),
+        (a0, a1, a2, a3, a4, a5, a6))
 QUERY_GL(GLenum, glGetError, (), ())
 QUERY_GL(void, glGetIntegerv, (GLenum a0, GLint* a1), (a0, a1))
 QUERY_GL(void, glGetLightfv, (GLenum a0, GLenum a1, GLfloat* a2), (a0, a1, a2))
@@ -155,6 +186,17 @@ inline void off()
     __glewDeleteBuffers = saved.deleteBuffers;
     __glewGenBuffers = saved.genBuffers;
     active = false;
+}
+
+inline void detach()
+{
+    __glewBindBuffer = &Nothing<PFNGLBINDBUFFERPROC>::call;
+    __glewBufferData = &Nothing<PFNGLBUFFERDATAPROC>::call;
+    __glewBufferSubData = &Nothing<PFNGLBUFFERSUBDATAPROC>::call;
+    __glewDeleteBuffers = &Nothing<PFNGLDELETEBUFFERSPROC>::call;
+    __glewGenBuffers = &Nothing<PFNGLGENBUFFERSPROC>::call;
+    active = true;
+    detached = true;
 }
 
 }  // namespace null_gl

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -218,7 +219,10 @@ void VIEW_OpenGL::drawMesh(MDL_Mesh* mesh, const VIEW_MeshArrays& a)
     const MDL_MeshData* d = mesh->meshData;
     const bool normals = a.normals && !(material && material->shadeless);
     VIEW_BufferPair* pair = bufferPairOf(mesh);
-    const char* base = nullptr;
+    // With buffer objects the array "pointers" are byte offsets into the
+    // bound buffer, made from integers (arithmetic on a null pointer is
+    // undefined).
+    auto offset = [](size_t bytes) { return reinterpret_cast<const void*>(static_cast<uintptr_t>(bytes)); };
     const void* indices = a.indices;
     const void *pos = a.positions, *nrm = a.normals, *col = a.colours, *uv = a.uvs;
     if (pair) {
@@ -227,10 +231,10 @@ void VIEW_OpenGL::drawMesh(MDL_Mesh* mesh, const VIEW_MeshArrays& a)
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, pair->indexBuffer);
         const size_t v = (size_t)d->vertexCount, n = (size_t)std::max(d->normalCount, 0),
                      c = (size_t)std::max(d->colorCount, 0);
-        pos = base;
-        nrm = base + v * 24;
-        col = base + (v + n) * 24;
-        uv = base + (v + n) * 24 + c * 32;
+        pos = offset(0);
+        nrm = offset(v * 24);
+        col = offset((v + n) * 24);
+        uv = offset((v + n) * 24 + c * 32);
         indices = nullptr;
     }
     glVertexPointer(3, GL_DOUBLE, 0, pos);

@@ -3,8 +3,8 @@
 // packages (the target reads every input both ways).
 //
 // With --corpus DIR it writes the committed seed corpora of the text-driven
-// targets instead (DIR/chunk, DIR/io, DIR/font, DIR/config); they are made
-// once and kept in tests/fuzz/corpus/.
+// targets instead (DIR/chunk, DIR/io, DIR/font, DIR/config, DIR/script_api);
+// they are made once and kept in tests/fuzz/corpus/.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -246,6 +246,189 @@ bool configCorpus(const fs::path& dir) {
   return ok;
 }
 
+
+// Script API programs (fuzz_script_api.cpp): a set-up byte, then opcodes
+// with their operand bytes. Hand-written scenes first, each built on the
+// small world of opcode 20 (slots 1 scene, 2 camera, 3 viewport, 4 lamp,
+// 5 scene file, 6 mesh, 7 body, 8 listener, 9 fixed body), then runs of pseudo-random
+// operations after that world.
+namespace sa {
+enum : uint8_t {
+  SCENE = 0, SET = 1, OBJECT = 2, METHOD = 3, PARENT = 5, DELETE = 6, OBJ_CB = 7, GLOBAL_CB = 8, VIEWPORT = 9,
+  ASSIGN = 10, FETCH = 11, LINK = 12, ANIM = 13, MEDIA = 14, GC = 15, SLOT = 16, GLOBAL = 17, ANY_NEW = 18,
+  CLEAR = 19, WORLD = 20, FRAME = 21, POINTER = 22, KEY = 23, RESIZE = 24, BONE = 25, NOPS = 26
+};
+// Object classes (opcode 2), in the driver's order.
+enum : uint8_t { C_OBJECT, C_MESH, C_ANIMATED, C_BODY, C_SOUND, C_TEXT, C_LAMP, C_CAMERA, C_MIKE, C_IMAGE,
+                 C_POLYLINE, C_VOLUME, C_LOCATOR };
+// Callback ids (index into the driver's list) and return values.
+enum : uint8_t { CB_UPDATE, CB_EVENT, CB_DOWN, CB_UP, CB_CLICK, CB_MOVED, CB_MECHA, CB_POST_INT, CB_PRE_COL,
+                 CB_POST_COL, CB_ASPECT };
+enum : uint8_t { RET_TRUE, RET_FALSE, RET_NIL };
+// Names (index into the driver's list).
+enum : uint8_t { N_FLOOR, N_CRATE, N_SMALL_CRATE, N_PILLAR, N_LAMP, N_SUN, N_CAMERA, N_BONE, N_SKIN, N_VOLUME,
+                 N_SPIN, N_CHARACTER, N_SHOULDER, N_ELBOW, N_WRIST, N_CHARACTER_CAMERA, N_NOTHING, N_EMPTY,
+                 N_ARM, N_DOOR, N_WAVE, N_DOOR_SWING, N_POST };
+// Files (index into the driver's list).
+enum : uint8_t { F_SCENE, F_CHARACTER, F_TONE, F_CLIP, F_SOUND_CLIP, F_IMAGE, F_MISSING, F_EMPTY, F_SCENE_AGAIN, F_INIT,
+                 F_TEXTURED };
+// Values (the driver's val()) are a kind byte and its operands: slot k is
+// {1, k}, a name {10, name}.
+using P = std::vector<uint8_t>;
+P cat(std::initializer_list<P> parts) {
+  P out;
+  for (const P& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+P world(uint8_t file = 0, uint8_t mesh = 0) { return {WORLD, 0, file, mesh}; }
+P frames(uint8_t n = 3, uint8_t dt = 0) { return {FRAME, uint8_t(n - 1), dt}; }
+P pointer(uint8_t action, uint8_t x, uint8_t y) { return {POINTER, action, x, y}; }
+// A click in the middle of the window (the camera looks at the world's
+// origin there).
+P click() { return cat({pointer(2, 80, 80), pointer(0, 80, 80), frames(1), pointer(1, 80, 80), frames(1)}); }
+// A callback of `id` on the value in `slot` whose body is `body`.
+P objCallback(uint8_t slot, uint8_t id, const P& body, uint8_t ret = RET_TRUE) {
+  return cat({{OBJ_CB, slot, id, ret, uint8_t(body.size())}, body});
+}
+P globalCallback(uint8_t id, const P& body, uint8_t ret = RET_TRUE) {
+  return cat({{GLOBAL_CB, id, 1, ret, uint8_t(body.size())}, body});
+}
+// The method of the given index in the class's sorted list, with values.
+P method(uint8_t slot, uint8_t which, std::initializer_list<P> args, uint8_t store = 15) {
+  P out = {METHOD, slot, which, uint8_t(args.size())};
+  for (const P& a : args) out.insert(out.end(), a.begin(), a.end());
+  out.push_back(store);
+  return out;
+}
+P object(uint8_t cls, uint8_t parent, uint8_t store) { return {OBJECT, cls, parent, 1, store}; }
+P del(uint8_t slot) { return {DELETE, slot}; }
+
+std::vector<std::pair<std::string, P>> programs() {
+  const uint8_t S = 0, CAM = 1, VP = 2, LAMP = 3, SETS = 4, MESH = 5, BODY = 6, MIKE = 7;
+  std::vector<std::pair<std::string, P>> list = {
+      {"world_frames", cat({{0}, world(), frames(4)})},
+      {"world_client_arrays", cat({{1}, world(), frames(4)})},
+      {"world_no_renderer", cat({{2}, world(), frames(4)})},
+      {"world_no_sound", cat({{4}, world(), frames(4)})},
+      {"character_frames", cat({{0}, world(3, 1), frames(4, 2)})},
+      {"every_object_class", cat({{0}, world(), object(C_OBJECT, S, 8), object(C_MESH, S, 9), object(C_ANIMATED, S, 10),
+                                  object(C_BODY, S, 11), object(C_SOUND, S, 12), object(C_TEXT, S, 13),
+                                  object(C_LAMP, S, 14), object(C_CAMERA, S, 15), frames(2), object(C_MIKE, S, 8),
+                                  object(C_IMAGE, S, 9), object(C_POLYLINE, S, 10), object(C_VOLUME, S, 11),
+                                  object(C_LOCATOR, S, 12), frames(2)})},
+      {"children_of_camera", cat({{0}, world(), object(C_TEXT, CAM, 8), object(C_IMAGE, CAM, 9),
+                                  object(C_POLYLINE, CAM, 10), frames(2), del(CAM), frames(2)})},
+      {"delete_parent", cat({{0}, world(), object(C_OBJECT, MESH, 8), object(C_LAMP, 8, 9), del(MESH), frames(2)})},
+      {"delete_scene", cat({{0}, world(), frames(1), {CLEAR, S, 1}, frames(2)})},
+      {"clear_scene", cat({{0}, world(), frames(1), {CLEAR, S, 0}, frames(2)})},
+      {"delete_scene_file", cat({{0}, world(), {CLEAR, SETS}, frames(2)})},
+      {"delete_camera_in_viewport", cat({{0}, world(), del(CAM), frames(2)})},
+      {"delete_listener_in_viewport", cat({{0}, world(), del(MIKE), frames(2)})},
+      {"delete_viewport", cat({{0}, world(), del(VP), frames(2)})},
+      {"reparent_across", cat({{0}, world(), {PARENT, MESH, 1, LAMP}, {PARENT, LAMP, 1, CAM}, {PARENT, CAM, 0},
+                               frames(2)})},
+      {"reparent_cycle", cat({{0}, world(), {PARENT, LAMP, 1, MESH}, {PARENT, MESH, 1, LAMP}, frames(2)})},
+      {"second_scene", cat({{0}, world(), {SCENE, 8}, object(C_MESH, 8, 9), {PARENT, 9, 1, MESH},
+                            {ASSIGN, VP, CAM, 0}, frames(2)})},
+      {"update_deletes_mesh", cat({{0}, world(), globalCallback(CB_UPDATE, del(MESH)), frames(3)})},
+      {"update_clears_scene", cat({{0}, world(), globalCallback(CB_UPDATE, {CLEAR, S, 0}), frames(3)})},
+      {"update_deletes_scene", cat({{0}, world(), globalCallback(CB_UPDATE, {CLEAR, S, 1}), frames(3)})},
+      {"update_makes_objects", cat({{0}, world(), globalCallback(CB_UPDATE, object(C_BODY, S, 9)), frames(4)})},
+      {"moved_deletes_self", cat({{0}, world(), objCallback(BODY, CB_MOVED, del(BODY)), frames(4)})},
+      {"moved_deletes_parent", cat({{0}, world(), object(C_OBJECT, BODY, 8), objCallback(8, CB_MOVED, del(BODY)),
+                                    frames(4)})},
+      {"mecha_deletes_body", cat({{0}, world(), objCallback(S, CB_MECHA, del(BODY)), frames(3)})},
+      {"pre_collision_clears", cat({{0}, world(), objCallback(S, CB_PRE_COL, {CLEAR, S, 0}, RET_FALSE), frames(4, 3)})},
+      {"post_collision_deletes", cat({{0}, world(), objCallback(S, CB_POST_COL, del(MESH)), frames(4, 3)})},
+      {"post_integration_gc", cat({{0}, world(), objCallback(S, CB_POST_INT, {GC, 0}), frames(3)})},
+      {"click_mesh", cat({{0}, world(), objCallback(MESH, CB_DOWN, {}), objCallback(MESH, CB_CLICK, del(MESH)),
+                          click(), frames(1)})},
+      {"click_deletes_scene", cat({{0}, world(), objCallback(MESH, CB_DOWN, {CLEAR, S, 1}), click()})},
+      {"mouse_up_deletes_viewport", cat({{0}, world(), objCallback(MESH, CB_UP, del(VP)), click()})},
+      {"drag_body", cat({{0}, world(), method(BODY, 0, {}), pointer(0, 80, 80), pointer(2, 90, 90), frames(2),
+                         pointer(2, 100, 70), frames(2), pointer(1, 100, 70)})},
+      {"drag_then_delete", cat({{0}, world(), pointer(0, 80, 80), pointer(2, 90, 90), del(MESH), frames(1),
+                                pointer(2, 95, 90), pointer(1, 95, 90), frames(1)})},
+      {"right_drag_wheel", cat({{0}, world(), pointer(3, 80, 80), pointer(2, 60, 60), pointer(4, 60, 60),
+                                pointer(5, 60, 60), frames(1), pointer(6, 0, 0)})},
+      {"viewport_event_deletes", cat({{0}, world(), objCallback(VP, CB_EVENT, del(VP)), {KEY, 65, 1}, {KEY, 65, 0},
+                                      pointer(5, 60, 60), frames(1)})},
+      {"global_event", cat({{0}, world(), globalCallback(CB_EVENT, {CLEAR, S, 0}, RET_FALSE), {KEY, 32, 1},
+                            frames(1)})},
+      {"aspect_changes", cat({{0}, world(), globalCallback(CB_ASPECT, del(CAM)), {RESIZE, 200, 50}, frames(1),
+                              {RESIZE, 10, 200}, frames(1)})},
+      {"sound_and_listener", cat({{0}, world(), {MEDIA, 0, F_TONE, 0, 8}, {OBJECT, C_SOUND, MESH, 0, 1, 8, 9},
+                                  frames(4, 2)})},
+      {"sound_delete_sample", cat({{0}, world(), {MEDIA, 0, F_TONE, 0, 8}, {OBJECT, C_SOUND, MESH, 0, 1, 8, 9},
+                                   frames(1), {CLEAR, 8}, frames(3)})},
+      {"stream_plays", cat({{0}, world(), {MEDIA, 1, F_SOUND_CLIP, 0, 8}, frames(4, 4)})},
+      {"stream_delete", cat({{0}, world(), {MEDIA, 1, F_CLIP, 1, 8}, frames(2), {CLEAR, 8}, frames(2)})},
+      {"texture_and_image", cat({{0}, world(), {MEDIA, 2, F_IMAGE, 0, 8}, object(C_IMAGE, S, 9), frames(2),
+                                 {CLEAR, 8}, frames(2)})},
+      {"textured_scene_file", cat({{0}, world(), {SET, F_TEXTURED, 8}, {FETCH, 8, N_CRATE, 0, 9}, {OBJECT, C_MESH, S, 0, 1, 9, 10},
+                                   frames(2),
+                                   {CLEAR, 8}, frames(2)})},
+      {"font_missing", cat({{0}, world(), {MEDIA, 3, F_MISSING, 0, 8}, object(C_TEXT, S, 9), frames(2)})},
+      {"spring_between_bodies", cat({{0}, world(), object(C_BODY, S, 8), {LINK, BODY, 8, 128, 128, 144, 128, 128, 112,
+                                                                           0, 9}, frames(4, 2)})},
+      {"joint_delete_body", cat({{0}, world(), object(C_BODY, S, 8), {LINK, BODY, 8, 128, 128, 144, 128, 128, 112,
+                                                                       1, 2, 9}, frames(1), del(8), frames(3)})},
+      {"animation_plays", cat({{0}, world(), {FETCH, SETS, N_SPIN, 0, 8}, {ANIM, MESH, SETS, N_SPIN, 9},
+                               frames(4, 2)})},
+      {"animation_target_deleted", cat({{0}, world(), {ANIM, MESH, SETS, N_SPIN, 9}, frames(1), del(MESH),
+                                        frames(2)})},
+      {"skin_bone_moves", cat({{0}, world(0, 1), {FETCH, SETS, N_WRIST, 0, 8},
+                               {BONE, 8, 120, 130, 140, 150, 160, 170, 1}, frames(2), {BONE, 8, 0, 0, 0, 0, 0, 0, 0},
+                               frames(1)})},
+      {"character_wave", cat({{0}, world(3, 0), {ANIM, MESH, SETS, N_WAVE, 9}, frames(4, 2)})},
+      {"character_ik", cat({{0}, world(3, 1), {BONE, MESH, 130, 120, 150, 160, 100, 170, 1, N_WRIST, 8},
+                            frames(2), {BONE, 8, 130, 120, 150, 100, 170, 100, 1}, frames(2)})},
+      {"bone_moved_deletes_mesh", cat({{0}, world(3, 1), {BONE, MESH, 0, 0, 0, 0, 0, 0, 1, N_ELBOW, 8},
+                                       objCallback(8, CB_MOVED, del(MESH)), {BONE, 8, 130, 120, 150, 100, 170, 100, 1},
+                                       frames(2)})},
+      {"locator_and_volume", cat({{0}, world(), object(C_LOCATOR, S, 8), object(C_VOLUME, BODY, 9), frames(3)})},
+      {"text_on_viewport", cat({{0}, world(), object(C_TEXT, S, 8), method(8, 40, {{10, N_CRATE}}), frames(2)})},
+      {"any_constructor", cat({{0}, world(), {ANY_NEW, 5, 2, 1, CAM, 9, F_SCENE, 8}, {ANY_NEW, 20, 0, 9},
+                               {ANY_NEW, 24, 1, 1, MESH, 10}, frames(2)})},
+      {"globals", cat({{0}, world(), {GLOBAL, 12, 0, 8}, {GLOBAL, 16, 0}, {GLOBAL, 14, 1, 11, 1, 2, 3},
+                       {GLOBAL, 17, 0}, {GLOBAL, 20, 0}, frames(2)})},
+      {"viewports_share_camera", cat({{0}, world(), {VIEWPORT, 2, 2, 1, 1, CAM, MIKE, 8}, frames(1), del(2),
+                                      frames(1), del(CAM), frames(1)})},
+      {"gc_of_handles", cat({{0}, world(), {SLOT, MESH, 0, 0}, {SLOT, BODY, 0, 0}, {GC, 0}, frames(2),
+                             {FETCH, S, N_CRATE, 1, 8}, frames(1)})},
+  };
+  // Pseudo-random programs after the world: operations in range, operand
+  // bytes anywhere.
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return uint8_t(seed >> 16);
+  };
+  for (int n = 0; n < 24; n++) {
+    P p = cat({{uint8_t(n % 3 == 2 ? 1 : 0)}, world(uint8_t(n % 4), uint8_t(n % 5 < 2))});
+    for (int i = 0; i < 40; i++) {
+      uint8_t op = uint8_t(next() % NOPS);
+      p.push_back(op);
+      int operands = 1 + next() % 6;
+      for (int k = 0; k < operands; k++) p.push_back(uint8_t(next() % 16));
+      if (i % 8 == 7) {
+        P f = frames(2);
+        p.insert(p.end(), f.begin(), f.end());
+      }
+    }
+    list.push_back({"random" + std::to_string(n), p});
+  }
+  return list;
+}
+}  // namespace sa
+
+bool scriptApiCorpus(const fs::path& dir) {
+  bool ok = true;
+  for (const auto& [name, program] : sa::programs())
+    ok = writeText(dir / name, std::string(program.begin(), program.end())) && ok;
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -255,6 +438,7 @@ int main(int argc, char** argv) {
     ok = ioCorpus(dir / "io") && ok;
     ok = fontCorpus(dir / "font") && ok;
     ok = configCorpus(dir / "config") && ok;
+    ok = scriptApiCorpus(dir / "script_api") && ok;
     return ok ? 0 : 1;
   }
   if (argc != 2) {

@@ -307,6 +307,37 @@ static SG_Scene SG_iFixtureScene()
     return s;
 }
 
+// A small rig for the script API fuzz target, quick to load: a crate, a
+// chain of three bones with limits skinning a box, an animation, a volume,
+// a lamp and a camera, and no pictures.
+static SG_Scene SG_iSmallRigScene()
+{
+    SG_Scene s;
+    SG_Material crate;
+    crate.name = "Crate";
+    crate.diffuse = {0.8, 0.6, 0.3};
+    s.materials = {crate};
+    s.meshes.push_back(SG_iMakeBox("CrateMesh", 0.5, 0.5, 0.5));
+    s.groups.push_back({"upper", {0, 1, 2, 3}, {1, 1, 0.5, 0.5}});
+    s.groups.push_back({"lower", {4, 5, 6, 7}, {1, 0.5, 1, 0.5}});
+    s.animations.push_back({"Spin", {{0, {0, 0, 0}, {0, 0, 0}, {1, 1, 1}}, {2, {0, 0, 1}, {0, 0, 3.14}, {1, 1, 1}}}});
+    const std::string original = "   <original_matrix>1 0 0 0 0 1 0 0 0 0 1 0 0 0 1 1</original_matrix>\n";
+    s.objects.push_back({"Mesh", "Crate", SG_iTranslation(-2, 1, 1), "", "CrateMesh", "Crate", "", "", {}});
+    s.objects.push_back({"Mesh", "Small crate", SG_iTranslation(0, 0, 1.5, 0.5), "Crate", "CrateMesh", "Crate", "", "", {}});
+    s.objects.push_back({"Bone", "Bone", SG_iTranslation(0, 0, 1), "", "", "", "",
+                         original + "   <limit_yrot>-70 70</limit_yrot>\n", {}});
+    s.objects.push_back({"Bone", "Elbow", SG_iTranslation(0, 0, 1), "Bone", "", "", "",
+                         original + "   <limit_xrot>0 0</limit_xrot>\n   <limit_yrot>-130 130</limit_yrot>\n", {}});
+    s.objects.push_back({"Bone", "Wrist", SG_iTranslation(0, 0, 1), "Elbow", "", "", "", original, {}});
+    s.objects.push_back({"AnimatedMesh", "Skin", {}, "", "CrateMesh", "Crate", "", "", {{"upper", "Bone"}, {"lower", "Wrist"}}});
+    s.objects.push_back({"CollisionVolume", "Volume", {}, "", "", "", "sphere", "", {}});
+    s.objects.push_back({"Lamp", "Lamp", SG_iTranslation(2, -4, 6), "", "", "", "",
+                         "   <type>Lamp</type>\n   <energy>1</energy>\n   <distance>20</distance>\n", {}});
+    s.objects.push_back({"Camera", "Camera", {1, 0, 0, 0, 0, 0.3846, 0.9231, 0, 0, -0.9231, 0.3846, 0, 0, -12, 5, 1},
+                         "", "", "", "", "   <angle>45</angle>\n", {}});
+    return s;
+}
+
 // Seeds for the picture target: every colour type and depth, pictures with
 // one long side, pictures large enough to be shrunk to a texture (a plain
 // colour keeps their files small) and files cut short.
@@ -484,6 +515,7 @@ int main(int argc, char** argv)
     if (argc == 4 && std::strcmp(argv[1], "fixtures") == 0) {
         fs::path fixtures = argv[2], seeds = argv[3];
         bool ok = SG_iWrite(fixtures / "scene.xml", SG_iWriteScene(SG_iFixtureScene()));
+        ok = SG_iWrite(fixtures / "small_rig.xml", SG_iWriteScene(SG_iSmallRigScene())) && ok;
         ok = SG_iWrite(seeds / "scene" / "full.xml", SG_iWriteScene(SG_iFixtureScene())) && ok;
         SG_Scene small;
         small.meshes.push_back(SG_iMakeBox("b", 1, 1, 1));
