@@ -467,10 +467,14 @@ void VIEW_Stream::convertFrame()
         const uint8_t* cbRow = buf[1].data + (fy >> ydec) * buf[1].stride;
         const uint8_t* crRow = buf[2].data + (fy >> ydec) * buf[2].stride;
         uint8_t* out = texture->data + (H - 1 - r) * W * 3;
-        if (xdec)
+        if (xdec && ydec && !(fy & 1) && r + 1 < h) {  // two rows on one chroma row
+            VIEW_iYuvRowPairHalf(yRow, yRow + buf[0].stride, cbRow, crRow, px, w, out, out - W * 3);
+            r++;
+        } else if (xdec) {
             VIEW_iYuvRowHalf(yRow, cbRow, crRow, px, w, out);
-        else
+        } else {
             VIEW_iYuvRowFull(yRow, cbRow + px, crRow + px, w, out);
+        }
     }
 }
 

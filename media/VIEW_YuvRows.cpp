@@ -5,6 +5,7 @@
 #define YUV_WIDE 1
 #endif
 
+#include <cstdint>
 #include <cstring>
 
 // Every path computes each channel's fixed-point sum (22 fraction bits) in
@@ -56,6 +57,13 @@ inline void plainPixel(uint8_t* out, int y, int cb, int cr)
 
 #if defined(YUV_WIDE)
 
+// The wide paths take the sums less 128 * 2^22: they fit in 32 signed bits
+// ([-1695907478, 1706981842]), so an arithmetic shift gives the channel
+// less 128, which two signed saturating packs clamp to -128..127; flipping
+// the top bit of each byte then adds the 128 back.
+const int32_t kBias = 128 << 22;
+static_assert(255LL * kY + 255LL * kBCb + kB0 - kBias <= INT32_MAX && kB0 - kBias >= INT32_MIN, "biased sums fit");
+
 // Each factor as hi * 65536 + lo with both halves 16-bit signed, so that a
 // product with an 8-bit value is two multiply-adds of 16-bit halves (exact
 // in 32 bits) and a shift: hi * v << 16 wraps as the sum does.
@@ -81,21 +89,29 @@ inline __m128i term(__m128i v, int32_t loPair, int32_t hiPair)
 inline Chroma4 chroma4(__m128i cbcr)
 {
     Chroma4 c;
-    c.r = _mm_add_epi32(term(cbcr, pair(0, loOf(kRCr)), pair(0, hiOf(kRCr))), _mm_set1_epi32(kR0));
-    c.g = _mm_add_epi32(term(cbcr, pair(loOf(kGCb), loOf(kGCr)), pair(hiOf(kGCb), hiOf(kGCr))), _mm_set1_epi32(kG0));
-    c.b = _mm_add_epi32(term(cbcr, pair(loOf(kBCb), 0), pair(hiOf(kBCb), 0)), _mm_set1_epi32(kB0));
+    c.r = _mm_add_epi32(term(cbcr, pair(0, loOf(kRCr)), pair(0, hiOf(kRCr))), _mm_set1_epi32(kR0 - kBias));
+    c.g = _mm_add_epi32(term(cbcr, pair(loOf(kGCb), loOf(kGCr)), pair(hiOf(kGCb), hiOf(kGCr))), _mm_set1_epi32(kG0 - kBias));
+    c.b = _mm_add_epi32(term(cbcr, pair(loOf(kBCb), 0), pair(hiOf(kBCb), 0)), _mm_set1_epi32(kB0 - kBias));
     return c;
 }
 
-// Y term of four zero-extended luma values.
-inline __m128i luma4(__m128i y32) { return term(y32, pair(loOf(kY), 0), pair(hiOf(kY), 0)); }
+// Eight channel values less 128 as 16-bit values, from two vectors of four
+// biased sums.
+inline __m128i shift8(__m128i a, __m128i b) { return _mm_packs_epi32(_mm_srai_epi32(a, 22), _mm_srai_epi32(b, 22)); }
 
-// Indexes of eight sums (two vectors of four) as 16-bit values clamped
-// to 0..255 (negative sums to 0; above 255 left for the byte packing).
-inline __m128i clamp8(__m128i a, __m128i b)
+// Signed bytes to channel values: 128 added back.
+inline __m128i unbias(__m128i v) { return _mm_xor_si128(v, _mm_set1_epi8(char(0x80))); }
+
+// The luma term of eight 16-bit luma values, as four 32-bit values for
+// pixels 0-3 (lo) and 4-7 (hi): the product's 16-bit halves.
+inline void luma8(__m128i y16, __m128i* lo, __m128i* hi)
 {
-    const __m128i v = _mm_packs_epi32(_mm_srli_epi32(a, 22), _mm_srli_epi32(b, 22));
-    return _mm_andnot_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16(kNegative - 1)), v);
+    const uint16_t low = uint16_t(kY & 0xFFFF);
+    const __m128i l = _mm_mullo_epi16(y16, _mm_set1_epi16(int16_t(low)));
+    const __m128i h = _mm_add_epi16(_mm_mulhi_epu16(y16, _mm_set1_epi16(int16_t(low))),
+                                    _mm_mullo_epi16(y16, _mm_set1_epi16(int16_t(kY >> 16))));
+    *lo = _mm_unpacklo_epi16(l, h);
+    *hi = _mm_unpackhi_epi16(l, h);
 }
 
 // Four pixels of (R, G, B, 0) as 12 bytes at the bottom, 4 zero bytes on top.
@@ -111,12 +127,13 @@ inline __m128i compact4(__m128i p)
 inline void pixels8(__m128i y16, const Chroma4& lo, const Chroma4& hi, uint8_t* out)
 {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i ya = luma4(_mm_unpacklo_epi16(y16, zero)), yb = luma4(_mm_unpackhi_epi16(y16, zero));
-    const __m128i r = clamp8(_mm_add_epi32(ya, lo.r), _mm_add_epi32(yb, hi.r));
-    const __m128i g = clamp8(_mm_add_epi32(ya, lo.g), _mm_add_epi32(yb, hi.g));
-    const __m128i b = clamp8(_mm_add_epi32(ya, lo.b), _mm_add_epi32(yb, hi.b));
-    const __m128i rg = _mm_packus_epi16(r, g);  // R0..R7 G0..G7, saturated at 255
-    const __m128i bb = _mm_packus_epi16(b, b);
+    __m128i ya, yb;
+    luma8(y16, &ya, &yb);
+    const __m128i r = shift8(_mm_add_epi32(ya, lo.r), _mm_add_epi32(yb, hi.r));
+    const __m128i g = shift8(_mm_add_epi32(ya, lo.g), _mm_add_epi32(yb, hi.g));
+    const __m128i b = shift8(_mm_add_epi32(ya, lo.b), _mm_add_epi32(yb, hi.b));
+    const __m128i rg = unbias(_mm_packs_epi16(r, g));  // R0..R7 G0..G7
+    const __m128i bb = unbias(_mm_packs_epi16(b, b));
     const __m128i rgPairs = _mm_unpacklo_epi8(rg, _mm_srli_si128(rg, 8));
     const __m128i b0 = _mm_unpacklo_epi8(bb, zero);
     const __m128i c0 = compact4(_mm_unpacklo_epi16(rgPairs, b0)), c1 = compact4(_mm_unpackhi_epi16(rgPairs, b0));
@@ -140,15 +157,21 @@ inline Chroma4 dupHi(const Chroma4& c)
     return {_mm_unpackhi_epi32(c.r, c.r), _mm_unpackhi_epi32(c.g, c.g), _mm_unpackhi_epi32(c.b, c.b)};
 }
 
-// n pixels, a multiple of 8; chroma for each pair of pixels.
-void halfSse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int64_t n, uint8_t* out)
+// n pixels, a multiple of 8, of one row or two (y1 and out1 not null) that
+// share their chroma; chroma for each pair of pixels.
+void halfSse2(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb, const uint8_t* cr, int64_t n, uint8_t* out0,
+              uint8_t* out1)
 {
     const __m128i zero = _mm_setzero_si128();
-    for (int64_t x = 0; x < n; x += 8, y += 8, cb += 4, cr += 4, out += 24) {
-        const __m128i y16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y)), zero);
+    for (int64_t x = 0; x < n; x += 8, cb += 4, cr += 4) {
         const __m128i cbcr = _mm_unpacklo_epi16(_mm_unpacklo_epi8(load4(cb), zero), _mm_unpacklo_epi8(load4(cr), zero));
         const Chroma4 c = chroma4(cbcr);
-        pixels8(y16, dupLo(c), dupHi(c), out);
+        const Chroma4 lo = dupLo(c), hi = dupHi(c);
+        pixels8(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y0 + x)), zero), lo, hi,
+                out0 + 3 * x);
+        if (y1)
+            pixels8(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y1 + x)), zero), lo, hi,
+                    out1 + 3 * x);
     }
 }
 
@@ -181,18 +204,19 @@ WIDE inline __m256i term8(__m256i v, int32_t loPair, int32_t hiPair)
 WIDE inline Chroma8 chroma8(__m256i cbcr)
 {
     Chroma8 c;
-    c.r = _mm256_add_epi32(term8(cbcr, pair(0, loOf(kRCr)), pair(0, hiOf(kRCr))), _mm256_set1_epi32(kR0));
+    c.r = _mm256_add_epi32(term8(cbcr, pair(0, loOf(kRCr)), pair(0, hiOf(kRCr))), _mm256_set1_epi32(kR0 - kBias));
     c.g = _mm256_add_epi32(term8(cbcr, pair(loOf(kGCb), loOf(kGCr)), pair(hiOf(kGCb), hiOf(kGCr))),
-                           _mm256_set1_epi32(kG0));
-    c.b = _mm256_add_epi32(term8(cbcr, pair(loOf(kBCb), 0), pair(hiOf(kBCb), 0)), _mm256_set1_epi32(kB0));
+                           _mm256_set1_epi32(kG0 - kBias));
+    c.b = _mm256_add_epi32(term8(cbcr, pair(loOf(kBCb), 0), pair(hiOf(kBCb), 0)), _mm256_set1_epi32(kB0 - kBias));
     return c;
 }
 
-WIDE inline __m256i clamp16(__m256i a, __m256i b)
+WIDE inline __m256i shift16(__m256i a, __m256i b)
 {
-    const __m256i v = _mm256_packs_epi32(_mm256_srli_epi32(a, 22), _mm256_srli_epi32(b, 22));
-    return _mm256_andnot_si256(_mm256_cmpgt_epi16(v, _mm256_set1_epi16(kNegative - 1)), v);
+    return _mm256_packs_epi32(_mm256_srai_epi32(a, 22), _mm256_srai_epi32(b, 22));
 }
+
+WIDE inline __m256i unbias16(__m256i v) { return _mm256_xor_si256(v, _mm256_set1_epi8(char(0x80))); }
 
 // Byte k of eight RGB pixels from R0..R7 G0..G7 (rg) or B0..B7 (b).
 constexpr int8_t rgSource(int k) { return k % 3 == 2 ? -1 : int8_t(k / 3 + (k % 3) * 8); }
@@ -202,15 +226,16 @@ constexpr int8_t bSource(int k) { return k % 3 == 2 ? int8_t(k / 3) : -1; }
 // pixels 0-3 | 8-11 (lo) and 4-7 | 12-15 (hi). Writes 48 bytes.
 WIDE inline void pixels16(__m256i y16, const Chroma8& lo, const Chroma8& hi, uint8_t* out)
 {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i yLo = _mm256_unpacklo_epi16(y16, zero), yHi = _mm256_unpackhi_epi16(y16, zero);
-    const __m256i ya = term8(yLo, pair(loOf(kY), 0), pair(hiOf(kY), 0));
-    const __m256i yb = term8(yHi, pair(loOf(kY), 0), pair(hiOf(kY), 0));
-    const __m256i r = clamp16(_mm256_add_epi32(ya, lo.r), _mm256_add_epi32(yb, hi.r));
-    const __m256i g = clamp16(_mm256_add_epi32(ya, lo.g), _mm256_add_epi32(yb, hi.g));
-    const __m256i b = clamp16(_mm256_add_epi32(ya, lo.b), _mm256_add_epi32(yb, hi.b));
-    const __m256i rg = _mm256_packus_epi16(r, g);  // per half: R0..R7 G0..G7
-    const __m256i bb = _mm256_packus_epi16(b, b);
+    const int16_t low = int16_t(uint16_t(kY & 0xFFFF));
+    const __m256i l = _mm256_mullo_epi16(y16, _mm256_set1_epi16(low));
+    const __m256i h = _mm256_add_epi16(_mm256_mulhi_epu16(y16, _mm256_set1_epi16(low)),
+                                       _mm256_mullo_epi16(y16, _mm256_set1_epi16(int16_t(kY >> 16))));
+    const __m256i ya = _mm256_unpacklo_epi16(l, h), yb = _mm256_unpackhi_epi16(l, h);
+    const __m256i r = shift16(_mm256_add_epi32(ya, lo.r), _mm256_add_epi32(yb, hi.r));
+    const __m256i g = shift16(_mm256_add_epi32(ya, lo.g), _mm256_add_epi32(yb, hi.g));
+    const __m256i b = shift16(_mm256_add_epi32(ya, lo.b), _mm256_add_epi32(yb, hi.b));
+    const __m256i rg = unbias16(_mm256_packs_epi16(r, g));  // per half: R0..R7 G0..G7
+    const __m256i bb = unbias16(_mm256_packs_epi16(b, b));
 #define S(k) rgSource(k)
 #define T(k) bSource(k)
     const __m256i rgA = _mm256_setr_epi8(S(0), S(1), S(2), S(3), S(4), S(5), S(6), S(7), S(8), S(9), S(10), S(11), S(12),
@@ -240,9 +265,10 @@ WIDE inline __m256i luma16(const uint8_t* y)
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)));
 }
 
-WIDE void halfAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int64_t n, uint8_t* out)
+WIDE void halfAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb, const uint8_t* cr, int64_t n,
+                   uint8_t* out0, uint8_t* out1)
 {
-    for (int64_t x = 0; x < n; x += 16, y += 16, cb += 8, cr += 8, out += 48) {
+    for (int64_t x = 0; x < n; x += 16, cb += 8, cr += 8) {
         const __m128i cb16 = _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb)));
         const __m128i cr16 = _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr)));
         const Chroma8 c = chroma8(_mm256_set_m128i(_mm_unpackhi_epi16(cb16, cr16), _mm_unpacklo_epi16(cb16, cr16)));
@@ -250,7 +276,8 @@ WIDE void halfAvx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int64
                             _mm256_unpacklo_epi32(c.b, c.b)};
         const Chroma8 hi = {_mm256_unpackhi_epi32(c.r, c.r), _mm256_unpackhi_epi32(c.g, c.g),
                             _mm256_unpackhi_epi32(c.b, c.b)};
-        pixels16(luma16(y), lo, hi, out);
+        pixels16(luma16(y0 + x), lo, hi, out0 + 3 * x);
+        if (y1) pixels16(luma16(y1 + x), lo, hi, out1 + 3 * x);
     }
 }
 
@@ -292,29 +319,54 @@ void VIEW_iYuvRowFull(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, in
     for (; x < w; x++) plainPixel(out + 3 * x, y[x], cb[x], cr[x]);
 }
 
-void VIEW_iYuvRowHalf(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int64_t px, int64_t w, uint8_t* out)
+namespace {
+
+// Half-chroma pixels x to w - 1 of a row, chroma sample c serving x first.
+void halfPlain(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int64_t x, int64_t c, int64_t w, uint8_t* out)
+{
+    for (; x + 1 < w; x += 2, c++) {
+        plainPixel(out + 3 * x, y[x], cb[c], cr[c]);
+        plainPixel(out + 3 * x + 3, y[x + 1], cb[c], cr[c]);
+    }
+    if (x < w) plainPixel(out + 3 * x, y[x], cb[c], cr[c]);  // an odd last column
+}
+
+// One row, or two sharing their chroma (y1 and out1 not null).
+void halfRows(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb, const uint8_t* cr, int64_t px, int64_t w,
+              uint8_t* out0, uint8_t* out1)
 {
     int64_t x = 0, c = px >> 1;
     if ((px & 1) && w > 0) {
-        plainPixel(out, y[0], cb[c], cr[c]);
+        plainPixel(out0, y0[0], cb[c], cr[c]);
+        if (y1) plainPixel(out1, y1[0], cb[c], cr[c]);
         x = 1, c++;
     }
 #if defined(YUV_WIDE)
     int64_t n = 0;
     if (g_steps == VIEW_YUV_AVX2) {
         n = (w - x) & ~int64_t(15);
-        halfAvx2(y + x, cb + c, cr + c, n, out + 3 * x);
+        halfAvx2(y0 + x, y1 ? y1 + x : nullptr, cb + c, cr + c, n, out0 + 3 * x, y1 ? out1 + 3 * x : nullptr);
     } else if (g_steps == VIEW_YUV_SSE2) {
         n = (w - x) & ~int64_t(7);
-        halfSse2(y + x, cb + c, cr + c, n, out + 3 * x);
+        halfSse2(y0 + x, y1 ? y1 + x : nullptr, cb + c, cr + c, n, out0 + 3 * x, y1 ? out1 + 3 * x : nullptr);
     }
     x += n, c += n / 2;
 #endif
-    for (; x + 1 < w; x += 2, c++) {
-        plainPixel(out + 3 * x, y[x], cb[c], cr[c]);
-        plainPixel(out + 3 * x + 3, y[x + 1], cb[c], cr[c]);
-    }
-    if (x < w) plainPixel(out + 3 * x, y[x], cb[c], cr[c]);  // an odd last column
+    halfPlain(y0, cb, cr, x, c, w, out0);
+    if (y1) halfPlain(y1, cb, cr, x, c, w, out1);
+}
+
+}  // namespace
+
+void VIEW_iYuvRowHalf(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int64_t px, int64_t w, uint8_t* out)
+{
+    halfRows(y, nullptr, cb, cr, px, w, out, nullptr);
+}
+
+void VIEW_iYuvRowPairHalf(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb, const uint8_t* cr, int64_t px,
+                          int64_t w, uint8_t* out0, uint8_t* out1)
+{
+    halfRows(y0, y1, cb, cr, px, w, out0, out1);
 }
 
 int VIEW_iYuvSteps(int widest)

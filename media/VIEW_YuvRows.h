@@ -13,6 +13,11 @@ void VIEW_iYuvRowFull(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, in
 void VIEW_iYuvRowHalf(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int64_t px, int64_t w,
                       uint8_t* out);
 
+// Two such rows that share their chroma (4:2:0), converted together: the
+// same bytes as two calls of VIEW_iYuvRowHalf.
+void VIEW_iYuvRowPairHalf(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb, const uint8_t* cr, int64_t px,
+                          int64_t w, uint8_t* out0, uint8_t* out1);
+
 enum { VIEW_YUV_PLAIN = 0, VIEW_YUV_SSE2 = 1, VIEW_YUV_AVX2 = 2 };
 
 // The widest steps the rows may take (the default: the widest the processor

@@ -32,8 +32,8 @@ TEST(YuvRows, EveryTripleOnEveryPath)
     // pixels of a pair share them, as in a half-chroma row) and over the
     // 256 rows meet every (Y, Cb, Cr) once per pixel position class.
     const int64_t n = 65536;
-    std::vector<uint8_t> y(n), cbFull(n), crFull(n), cbHalf(n / 2), crHalf(n / 2);
-    std::vector<uint8_t> expected(3 * n), got(3 * n + 16);
+    std::vector<uint8_t> y(n), y1(n), cbFull(n), crFull(n), cbHalf(n / 2), crHalf(n / 2);
+    std::vector<uint8_t> expected(3 * n), expected1(3 * n), got(3 * n + 16), got1(3 * n + 16);
     std::vector<uint8_t> seen(1 << 21);
     const std::vector<int> steps = paths();
     for (int r = 0; r < 256; r++) {
@@ -45,6 +45,8 @@ TEST(YuvRows, EveryTripleOnEveryPath)
             cbHalf[j >> 1] = cbFull[j];
             crHalf[j >> 1] = crFull[j];
             VIEW_iYCbCrToRgb(y[j], cbFull[j], crFull[j], &expected[3 * j]);
+            y1[j] = uint8_t(l ^ 0x5A);  // the second row of a pair
+            VIEW_iYCbCrToRgb(y1[j], cbFull[j], crFull[j], &expected1[3 * j]);
             const uint32_t triple = uint32_t(y[j]) << 16 | uint32_t(cbFull[j]) << 8 | crFull[j];
             seen[triple >> 3] |= uint8_t(1 << (triple & 7));
         }
@@ -58,6 +60,13 @@ TEST(YuvRows, EveryTripleOnEveryPath)
             VIEW_iYuvRowHalf(y.data(), cbHalf.data(), crHalf.data(), 0, n, got.data());
             ASSERT_EQ(std::memcmp(got.data(), expected.data(), 3 * n), 0) << "half, path " << s << ", row " << r;
             ASSERT_EQ(got[3 * n], 0xA5) << "half, path " << s;
+            std::memset(got.data(), 0xA5, got.size());
+            std::memset(got1.data(), 0xA5, got1.size());
+            VIEW_iYuvRowPairHalf(y.data(), y1.data(), cbHalf.data(), crHalf.data(), 0, n, got.data(), got1.data());
+            ASSERT_EQ(std::memcmp(got.data(), expected.data(), 3 * n), 0) << "pair, path " << s << ", row " << r;
+            ASSERT_EQ(std::memcmp(got1.data(), expected1.data(), 3 * n), 0) << "pair, path " << s << ", row " << r;
+            ASSERT_EQ(got[3 * n], 0xA5) << "pair, path " << s;
+            ASSERT_EQ(got1[3 * n], 0xA5) << "pair, path " << s;
         }
     }
     for (uint8_t b : seen) ASSERT_EQ(b, 0xFF) << "a triple was not tried";
@@ -68,9 +77,11 @@ TEST(YuvRows, EveryWidthAndStartColumn)
     // Values near the clamps, the bright blue corner among them.
     const uint8_t values[] = {0, 1, 16, 128, 235, 240, 250, 254, 255};
     const int kMax = 70;
-    std::vector<uint8_t> y(kMax + 2), cb(kMax + 2), cr(kMax + 2), expected(3 * kMax), got(3 * kMax + 8);
+    std::vector<uint8_t> y(kMax + 2), y1(kMax + 2), cb(kMax + 2), cr(kMax + 2), expected(3 * kMax),
+        expected1(3 * kMax), got(3 * kMax + 8), got1(3 * kMax + 8);
     for (int i = 0; i < kMax + 2; i++) {
         y[i] = values[(i * 5) % 9];
+        y1[i] = values[(i * 4 + 2) % 9];
         cb[i] = values[(i * 7 + 3) % 9];
         cr[i] = values[(i * 2 + 1) % 9];
     }
@@ -82,11 +93,19 @@ TEST(YuvRows, EveryWidthAndStartColumn)
                 for (int x = 0; x < w; x++) {
                     const int c = (px + x) >> 1;
                     VIEW_iYCbCrToRgb(y[x], cb[c], cr[c], &expected[3 * x]);
+                    VIEW_iYCbCrToRgb(y1[x], cb[c], cr[c], &expected1[3 * x]);
                 }
                 std::memset(got.data(), 0xA5, got.size());
                 VIEW_iYuvRowHalf(y.data(), cb.data(), cr.data(), px, w, got.data());
                 ASSERT_EQ(std::memcmp(got.data(), expected.data(), 3 * size_t(w)), 0) << s << " " << px << " " << w;
                 ASSERT_EQ(got[3 * w], 0xA5) << s << " " << px << " " << w;
+                std::memset(got.data(), 0xA5, got.size());
+                std::memset(got1.data(), 0xA5, got1.size());
+                VIEW_iYuvRowPairHalf(y.data(), y1.data(), cb.data(), cr.data(), px, w, got.data(), got1.data());
+                ASSERT_EQ(std::memcmp(got.data(), expected.data(), 3 * size_t(w)), 0) << s << " " << px << " " << w;
+                ASSERT_EQ(std::memcmp(got1.data(), expected1.data(), 3 * size_t(w)), 0) << s << " " << px << " " << w;
+                ASSERT_EQ(got[3 * w], 0xA5) << s << " " << px << " " << w;
+                ASSERT_EQ(got1[3 * w], 0xA5) << s << " " << px << " " << w;
                 for (int x = 0; x < w; x++) VIEW_iYCbCrToRgb(y[x], cb[x], cr[x], &expected[3 * x]);
                 std::memset(got.data(), 0xA5, got.size());
                 VIEW_iYuvRowFull(y.data(), cb.data(), cr.data(), w, got.data());
