@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-// Every path computes each channel's fixed-point sum (22 fraction bits) in
-// 32-bit unsigned arithmetic, that is modulo 2^32, and takes its top 10
-// bits as an index. Over all 8-bit inputs the true sums lie in
+// The plain path computes each channel's fixed-point sum (22 fraction bits)
+// in 32-bit unsigned arithmetic, that is modulo 2^32, and takes its top 10
+// bits as an index into a clamp table. Over all 8-bit inputs the true sums lie in
 // [-1159036566, 2243852754], so the index says everything: 0..511 are the
 // sums 0 to 2^31 (clamped to 255 above 255), 512..534 the sums past 2^31
 // (255), and 747..1023 the negative sums (0). Nothing is read by the index
@@ -57,7 +57,8 @@ inline void plainPixel(uint8_t* out, int y, int cb, int cr)
 
 #if defined(YUV_WIDE)
 
-// The wide paths take the sums less 128 * 2^22: they fit in 32 signed bits
+// The wide paths add the same terms modulo 2^32 (so the bits are those of
+// the true sum) but take the sums less 128 * 2^22: they fit in 32 signed bits
 // ([-1695907478, 1706981842]), so an arithmetic shift gives the channel
 // less 128, which two signed saturating packs clamp to -128..127; flipping
 // the top bit of each byte then adds the 128 back.
