@@ -10,6 +10,7 @@
 #include <vorbis/codec.h>
 
 #include "media/VIEW_Texture.h"
+#include "media/VIEW_YuvRows.h"
 #include "package/CTRL_File.h"
 
 namespace {
@@ -30,67 +31,6 @@ public:
         data = nullptr;
     }
 };
-
-// Conversion terms with 22 fraction bits, one table per factor, in 64 bits:
-// the sums of the largest inputs pass 2^31.
-struct YuvTables {
-    int64_t y[256], rCr[256], gCb[256], gCr[256], bCb[256];
-    uint8_t clamp[1024];  // index: value + 512
-    YuvTables()
-    {
-        for (int i = 0; i < 256; i++) {
-            y[i] = 4883779LL * i;
-            rCr[i] = 6694222LL * i - 932903662LL;
-            gCb[i] = -1643170LL * i + 570741154LL;
-            gCr[i] = -3409833LL * i;
-            bCb[i] = 8460885LL * i - 1159036566LL;
-        }
-        for (int i = 0; i < 1024; i++) {
-            int v = i - 512;
-            clamp[i] = (uint8_t)(v < 0 ? 0 : v > 255 ? 255 : v);
-        }
-    }
-};
-const YuvTables kYuv;
-
-inline uint8_t clampShift(int64_t v)
-{
-    // v >> 22 lies within [-277, 535] for every 8-bit input.
-    return kYuv.clamp[(v >> 22) + 512];
-}
-
-inline void putPixel(uint8_t* out, int64_t y, int64_t rc, int64_t gc, int64_t bc)
-{
-    out[0] = clampShift(y + rc);
-    out[1] = clampShift(y + gc);
-    out[2] = clampShift(y + bc);
-}
-
-// One picture row whose chroma has a sample for every pixel.
-void convertRowFullChroma(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int64_t w, uint8_t* out)
-{
-    for (int64_t x = 0; x < w; x++, out += 3)
-        putPixel(out, kYuv.y[y[x]], kYuv.rCr[cr[x]], kYuv.gCb[cb[x]] + kYuv.gCr[cr[x]], kYuv.bCb[cb[x]]);
-}
-
-// One picture row whose chroma has a sample for every two frame columns;
-// px is the picture's first frame column (an odd one starts mid-pair).
-void convertRowHalfChroma(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int64_t px, int64_t w,
-                          uint8_t* out)
-{
-    int64_t x = 0, c = px >> 1;
-    if (px & 1) {
-        putPixel(out, kYuv.y[y[0]], kYuv.rCr[cr[c]], kYuv.gCb[cb[c]] + kYuv.gCr[cr[c]], kYuv.bCb[cb[c]]);
-        x = 1, c++, out += 3;
-    }
-    for (; x + 1 < w; x += 2, c++, out += 6) {
-        const int64_t rc = kYuv.rCr[cr[c]], gc = kYuv.gCb[cb[c]] + kYuv.gCr[cr[c]], bc = kYuv.bCb[cb[c]];
-        putPixel(out, kYuv.y[y[x]], rc, gc, bc);
-        putPixel(out + 3, kYuv.y[y[x + 1]], rc, gc, bc);
-    }
-    if (x < w)  // an odd last column
-        putPixel(out, kYuv.y[y[x]], kYuv.rCr[cr[c]], kYuv.gCb[cb[c]] + kYuv.gCr[cr[c]], kYuv.bCb[cb[c]]);
-}
 
 long fileTell(CTRL_File* f)
 {
@@ -527,10 +467,14 @@ void VIEW_Stream::convertFrame()
         const uint8_t* cbRow = buf[1].data + (fy >> ydec) * buf[1].stride;
         const uint8_t* crRow = buf[2].data + (fy >> ydec) * buf[2].stride;
         uint8_t* out = texture->data + (H - 1 - r) * W * 3;
-        if (xdec)
-            convertRowHalfChroma(yRow, cbRow, crRow, px, w, out);
-        else
-            convertRowFullChroma(yRow, cbRow + px, crRow + px, w, out);
+        if (xdec && ydec && !(fy & 1) && r + 1 < h) {  // two rows on one chroma row
+            VIEW_iYuvRowPairHalf(yRow, yRow + buf[0].stride, cbRow, crRow, px, w, out, out - W * 3);
+            r++;
+        } else if (xdec) {
+            VIEW_iYuvRowHalf(yRow, cbRow, crRow, px, w, out);
+        } else {
+            VIEW_iYuvRowFull(yRow, cbRow + px, crRow + px, w, out);
+        }
     }
 }
 

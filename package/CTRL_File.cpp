@@ -1,5 +1,10 @@
 // The file layer: package entries extracted on first use, "//" disk files,
 // and the standard-stream handles 2 and 3 that go to the debug log.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,22 +36,130 @@ void extract(CTRL_File* f) {
   f->position = 0;
 }
 
-CTRL_File* openDisk(CTRL_Generic* controller, const char* path, const char* mode) {
+// The name after "//" as a path below the player's folder: "." and empty
+// components dropped, ".." taking back the one before. False for an
+// absolute name, one that climbs above the folder, and one that can only
+// name a folder (ending in "/", "." or "..").
+bool belowFolder(const char* rest, char* out, size_t capacity)
+{
+  if (rest[0] == '/') return false;
+  size_t n = 0;
+  bool plainLast = false;
+  for (const char* p = rest;;) {
+    const char* end = strchr(p, '/');
+    if (!end) end = p + strlen(p);
+    size_t len = size_t(end - p);
+    plainLast = false;
+    if (len == 2 && p[0] == '.' && p[1] == '.') {
+      if (n == 0) return false;
+      while (n > 0 && out[n - 1] != '/') n--;
+      if (n > 0) n--;
+    } else if (len > 0 && !(len == 1 && p[0] == '.')) {
+      if (n + 1 + len >= capacity) return false;
+      if (n) out[n++] = '/';
+      memcpy(out + n, p, len);
+      n += len;
+      plainLast = true;
+    }
+    if (!*end) break;
+    p = end + 1;
+  }
+  out[n] = 0;
+  return plainLast;
+}
+
+// open(2) flags for an fopen mode; false for a mode fopen refuses.
+bool openFlags(const char* mode, int* flags)
+{
+  int f;
+  switch (mode[0]) {
+    case 'r': f = O_RDONLY; break;
+    case 'w': f = O_WRONLY | O_CREAT | O_TRUNC; break;
+    case 'a': f = O_WRONLY | O_CREAT | O_APPEND; break;
+    default: return false;
+  }
+  for (const char* c = mode + 1; *c; ++c) {
+    if (*c == '+') f = (f & ~O_ACCMODE) | O_RDWR;
+    if (*c == 'x') f |= O_EXCL;
+  }
+  *flags = f | O_CLOEXEC | O_NOCTTY;
+  return true;
+}
+
+// Opens a regular file below the folder `base` (null: the current
+// directory), one component at a time and never through a symbolic link, so
+// that nothing outside the folder is reached and no device, pipe or socket
+// is opened (a pipe's open or a device's endless read would hang the
+// player). -1 when refused, with errno as for a missing file.
+int openBelow(const char* base, char* path, int flags)
+{
+  int dir = open(base ? base : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return -1;
+  char* name = path;
+  for (char* slash; (slash = strchr(name, '/')) != nullptr; name = slash + 1) {
+    *slash = 0;
+    int next = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    *slash = '/';
+    close(dir);
+    if (next < 0) {
+      if (errno == ELOOP || errno == ENOTDIR) errno = ENOENT;
+      return -1;
+    }
+    dir = next;
+  }
+  struct stat st;
+  if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
+    close(dir);
+    errno = ENOENT;
+    return -1;
+  }
+  int fd = openat(dir, name, flags | O_NOFOLLOW | O_NONBLOCK, 0666);
+  close(dir);
+  if (fd < 0) {
+    if (errno == ELOOP || errno == ENXIO || errno == EISDIR) errno = ENOENT;
+    return -1;
+  }
+  // Checked again on what was opened: the name may have changed meanwhile.
+  int status = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    close(fd);
+    errno = ENOENT;
+    return -1;
+  }
+  return fd;
+}
+
+CTRL_File* openDisk(CTRL_Generic* controller, const char* path, const char* mode)
+{
   // Relative to the package's directory when the package has a name with a
-  // "/", else relative to the current directory.
+  // "/", else relative to the current directory; never outside it.
   const char* rest = path + 2;
   size_t prefix = 0;
   if (controller->packageName) {
     const char* slash = strrchr(controller->packageName, '/');
     if (slash) prefix = size_t(slash - controller->packageName) + 1;
   }
-  size_t restLen = strlen(rest);
-  if (prefix + restLen > kMaxDiskPath) return nullptr;
-  char diskPath[kMaxDiskPath + 1];
-  if (prefix) memcpy(diskPath, controller->packageName, prefix);
-  memcpy(diskPath + prefix, rest, restLen + 1);
-  FILE* stream = fopen(diskPath, mode ? mode : "rb");
-  if (!stream) return nullptr;
+  if (prefix + strlen(rest) > kMaxDiskPath) return nullptr;
+  char base[kMaxDiskPath + 1], below[kMaxDiskPath + 1];
+  if (prefix) memcpy(base, controller->packageName, prefix);
+  base[prefix] = 0;
+  int flags;
+  if (!mode) mode = "rb";
+  if (!openFlags(mode, &flags)) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  if (!belowFolder(rest, below, sizeof below)) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  int fd = openBelow(prefix ? base : nullptr, below, flags);
+  if (fd < 0) return nullptr;
+  FILE* stream = fdopen(fd, mode);
+  if (!stream) {
+    close(fd);
+    return nullptr;
+  }
   CTRL_File* f = new CTRL_File();
   f->name = copyString(path);
   f->controller = controller;
@@ -120,16 +233,18 @@ int CTRL_iFileSeek(CTRL_File* f, long offset, int whence) {
   if (!f || CTRL_iIsStdHandle(f)) return -1;
   if (f->isDisk) return fseek(f->diskFile, offset, whence);
   extract(f);
-  int64_t pos;
+  int64_t from;
   switch (whence) {
-    case SEEK_SET: pos = offset; break;
-    case SEEK_CUR: pos = int64_t(f->position) + offset; break;
-    case SEEK_END: pos = int64_t(f->size) + offset; break;
+    case SEEK_SET: from = 0; break;
+    case SEEK_CUR: from = f->position; break;
+    case SEEK_END: from = f->size; break;
     default: return -1;
   }
-  if (pos < 0) pos = 0;
-  if (pos > int64_t(f->size)) pos = f->size;
-  f->position = int32_t(pos);
+  // Compared before adding: any offset saturates at the two ends.
+  const int64_t size = f->size;
+  if (offset >= size - from) f->position = int32_t(size);
+  else if (offset <= -from) f->position = 0;
+  else f->position = int32_t(from + offset);
   return 0;
 }
 

@@ -164,38 +164,75 @@ int baseDoFile(lua_State* L) {
   return doFileContinue(L);
 }
 
-// load (and its old name loadstring) with binary chunks refused whatever
-// mode the script asks for: the virtual machine does not verify precompiled
-// code, and a damaged chunk can hang or crash it. The mode keeps only its
-// other letters, so "b" alone refuses text as well, as it always did.
-// Upvalue 1 is the stock function.
-int baseLoadTextOnly(lua_State* L) {
-  // Argument errors are raised here, so that they name this function.
-  if (lua_type(L, 1) != LUA_TSTRING) luaL_checktype(L, 1, LUA_TFUNCTION);
-  luaL_optstring(L, 2, nullptr);
-  if (lua_gettop(L) < 3) lua_settop(L, 3);  // an env argument stays absent
-  const char* asked = luaL_optstring(L, 3, "bt");
-  luaL_Buffer mode;
-  luaL_buffinit(L, &mode);
-  for (const char* c = asked; *c; ++c)
-    if (*c != 'b') luaL_addchar(&mode, *c);
-  luaL_pushresult(&mode);
-  lua_replace(L, 3);
-  int n = lua_gettop(L);
-  lua_pushvalue(L, lua_upvalueindex(1));
-  lua_insert(L, 1);
-  lua_call(L, n, LUA_MULTRET);
-  return lua_gettop(L);
+// Binary chunks are refused wherever they come from but the package: the
+// virtual machine does not verify precompiled code, and a damaged chunk can
+// hang or crash it. The refusal reads as stock Lua's for a mode without "b":
+// the mode shown is the one asked for, less its "b".
+int refuseBinary(lua_State* L, const char* mode) {
+  luaL_Buffer text;
+  luaL_buffinit(L, &text);
+  for (const char* c = mode ? mode : "bt"; *c; ++c)
+    if (*c != 'b') luaL_addchar(&text, *c);
+  luaL_pushresult(&text);
+  lua_pushfstring(L, "attempt to load a binary chunk (mode is " LUA_QS ")", lua_tostring(L, -1));
+  lua_remove(L, -2);
+  return LUA_ERRSYNTAX;
 }
 
-void wrapLoad(lua_State* L, const char* name) {
-  lua_getglobal(L, name);
-  if (lua_iscfunction(L, -1)) {
-    lua_pushcclosure(L, baseLoadTextOnly, 1);
-    lua_setglobal(L, name);
-  } else {
+bool isBinary(const char* s, size_t n) { return n > 0 && s[0] == LUA_SIGNATURE[0]; }
+
+// Stock load's stack slot for the last piece of a reader function.
+const int kReservedSlot = 5;
+
+struct PieceReader {
+  const char* mode;
+  bool first;
+};
+
+// Stock load's reader over a script function, which also refuses a chunk
+// whose first piece begins as a binary one (the parser decides on that byte).
+const char* functionReader(lua_State* L, void* data, size_t* size) {
+  auto* r = static_cast<PieceReader*>(data);
+  luaL_checkstack(L, 2, "too many nested functions");
+  lua_pushvalue(L, 1);
+  lua_call(L, 0, 1);
+  if (lua_isnil(L, -1)) {
     lua_pop(L, 1);
+    *size = 0;
+    return nullptr;
   }
+  if (!lua_isstring(L, -1)) luaL_error(L, "reader function must return a string");
+  lua_replace(L, kReservedSlot);
+  const char* piece = lua_tolstring(L, kReservedSlot, size);
+  if (r->first && *size > 0) {
+    r->first = false;
+    if (isBinary(piece, *size)) {
+      refuseBinary(L, r->mode);
+      lua_error(L);
+    }
+  }
+  return piece;
+}
+
+// load (and its old name loadstring, the same function): stock Lua's in
+// every argument and result, but text only.
+int baseLoad(lua_State* L) {
+  size_t n;
+  const char* s = lua_tolstring(L, 1, &n);
+  const char* mode = luaL_optstring(L, 3, "bt");
+  int env = !lua_isnone(L, 4) ? 4 : 0;
+  int status;
+  if (s) {
+    const char* chunkname = luaL_optstring(L, 2, s);
+    status = isBinary(s, n) ? refuseBinary(L, mode) : luaL_loadbufferx(L, s, n, chunkname, mode);
+  } else {
+    const char* chunkname = luaL_optstring(L, 2, "=(load)");
+    luaL_checktype(L, 1, LUA_TFUNCTION);
+    lua_settop(L, kReservedSlot);
+    PieceReader reader{mode, true};
+    status = lua_load(L, functionReader, &reader, chunkname, mode);
+  }
+  return loadAux(L, status, env);
 }
 
 // package.path: the default, or LUA_PATH_5_2 / LUA_PATH with ";;" standing
@@ -230,17 +267,18 @@ int LMP_iLoadFileX(lua_State* L, const char* filename, const char* mode) {
   int c;
   if (skipComment(&s, &c)) s.ahead[s.pending++] = '\n';
   if (c == LUA_SIGNATURE[0] && filename) {
-    // A precompiled chunk: only a disk file can be reopened in binary mode.
+    // A precompiled chunk. A package entry cannot be reopened in binary
+    // mode; a disk file may hold anything a script or someone else left
+    // there, so it loads as text only.
     bool disk = s.file->isDisk;
     CTRL_iFileClose(s.file);
-    s.file = nullptr;
     if (!disk) {
       errno = EPERM;
       return fileError(L, "reopen", nameIndex);
     }
-    s.file = openFile(L, filename, "rb");
-    if (!s.file) return fileError(L, "reopen", nameIndex);
-    skipComment(&s, &c);
+    refuseBinary(L, mode);
+    lua_remove(L, nameIndex);
+    return LUA_ERRSYNTAX;
   }
   if (c != EOF) s.ahead[s.pending++] = char(c);
   int status = lua_load(L, readBlock, &s, lua_tostring(L, -1), mode);
@@ -259,8 +297,15 @@ void LMP_iInstallLoader(lua_State* L) {
   lua_setglobal(L, "loadfile");
   lua_pushcfunction(L, baseDoFile);
   lua_setglobal(L, "dofile");
-  wrapLoad(L, "load");
-  wrapLoad(L, "loadstring");
+  lua_getglobal(L, "loadstring");
+  bool oldName = !lua_isnil(L, -1);
+  lua_pop(L, 1);
+  lua_pushcfunction(L, baseLoad);
+  if (oldName) {
+    lua_pushvalue(L, -1);
+    lua_setglobal(L, "loadstring");
+  }
+  lua_setglobal(L, "load");
 
   lua_getglobal(L, LUA_LOADLIBNAME);
   setPath(L);

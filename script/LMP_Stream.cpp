@@ -1,3 +1,5 @@
+#include <cfloat>
+
 #include <lua.hpp>
 
 #include "controller/CTRL_Generic.h"
@@ -112,6 +114,10 @@ int LMP_Stream::seek(lua_State* L)
 {
     double t = 0;
     if (!LMP_iCheckArgs(L, "N", &t) || !stream()) return 0;
+    // Rounded to single precision, saturating: a time beyond the float
+    // range has no float to round to.
+    if (t > FLT_MAX) t = FLT_MAX;
+    else if (t < -FLT_MAX) t = -FLT_MAX;
     stream()->seek((double)(float)t);
     return 0;
 }

@@ -1,7 +1,11 @@
 // The file layer: package entries, "//" disk files and the standard-stream
 // handles.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 
 #include <cstdlib>
 #include <cstring>
@@ -114,6 +118,11 @@ TEST_F(FileLayer, ReadSeekAndGetcStayInsideTheEntry) {
     } seeks[] = {
         {-4, SEEK_END, size - 4}, {5, SEEK_END, size}, {-3, SEEK_SET, 0},   {7, SEEK_SET, 7},
         {-2, SEEK_CUR, 5},        {-9, SEEK_CUR, 0},   {1L << 40, SEEK_CUR, size}, {-(1L << 40), SEEK_END, 0},
+        // Offsets at the ends of the type saturate from every origin.
+        {LONG_MAX, SEEK_END, size}, {9223372036854774784L, SEEK_END, size}, {LONG_MIN, SEEK_END, 0},
+        {LONG_MAX, SEEK_SET, size}, {LONG_MIN, SEEK_SET, 0},
+        {3, SEEK_SET, 3},           {LONG_MAX, SEEK_CUR, size}, {LONG_MIN, SEEK_CUR, 0},
+        {LONG_MAX - 2, SEEK_CUR, size}, {-LONG_MAX, SEEK_CUR, 0},
     };
     for (const Seek& s : seeks) {
       EXPECT_EQ(CTRL_iFileSeek(f, s.offset, s.whence), 0);
@@ -195,4 +204,66 @@ TEST_F(DiskFiles, DoubleSlashPathsReachTheDisk) {
   EXPECT_EQ(CTRL_iFileOpen(&ctl, ("//" + std::string(1100, 'x')).c_str(), "r"), nullptr);  // path too long
   // "//" alone is not a disk path but a (missing) entry name.
   EXPECT_EQ(CTRL_iFileOpen(&ctl, "//", "r"), nullptr);
+}
+
+TEST_F(DiskFiles, DoubleSlashNamesStayInsideTheFolder) {
+  fs::create_directories(dir_ / "data" / "sub");
+  fs::remove(dir_.parent_path() / "halvorin_escape");  // what a faulty run left
+  fs::remove("/tmp/halvorin_escape");
+  ASSERT_EQ(mkfifo((dir_ / "pipe").c_str(), 0600), 0);
+  fs::create_symlink("/etc", dir_ / "out");                  // a folder link pointing out
+  fs::create_symlink(dir_ / "data" / "a.txt", dir_ / "in.txt");  // a link to a file inside
+  struct Case {
+    const char* name;
+    const char* mode;
+    bool opens;
+  } cases[] = {
+      {"//data/a.txt", "r", true},
+      {"//./data//a.txt", "rb", true},
+      {"//data/../data/a.txt", "r", true},  // ".." that stays inside
+      {"//data/sub/../a.txt", "r+", true},
+      {"//data/sub/new.txt", "w", true},   // a new file in a subfolder
+      {"//data/sub/new.txt", "a", true},
+      {"//data/nofolder/new.txt", "w", false},
+      {"///etc/hostname", "r", false},     // absolute
+      {"///tmp/halvorin_escape", "w", false},
+      {"//../halvorin_escape", "w", false},  // climbing
+      {"//data/../../halvorin_escape", "w", false},
+      {"//data/sub/../../../etc/hostname", "r", false},
+      {"//data", "r", false},              // folders
+      {"//data/", "r", false},
+      {"//data/a.txt/", "r", false},
+      {"//.", "r", false},
+      {"//data/..", "r", false},
+      {"//pipe", "r", false},              // a FIFO: its open would wait for a writer
+      {"//pipe", "w", false},
+      {"//out/hostname", "r", false},      // symbolic links, wherever they point
+      {"//out/../data/a.txt", "r", true},  // a name, not a walk through the link
+      {"//in.txt", "r", false},
+      {"//data/a.txt", "q", false},        // a mode fopen refuses
+  };
+  for (const Case& c : cases) {
+    errno = 0;
+    CTRL_File* f = CTRL_iFileOpen(&ctl, c.name, c.mode);
+    EXPECT_EQ(f != nullptr, c.opens) << c.name << " " << c.mode;
+    if (f) {
+      EXPECT_TRUE(f->isDisk);
+      CTRL_iFileClose(f);
+    } else if (std::string(c.mode) != "q" && std::string(c.name) != "//data/nofolder/new.txt") {
+      EXPECT_EQ(errno, ENOENT) << c.name;  // refused as a missing file is
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir_.parent_path() / "halvorin_escape"));
+  EXPECT_FALSE(fs::exists("/tmp/halvorin_escape"));
+  EXPECT_TRUE(fs::exists(dir_ / "data" / "sub" / "new.txt"));
+
+  // Devices: a folder that holds them (the package's folder is /dev).
+  const char devPackage[] = "/dev/content.pkg";
+  ctl.packageName = static_cast<char*>(malloc(sizeof devPackage));
+  memcpy(ctl.packageName, devPackage, sizeof devPackage);
+  for (const char* name : {"//zero", "//null", "//tty"}) {
+    errno = 0;
+    EXPECT_EQ(CTRL_iFileOpen(&ctl, name, "rb"), nullptr) << name;
+    EXPECT_EQ(errno, ENOENT) << name;
+  }
 }

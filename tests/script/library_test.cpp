@@ -107,6 +107,42 @@ TEST(Loader, LoadfileDofileAndErrors) {
   EXPECT_TRUE(rig.controller->errors.empty()) << rig.firstError();
 }
 
+// Bytecode on disk, whoever wrote it, is refused by everything that loads a
+// chunk by name; a text chunk from the package still loads and a binary one
+// there still cannot be reopened.
+TEST(Loader, BinaryChunksOnDiskAreRefused) {
+  unsetenv("LUA_PATH_5_2");
+  unsetenv("LUA_PATH");
+  DiskFiles disk;
+  std::string bin = disk.path("bin.lua");
+  disk.path("text.lua");
+  ScriptRig rig({{"init.lua", "function startup() end"}, {"m.lua", "return 'from package'"}, {"pbin.lua", "\x1bLua"}});
+  ASSERT_TRUE(rig.engine->start());
+  ASSERT_TRUE(rig.run("local f = io.open('" + bin + "', 'wb')"
+                      " f:write(string.dump(function() ran = true return 7 end)) f:close()"
+                      " local g = io.open('//" + disk.name + "/text.lua', 'w') g:write('#!x\\n' .. string.dump(function() end)) g:close()"
+                      " local f1, e1 = loadfile('" + bin + "') a = tostring(f1) .. ' ' .. e1"
+                      " local f2, e2 = loadfile('" + bin + "', 'b') b = e2"
+                      " local f3, e3 = loadfile('" + bin + "', 'bt', {}) c = e3"
+                      " local ok4, e4 = pcall(dofile, '" + bin + "') d = tostring(ok4) .. ' ' .. e4"
+                      " package.path = '//" + disk.name + "/?.lua'"
+                      " local ok5, e5 = pcall(require, 'bin') e = e5"
+                      " local f6, e6 = loadfile('//" + disk.name + "/text.lua') k = e6"
+                      " h = loadfile('m.lua')()"
+                      " local f7, e7 = loadfile('pbin.lua') i = e7"));
+  EXPECT_EQ(rig.global("a"), "nil attempt to load a binary chunk (mode is 't')");
+  EXPECT_EQ(rig.global("b"), "attempt to load a binary chunk (mode is '')");
+  EXPECT_EQ(rig.global("c"), "attempt to load a binary chunk (mode is 't')");
+  EXPECT_EQ(rig.global("d"), "false attempt to load a binary chunk (mode is 't')");
+  EXPECT_EQ(rig.global("e"), "error loading module 'bin' from file '" + bin +
+                                 "':\n\tattempt to load a binary chunk (mode is 't')");
+  EXPECT_EQ(rig.global("k"), "attempt to load a binary chunk (mode is 't')");  // after a "#" line
+  EXPECT_EQ(rig.global("h"), "from package");
+  EXPECT_EQ(rig.global("i"), "cannot reopen pbin.lua: Operation not permitted");
+  EXPECT_EQ(rig.global("ran"), "nil");
+  EXPECT_TRUE(rig.controller->errors.empty()) << rig.firstError();
+}
+
 struct IoCase {
   const char* code;
   const char* expected;

@@ -125,15 +125,18 @@ TEST(VideoConversion, PicturesMatchTheDecodedPlanesInEveryLayout)
 {
     struct Case {
         int w, h, format, picX, picY;
+        bool brightBlue = false;  // flat, luma and blue chroma near their top: blue sums past 2^31
     } cases[] = {
         {16, 16, 0, 0, 0}, {7, 5, 0, 0, 0}, {33, 31, 0, 1, 3}, {1, 1, 0, 0, 0},
         {9, 9, 2, 3, 5},   {18, 7, 2, 0, 0}, {17, 13, 3, 0, 0}, {15, 20, 3, 2, 1},
+        {48, 8, 0, 0, 0, true}, {40, 6, 3, 1, 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " format " << c.format << " at " << c.picX
                                         << "," << c.picY);
         TG_Options o = flatVideo(c.w, c.h, 1);
-        o.bars = true;
+        o.bars = !c.brightBlue;
+        if (c.brightBlue) o.flatY = 250, o.flatCb = 250, o.flatCr = 110;
         o.pixelFormat = c.format;
         o.picX = c.picX;
         o.picY = c.picY;
@@ -154,6 +157,9 @@ TEST(VideoConversion, PicturesMatchTheDecodedPlanesInEveryLayout)
                 VIEW_iYCbCrToRgb(ref.at(0, fx, fy), ref.at(1, fx >> xdec, fy >> ydec),
                                  ref.at(2, fx >> xdec, fy >> ydec), want);
                 texturePixel(*s, x, y, got);
+                if (c.brightBlue) {
+                    EXPECT_EQ(got[2], 255) << x << "," << y;
+                }
                 if (std::memcmp(want, got, 3) != 0 && wrong++ < 3)
                     ADD_FAILURE() << "pixel " << x << "," << y << " is " << int(got[0]) << "," << int(got[1])
                                   << "," << int(got[2]) << ", want " << int(want[0]) << "," << int(want[1]) << ","

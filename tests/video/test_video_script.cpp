@@ -28,6 +28,31 @@ ScriptRig* makeRig()
                           {"junk.ogv", "not a video"}});
 }
 
+// Times far outside single precision, infinities and NaN saturate: the
+// first or the last frame (300 frames at 25 fps), never a wild conversion.
+TEST(StreamScript, SeeksSaturate)
+{
+    std::unique_ptr<ScriptRig> rig(makeRig());
+    expectRuns(*rig, R"(
+        local s = newStream("clip.ogv")
+        s:seek(0)
+        local first = s:getCurrentFrame()
+        s:seek(1000)
+        local last = s:getCurrentFrame()
+        assert(last == 299, last)
+        local huge = 2 ^ 63
+        local cases = {
+            {huge, last}, {-huge, first}, {1e300, last}, {-1e300, first}, {3.5e38, last}, {-3.5e38, first},
+            {math.huge, last}, {-math.huge, first}, {0 / 0, first}, {2 ^ 1023 * 1.5, last}, {4, 100},
+        }
+        for i, c in ipairs(cases) do
+            s:seek(5)
+            s:seek(c[1])
+            assert(s:getCurrentFrame() == c[2], i .. ": " .. s:getCurrentFrame())
+        end
+    )");
+}
+
 TEST(StreamScript, MethodsFollowTheStream)
 {
     std::unique_ptr<ScriptRig> rig(makeRig());

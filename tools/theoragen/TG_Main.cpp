@@ -38,6 +38,7 @@ static int seeds(const std::string& dir)
         {"offset_9x9_422", 9, 9, 2, 2, 3, 5, false, false, false},
         {"bars_17x13_444", 17, 13, 2, 3, 0, 0, false, true, false},
         {"sound_16x16_420", 16, 16, 4, 0, 0, 0, true, false, true},
+        {"bright_blue_16x8_420", 16, 8, 2, 0, 0, 0, false, false, false},
     };
     bool ok = true;
     for (const Seed& s : list) {
@@ -53,6 +54,8 @@ static int seeds(const std::string& dir)
         o.bars = s.bars;
         o.pagePerFrame = s.pagePerFrame;
         o.keyframeInterval = 2;
+        if (std::strncmp(s.name, "bright_blue", 11) == 0)  // luma and blue chroma near their top
+            o.flatY = 250, o.flatCb = 250, o.flatCr = 110;
         ok = writeFile(dir + "/" + s.name + ".ogv", TG_Encode(o)) && ok;
     }
     return ok ? 0 : 1;

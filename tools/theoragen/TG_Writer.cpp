@@ -76,6 +76,7 @@ void fillFrame(const TG_Options& o, int frame, th_ycbcr_buffer buf)
     }
     uint8_t fy, fcb, fcr;
     TG_FrameColour(frame, &fy, &fcb, &fcr);
+    if (o.flatY >= 0) fy = (uint8_t)o.flatY, fcb = (uint8_t)o.flatCb, fcr = (uint8_t)o.flatCr;
     const int xdec = !(o.pixelFormat & 1), ydec = !(o.pixelFormat & 2);
     for (int p = 0; p < 3; p++) {
         th_img_plane& pl = buf[p];
@@ -195,7 +196,7 @@ std::vector<uint8_t> TG_Encode(const TG_Options& o)
     const double fps = (double)o.fpsNumerator / o.fpsDenominator;
     int frameOfColour = -1;
     for (int f = 0; f < o.frames; f++) {
-        int colour = o.bars ? 0 : f;
+        int colour = o.bars || o.flatY >= 0 ? 0 : f;
         if (o.moving) frameOfColour = -1;
         if (colour != frameOfColour) {
             fillFrame(o, f, buf);

@@ -17,6 +17,7 @@ struct TG_Options {
     int keyframeInterval = 16;        // forced keyframe distance
     bool bars = false;                // every frame shows the colour bars
     bool moving = false;              // a textured picture that moves (benchmarks)
+    int flatY = -1, flatCb = 0, flatCr = 0;  // with flatY >= 0: every frame in this one colour
     bool sound = false;               // add a Vorbis track (a 440 Hz tone)
     int soundRate = 22050;
     int soundChannels = 1;
