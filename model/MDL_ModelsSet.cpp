@@ -105,7 +105,7 @@ MDL_Object* MDL_ModelsSet::getObject(MDL_ModelsSet* set, const char* name)
 
 namespace {
 thread_local int MDL_gHolds = 0;
-thread_local std::vector<MDL_ModelsSet*>* MDL_gWaiting = nullptr;
+thread_local std::vector<MDL_ModelsSet*> MDL_gWaiting;  // given up while a hold was open
 }  // namespace
 
 // Nothing outside the set may go on naming its objects: scripts lose their
@@ -149,25 +149,21 @@ void MDL_ModelsSet::release(MDL_ModelsSet* set)
     MDL_iForgetObjects(set);
     // Waiting sets are not flagged released yet, so that no user's release
     // frees them before the hold closes.
-    if (MDL_gHolds > 0 && MDL_gWaiting) {
-        MDL_gWaiting->push_back(set);
+    if (MDL_gHolds > 0) {
+        MDL_gWaiting.push_back(set);
         return;
     }
     MDL_iFreeObjects(set);
 }
 
-MDL_SetHold::MDL_SetHold()
-{
-    if (MDL_gHolds++ == 0) MDL_gWaiting = new std::vector<MDL_ModelsSet*>();
-}
+MDL_SetHold::MDL_SetHold() { MDL_gHolds++; }
 
 MDL_SetHold::~MDL_SetHold()
 {
     if (--MDL_gHolds > 0) return;
-    std::vector<MDL_ModelsSet*>* waiting = MDL_gWaiting;
-    MDL_gWaiting = nullptr;
-    for (MDL_ModelsSet* set : *waiting) MDL_iFreeObjects(set);
-    delete waiting;
+    std::vector<MDL_ModelsSet*> waiting;
+    waiting.swap(MDL_gWaiting);
+    for (MDL_ModelsSet* set : waiting) MDL_iFreeObjects(set);
 }
 
 void MDL_ModelsSet::retainUse(MDL_ModelsSet* set)
