@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "tests/anim/anim_fixture.h"
-#include "media/VIEW_Font.h"
 #include "media/VIEW_Stream.h"
 #include "model/MDL_Objects.h"
 #include "model/MDL_Text.h"
