@@ -520,11 +520,12 @@ MDL_AnimatedMesh::MDL_AnimatedMesh(const MDL_AnimatedMesh& s)
     : MDL_Mesh(s), boxMin(s.boxMin), boxMax(s.boxMax), locked(s.locked)
 {
     // The bindings name the source's groups and bones; a world's clone then
-    // replaces the bones by their copies.
+    // replaces the bones by their copies. A bone marked deleted is freed at
+    // the end of the frame: the copy is not bound to it.
     if (s.vertexGroups && s.boneList && setBindings(s.boneCount)) {
         for (int32_t i = 0; i < boneCount; i++) {
             vertexGroups[i] = s.vertexGroups[i];
-            boneList[i] = s.boneList[i];
+            boneList[i] = s.boneList[i] && !s.boneList[i]->deleted ? s.boneList[i] : nullptr;
         }
     }
     // The copy starts from the rest shape. Its box keeps the source's and

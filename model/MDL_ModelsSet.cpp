@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include <tinyxml.h>
@@ -13,6 +14,7 @@
 #include "model/MDL_Mesh.h"
 #include "model/MDL_Object.h"
 #include "model/MDL_Objects.h"
+#include "model/MDL_Viewport.h"
 #include "base/MDL_XmlValues.h"
 #include "package/CTRL_PackageLoad.h"
 
@@ -101,16 +103,67 @@ MDL_Object* MDL_ModelsSet::getObject(MDL_ModelsSet* set, const char* name)
     return nullptr;
 }
 
-void MDL_ModelsSet::release(MDL_ModelsSet* set)
+namespace {
+thread_local int MDL_gHolds = 0;
+thread_local std::vector<MDL_ModelsSet*> MDL_gWaiting;  // given up while a hold was open
+}  // namespace
+
+// Nothing outside the set may go on naming its objects: scripts lose their
+// proxies, viewports their camera or listener.
+static void MDL_iForgetObjects(MDL_ModelsSet* set)
 {
-    if (!set) return;
-    LMP_iReleaseProxy(&set->proxy);
+    for (MDL_Object* o : set->objects) LMP_iReleaseProxy(&o->proxy);
+    if (!set->controller) return;
+    for (MDL_Viewport* vp : set->controller->viewports) {
+        if (vp->camera && set->objects.indexOf(vp->camera) >= 0) vp->camera = nullptr;
+        if (vp->listener && set->objects.indexOf(vp->listener) >= 0) vp->listener = nullptr;
+    }
+}
+
+// Frees the objects, first cutting the tree links that a script made to
+// objects of other sets (objects outside every world may be re-parented
+// among themselves), then the set when nothing uses its data.
+static void MDL_iFreeObjects(MDL_ModelsSet* set)
+{
+    std::unordered_set<const MDL_Object*> own(set->objects.begin(), set->objects.end());
+    for (MDL_Object* o : set->objects) {
+        if (o->parent && !own.count(o->parent)) o->unlinkFromParent();
+        for (MDL_Object* c = o->firstChild; c;) {
+            MDL_Object* next = c->nextSibling;
+            if (!own.count(c)) c->unlinkFromParent();
+            c = next;
+        }
+    }
     set->objects.deleteAll();
     if (set->users == 0) {
         delete set;
         return;
     }
     set->released = 1;
+}
+
+void MDL_ModelsSet::release(MDL_ModelsSet* set)
+{
+    if (!set) return;
+    LMP_iReleaseProxy(&set->proxy);
+    MDL_iForgetObjects(set);
+    // Waiting sets are not flagged released yet, so that no user's release
+    // frees them before the hold closes.
+    if (MDL_gHolds > 0) {
+        MDL_gWaiting.push_back(set);
+        return;
+    }
+    MDL_iFreeObjects(set);
+}
+
+MDL_SetHold::MDL_SetHold() { MDL_gHolds++; }
+
+MDL_SetHold::~MDL_SetHold()
+{
+    if (--MDL_gHolds > 0) return;
+    std::vector<MDL_ModelsSet*> waiting;
+    waiting.swap(MDL_gWaiting);
+    for (MDL_ModelsSet* set : waiting) MDL_iFreeObjects(set);
 }
 
 void MDL_ModelsSet::retainUse(MDL_ModelsSet* set)

@@ -85,7 +85,9 @@ public:
 
     // The owner (controller list or script) gives the set up: it is
     // destroyed and freed now when nothing uses its data, else as soon as
-    // the last user lets go. Its proxy link and objects go at once.
+    // the last user lets go. Its proxy link and its objects' links go at
+    // once, and no viewport names its objects any more; the objects
+    // themselves go at once too, unless a hold is open (below).
     static void release(MDL_ModelsSet* set);
     static void retainUse(MDL_ModelsSet* set);
     static void releaseUse(MDL_ModelsSet* set);
@@ -99,6 +101,17 @@ public:
     void readObjects(const TiXmlDocument& doc);
     void linkObjects(const TiXmlDocument& doc);
     void linkSkeletons(const TiXmlDocument& doc);
+};
+
+// While a hold is open, a set that is given up keeps its objects: a call
+// that walks them is still running (a bone chain being moved, whose
+// handlers may delete the set). Closing the last hold frees what waited.
+class MDL_SetHold {
+public:
+    MDL_SetHold();
+    ~MDL_SetHold();
+    MDL_SetHold(const MDL_SetHold&) = delete;
+    MDL_SetHold& operator=(const MDL_SetHold&) = delete;
 };
 
 // Loads a scene file of the controller's package and appends the set to the

@@ -221,6 +221,9 @@ int LMP_Bone::movePoint(lua_State* L)
     MDL_Bone* b = bone();
     if (!controller || !b) return 0;
     const v3 p{point[0], point[1], point[2]}, t{target[0], target[1], target[2]};
+    // The chain may be a scene file's, and a CB_MOVED handler may delete that
+    // file: its bones stay until the move is over.
+    MDL_SetHold hold;
     b->movePoint(p, t, controller->engine);
     return 0;
 }

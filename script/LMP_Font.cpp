@@ -70,13 +70,14 @@ int LMP_Font::deleteFont(lua_State* L)
     CTRL_Generic* controller = LMP_iGetController(L);
     VIEW_Font* f = font();
     if (!controller || !f) return 0;
+    // The default font is not in the list: it and its proxy, which texts'
+    // getters hand out again, stay as they are.
     int32_t i = controller->fonts.indexOf(f);
-    if (i >= 0) {
-        for (MDL_Scene* scene : controller->scenes) replaceFont(scene->objects, f, controller->defaultFont);
-        for (MDL_ModelsSet* set : controller->modelsSets) replaceFont(set->objects, f, controller->defaultFont);
-        controller->fonts.removeAt(i);
-        delete f;
-    }
+    if (i < 0) return 0;
+    for (MDL_Scene* scene : controller->scenes) replaceFont(scene->objects, f, controller->defaultFont);
+    for (MDL_ModelsSet* set : controller->modelsSets) replaceFont(set->objects, f, controller->defaultFont);
+    controller->fonts.removeAt(i);
+    delete f;
     model = nullptr;
     return 0;
 }

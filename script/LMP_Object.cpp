@@ -556,10 +556,11 @@ void LMP_iConstructObject(LMP_Object* self, lua_State* L, const char* className,
     LMP_iPlaceNewObject(self, make(), scene, parent);
     return;
   }
-  // The source must be of the constructor's own class and still exist.
+  // The source must be of the constructor's own class and still exist (not
+  // marked deleted either).
   LMP_Proxy** slot = LMP_iTestProxy(L, 2, className);
   LMP_Object* source = slot && *slot ? static_cast<LMP_Object*>(*slot) : nullptr;
-  if (!source || !source->object()) {
+  if (!source || !source->object() || source->object()->deleted) {
     luaL_argerror(L, 2, className);
     return;
   }

@@ -33,7 +33,8 @@ bool placeArgument(lua_State* L, MDL_Scene** scene, MDL_Object** parent)
   *parent = nullptr;
   if (LMP_Object* o = LMP_iToProxy(L, 1)) {
     MDL_Object* obj = o->object();
-    if (!obj || !obj->scene) {
+    // A parent marked deleted is freed at the end of the frame.
+    if (!obj || obj->deleted || !obj->scene) {
       LMP_iReportError(L, "Unable to retreive Scene");
       return false;
     }

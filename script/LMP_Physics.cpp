@@ -154,8 +154,9 @@ LMP_RigidBody::LMP_RigidBody(lua_State* L) {
   if (n > 2) LMP_iReportError(L, "Too much arguments for %s", scriptName);
   MDL_Scene* scene = nullptr;
   if (LMP_Object* named = n >= 1 ? LMP_iToProxy(L, 1) : nullptr) {
-    // An object only names the scene; the body does not hang under it.
-    if (!named->object()) {
+    // An object only names the scene; the body does not hang under it. One
+    // marked deleted counts as gone, as everywhere an object is taken.
+    if (!named->object() || named->object()->deleted) {
       LMP_iReportError(L, "Unable to retreive Scene");
       return;
     }
@@ -171,7 +172,7 @@ LMP_RigidBody::LMP_RigidBody(lua_State* L) {
   if (n >= 2) {
     if (LMP_Object* s = LMP_iToProxy(L, 2)) {
       source = s->object();
-      if (!source || !hasCopy(source)) {
+      if (!source || source->deleted || !hasCopy(source)) {
         LMP_iReportError(L, "Unable to copy the source object");
         return;
       }

@@ -59,14 +59,14 @@ int LMP_Sample::deleteSample(lua_State* L)
     CTRL_Generic* controller = LMP_iGetController(L);
     VIEW_Sample* s = sample();
     if (!controller || !s) return 0;
-    // Only samples of the list are freed here; a video's sample belongs to
-    // its video.
+    // Only samples of the list are freed here. A video's sample belongs to
+    // its video: it and its proxy stay as they are, since the video's getter
+    // hands out that proxy again.
     int32_t i = controller->samples.indexOf(s);
-    if (i >= 0) {
-        LMP_iSilenceSample(controller, s);
-        controller->samples.removeAt(i);
-        delete s;
-    }
+    if (i < 0) return 0;
+    LMP_iSilenceSample(controller, s);
+    controller->samples.removeAt(i);
+    delete s;
     model = nullptr;
     return 0;
 }

@@ -38,11 +38,15 @@ LMP_Texture::LMP_Texture(lua_State* L)
 }
 
 // The render pass frees the texture at its next frame (once no material
-// layer uses it); the proxy lets go of it now.
+// layer uses it); the proxy lets go of it now. Only textures of the
+// controller's list are the scripts' to release: a video's picture or a
+// scene file's texture belongs to its owner, and it and its proxy (which
+// the owner's getters hand out again) stay as they are.
 int LMP_Texture::deleteTexture(lua_State* L)
 {
     LMP_iCheckArgs(L, "");
-    if (!LMP_iGetController(L) || !texture()) return 0;
+    CTRL_Generic* controller = LMP_iGetController(L);
+    if (!controller || !texture() || controller->textures.indexOf(texture()) < 0) return 0;
     texture()->releaseRequested = 1;
     model = nullptr;
     return 0;

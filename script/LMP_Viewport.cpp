@@ -125,9 +125,7 @@ static void pushV3(lua_State* L, const v3& v) { LMP_iPushV3(L, v); }
 
 int LMP_Viewport::remove(lua_State* L)
 {
-  LMP_iCheckArgs(L, "");  // reports any argument
-  if (lua_gettop(L) > 0)
-    return 0;
+  LMP_iCheckArgs(L, "");  // reports any argument, and deletes all the same
   CTRL_Generic* controller = LMP_iGetController(L);
   MDL_Viewport* vp = viewport();
   if (!vp || !controller)
@@ -155,13 +153,16 @@ int LMP_Viewport::getCamera(lua_State* L)
 }
 
 // nil, or an object of the named class (anything else raises the argument
-// error); the record, null for nil or a deleted object.
+// error); the record, null for nil or a deleted object. An object marked
+// deleted counts as deleted: the frame's purge frees it, and the viewport
+// would go on naming it.
 static MDL_Object* objectArgument(lua_State* L, const char* scriptName)
 {
   if (lua_isnoneornil(L, 1))
     return nullptr;
   LMP_Proxy* p = LMP_iCheckProxy(L, 1, scriptName);
-  return static_cast<MDL_Object*>(p->model);
+  MDL_Object* o = static_cast<MDL_Object*>(p->model);
+  return o && !o->deleted ? o : nullptr;
 }
 
 int LMP_Viewport::setCamera(lua_State* L)
