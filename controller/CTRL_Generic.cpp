@@ -399,12 +399,21 @@ void CTRL_Generic::detachObject(MDL_Object* object)
 {
     if (!object)
         return;
-    while (MDL_Object* child = object->firstChild) {
-        detachObject(child);
-        // A child whose parent link does not name us must still leave.
-        if (object->firstChild == child)
-            object->firstChild = child->nextSibling;
-    }
+    // Descendants first, deepest first, walked without recursion.
+    MDL_iWalkBelow(
+        object, [](MDL_Object*) { return MDL_Walk::into; },
+        [this](MDL_Object* child, MDL_Object* above) {
+            MDL_Object* next = child->nextSibling;
+            detachOne(child);
+            // A child whose parent link does not name us must still leave.
+            if (above->firstChild == child)
+                above->firstChild = next;
+        });
+    detachOne(object);
+}
+
+void CTRL_Generic::detachOne(MDL_Object* object)
+{
     object->unlinkFromParent();
     object->deleted = 1;
 

@@ -109,6 +109,8 @@ public:
     // Takes an object (and its subtree) out of the scene tree and out of the
     // input state; its scene frees it at the end of the frame.
     void detachObject(MDL_Object* object);
+    // The part of detachObject for one object whose subtree is already gone.
+    void detachOne(MDL_Object* object);
 
     // Key tables, by virtual-key code 0 to 255 (out of range reads as up).
     bool isKeyPressed(int32_t key) const;
@@ -217,8 +219,10 @@ protected:
     // Drag call points of the kinds of objects whose own motion is not a
     // plain move: a bone pulled by its grab point (inverse kinematics up its
     // chain), a rigid body pushed towards the pointer through its speed.
-    // Each answers true when it moved something.
-    bool dragBone(MDL_Object* bone, const v3& velocity, double h);
+    // dragRigidBody answers true when it moved something; dragBone answers
+    // true when the bone's parent is to be moved on with the velocity left
+    // in onward (what the chain could not cover).
+    bool dragBone(MDL_Object* bone, const v3& velocity, double h, v3& onward);
     bool dragRigidBody(MDL_Object* body, const v3& velocity);
     // The bone of an animated mesh that a ray hit on one of its triangles
     // (u, v: the hit's barycentric weights of the second and third corner)

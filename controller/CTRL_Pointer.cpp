@@ -330,34 +330,42 @@ void CTRL_Generic::navigate(bool shift, bool control)
 void CTRL_Generic::moveGrabbedObject(MDL_Object* object, const v3& velocity, double h)
 {
     MDL_Object* o = object;
-    for (; o && o->type != OBJECT_RIGID_BODY; o = o->parent) {
+    v3 v = velocity;
+    while (o && o->type != OBJECT_RIGID_BODY) {
         if (o->type == OBJECT_BONE) {
-            dragBone(o, velocity, h);
-            return;
+            // Up the chain, one bone after the other, without recursion.
+            v3 onward;
+            if (!dragBone(o, v, h, onward))
+                return;
+            o = o->parent;
+            v = onward;
+            continue;
         }
         if (o->state & STATE_MOVABLE) {
             MDL_Frame& f = o->editGlobalFrame();
-            f.position += velocity * h;
+            f.position += v * h;
             LMP_iFireCallback(&o->proxy, engine, CB_MOVED);
             return;
         }
+        o = o->parent;
     }
     if (o && (o->state & STATE_MOVABLE))
-        dragRigidBody(o, velocity);
+        dragRigidBody(o, v);
 }
 
 // A bone follows its grab point by inverse kinematics: the chain reaches
 // for where the pointer wants the grab point, and whatever it could not
 // cover is handed on to the parent as a velocity.
-bool CTRL_Generic::dragBone(MDL_Object* object, const v3& velocity, double h)
+bool CTRL_Generic::dragBone(MDL_Object* object, const v3& velocity, double h, v3& onward)
 {
     v3 g, after;
     grabPoint(g);
     const v3 target = g + velocity * h;
     static_cast<MDL_Bone*>(object)->movePoint(g, target, engine);
     grabPoint(after);
-    if (object->parent && h > 0)
-        moveGrabbedObject(object->parent, (target - after) / h, h);
+    if (!(object->parent && h > 0))
+        return false;
+    onward = (target - after) / h;
     return true;
 }
 

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -498,12 +500,74 @@ void MDL_ModelsSet::readAnimations(const TiXmlDocument& doc)
 
 // ---------------------------------------------------------------- objects
 
+// Names compared without regard to ASCII case, as MDL_iSameName does, for
+// the name indexes of the linking passes.
+namespace {
+int MDL_iLowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+struct MDL_NameHash {
+    size_t operator()(std::string_view s) const
+    {
+        uint64_t h = 1469598103934665603ull;
+        for (unsigned char c : s) h = (h ^ uint64_t(MDL_iLowerAscii(c))) * 1099511628211ull;
+        return size_t(h);
+    }
+};
+struct MDL_NameEqual {
+    bool operator()(std::string_view a, std::string_view b) const
+    {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); i++)
+            if (MDL_iLowerAscii(static_cast<unsigned char>(a[i])) != MDL_iLowerAscii(static_cast<unsigned char>(b[i])))
+                return false;
+        return true;
+    }
+};
+// Position of the first item of each name in the set's array (what a linear
+// search from the front finds); unnamed items are never found. The keys
+// point into the items' own names, which outlive the passes.
+using MDL_NameIndex = std::unordered_map<std::string_view, int32_t, MDL_NameHash, MDL_NameEqual>;
+
+template <typename T>
+void MDL_iIndexNames(MDL_NameIndex& index, const CTRL_Array<T*>& items)
+{
+    index.reserve(size_t(items.count));
+    for (int32_t i = 0; i < items.count; i++)
+        if (items.data[i]->name) index.emplace(items.data[i]->name, i);
+}
+
+int32_t MDL_iFindName(const MDL_NameIndex& index, const char* name)
+{
+    if (!name) return -1;
+    auto it = index.find(name);
+    return it == index.end() ? -1 : it->second;
+}
+
+template <typename T>
+T* MDL_iLookUp(const MDL_NameIndex& index, const CTRL_Array<T*>& items, const char* name)
+{
+    int32_t at = MDL_iFindName(index, name);
+    return at < 0 ? nullptr : items.data[at];
+}
+}  // namespace
+
 // Objects made by pass 1, one entry per "object" element (null when the
-// element made none); passes 2 and 3 walk the elements again with it.
+// element made none, with its position in the set's objects); passes 2 and
+// 3 walk the elements again with it, and look names up in the indexes.
 namespace {
 struct MDL_ObjectPasses {
     std::vector<const TiXmlElement*> elements;
     std::vector<MDL_Object*> made;
+    std::vector<int32_t> slot;
+    MDL_NameIndex objectNames, meshNames, materialNames, groupNames;
+    // The trees linked so far, as sets of object positions: linking an
+    // object (a root until then) under a parent of its own tree would close
+    // a loop.
+    std::vector<int32_t> tree;
+    int32_t treeOf(int32_t i)
+    {
+        while (tree[size_t(i)] != i) i = tree[size_t(i)] = tree[size_t(tree[size_t(i)])];
+        return i;
+    }
 };
 thread_local MDL_ObjectPasses* MDL_gPasses = nullptr;
 }  // namespace
@@ -524,6 +588,7 @@ void MDL_ModelsSet::readObjects(const TiXmlDocument& doc)
     for (const TiXmlElement* e = section->FirstChildElement("object"); e; e = e->NextSiblingElement("object")) {
         MDL_gPasses->elements.push_back(e);
         MDL_gPasses->made.push_back(nullptr);
+        MDL_gPasses->slot.push_back(-1);
         int32_t type = MDL_iObjectTypeFromName(e->Attribute("type"));
         if (type < 0) type = OBJECT_NONE;
         MDL_Object* o = nullptr;
@@ -553,40 +618,38 @@ void MDL_ModelsSet::readObjects(const TiXmlDocument& doc)
             continue;
         }
         MDL_gPasses->made.back() = o;
+        MDL_gPasses->slot.back() = objects.count - 1;
     }
-}
-
-static MDL_MeshData* MDL_iFindMesh(MDL_ModelsSet* set, const char* name)
-{
-    if (!name) return nullptr;
-    for (MDL_MeshData* d : set->meshData)
-        if (MDL_iSameName(d->name, name)) return d;
-    return nullptr;
-}
-
-static MDL_Material* MDL_iFindMaterial(MDL_ModelsSet* set, const char* name)
-{
-    if (!name) return nullptr;
-    for (MDL_Material* m : set->materials)
-        if (MDL_iSameName(m->name, name)) return m;
-    return nullptr;
 }
 
 void MDL_ModelsSet::linkObjects(const TiXmlDocument&)
 {
     if (!MDL_gPasses) return;
-    for (size_t i = 0; i < MDL_gPasses->elements.size(); i++) {
-        MDL_Object* o = MDL_gPasses->made[i];
+    MDL_ObjectPasses& passes = *MDL_gPasses;
+    MDL_iIndexNames(passes.objectNames, objects);
+    MDL_iIndexNames(passes.meshNames, meshData);
+    MDL_iIndexNames(passes.materialNames, materials);
+    passes.tree.resize(size_t(objects.count));
+    for (int32_t i = 0; i < objects.count; i++) passes.tree[size_t(i)] = i;
+    for (size_t i = 0; i < passes.elements.size(); i++) {
+        MDL_Object* o = passes.made[i];
         if (!o) continue;
-        const TiXmlElement* e = MDL_gPasses->elements[i];
+        const TiXmlElement* e = passes.elements[i];
         if (const TiXmlElement* pe = e->FirstChildElement("parent")) {
-            MDL_Object* p = getObject(this, MDL_iElementText(pe));
+            int32_t at = MDL_iFindName(passes.objectNames, MDL_iElementText(pe));
             // A parent that is the object itself or one of its descendants
-            // would close a loop in the tree: it is ignored.
-            if (p && p != o && !p->hasAncestor(o) && !o->parent) {
+            // (its own tree: the object is that tree's root) would close a
+            // loop in the tree: it is ignored.
+            int32_t mine = passes.treeOf(passes.slot[i]);
+            if (at >= 0 && passes.treeOf(at) != mine && !o->parent) {
+                MDL_Object* p = objects.data[at];
+                passes.tree[size_t(mine)] = passes.treeOf(at);
+                // The object's descendants were all linked earlier in this
+                // pass, which left their global frames stale and their moved
+                // flags set, and nothing here validates a frame: only the
+                // object itself lets go of its global frame.
                 o->parent = p;
                 o->globalValid = 0;
-                o->invalidateDescendants();
                 o->nextSibling = p->firstChild;
                 p->firstChild = o;
             }
@@ -594,25 +657,18 @@ void MDL_ModelsSet::linkObjects(const TiXmlDocument&)
         // Only mesh objects carry mesh data and materials.
         if (MDL_Mesh* m = dynamic_cast<MDL_Mesh*>(o)) {
             if (const TiXmlElement* me = e->FirstChildElement("mesh"))
-                m->meshData = MDL_iFindMesh(this, MDL_iElementText(me));
+                m->meshData = MDL_iLookUp(passes.meshNames, meshData, MDL_iElementText(me));
             if (const TiXmlElement* ma = e->FirstChildElement("material"))
-                m->setMaterial(MDL_iFindMaterial(this, MDL_iElementText(ma)));
+                m->setMaterial(MDL_iLookUp(passes.materialNames, materials, MDL_iElementText(ma)));
             if (MDL_AnimatedMesh* am = dynamic_cast<MDL_AnimatedMesh*>(m)) am->resetSkin();
         }
     }
 }
 
-static MDL_VertexGroup* MDL_iFindGroup(MDL_ModelsSet* set, const char* name)
-{
-    if (!name) return nullptr;
-    for (MDL_VertexGroup* g : set->vertexGroups)
-        if (MDL_iSameName(g->name, name)) return g;
-    return nullptr;
-}
-
 void MDL_ModelsSet::linkSkeletons(const TiXmlDocument&)
 {
     if (!MDL_gPasses) return;
+    MDL_iIndexNames(MDL_gPasses->groupNames, vertexGroups);
     // Rest data are taken with the bones in their original pose.
     for (MDL_Object* o : objects)
         if (o->type == OBJECT_BONE) static_cast<MDL_Bone*>(o)->swapRestFrame();
@@ -633,8 +689,9 @@ void MDL_ModelsSet::linkSkeletons(const TiXmlDocument&)
         int32_t j = 0;
         for (const TiXmlElement* b = section->FirstChildElement("animated_mesh"); b && j < k;
              b = b->NextSiblingElement("animated_mesh"), j++) {
-            MDL_VertexGroup* g = MDL_iFindGroup(this, MDL_iElementText(b));
-            MDL_Object* bo = getObject(this, MDL_iElementText(b->FirstChildElement("bone")));
+            MDL_VertexGroup* g = MDL_iLookUp(MDL_gPasses->groupNames, vertexGroups, MDL_iElementText(b));
+            MDL_Object* bo =
+                MDL_iLookUp(MDL_gPasses->objectNames, objects, MDL_iElementText(b->FirstChildElement("bone")));
             MDL_Bone* bone = bo && bo->type == OBJECT_BONE ? static_cast<MDL_Bone*>(bo) : nullptr;
             a->vertexGroups[j] = g;
             a->boneList[j] = bone;

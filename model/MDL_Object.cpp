@@ -73,14 +73,24 @@ MDL_Object::~MDL_Object() {
 bool MDL_Object::hitTest(double, double) { return false; }
 bool MDL_Object::isValid() { return true; }
 
+// Global frame from the local one and the parent's global frame, which the
+// caller has made valid.
+static void composeGlobalFrame(MDL_Object* o) {
+  o->globalFrame = o->localFrame;
+  if (o->parent) MDL_Frame::localToGlobalFrame(o->parent->globalFrame, o->globalFrame);
+  o->globalValid = 1;
+}
+
 void MDL_Object::validateGlobalFrame() {
   if (globalValid) return;
-  globalFrame = localFrame;
-  if (parent) {
-    parent->validateGlobalFrame();
-    MDL_Frame::localToGlobalFrame(parent->globalFrame, globalFrame);
+  if (!parent || parent->globalValid) {
+    composeGlobalFrame(this);
+    return;
   }
-  globalValid = 1;
+  // Rebuild downwards from below the nearest ancestor whose frame is valid.
+  MDL_ObjectStack stale;
+  for (MDL_Object* o = this; o && !o->globalValid; o = o->parent) stale.push(o);
+  while (!stale.empty()) composeGlobalFrame(stale.pop());
 }
 
 void MDL_Object::validateLocalFrame() {
@@ -94,13 +104,19 @@ void MDL_Object::validateLocalFrame() {
 }
 
 void MDL_Object::invalidateDescendants() {
-  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
-    // Express the child against this object's frame from before the edit.
-    c->validateLocalFrame();
-    c->invalidateDescendants();
-    c->globalValid = 0;
-    c->moved = 1;
-  }
+  // Each descendant is expressed against its parent's frame from before the
+  // edit on the way down, and let go of its global frame only once its own
+  // descendants have been expressed against it.
+  MDL_iWalkBelow(
+      this,
+      [](MDL_Object* c) {
+        c->validateLocalFrame();
+        return MDL_Walk::into;
+      },
+      [](MDL_Object* c, MDL_Object*) {
+        c->globalValid = 0;
+        c->moved = 1;
+      });
 }
 
 MDL_Frame& MDL_Object::editLocalFrame() {
@@ -154,48 +170,54 @@ bool MDL_Object::hasAncestor(const MDL_Object* ancestor) const {
   return false;
 }
 
+// Applies change to every descendant, pre-order.
+template <class Change>
+static void changeDescendants(MDL_Object* root, Change&& change) {
+  MDL_iWalkBelow(root, [&](MDL_Object* c) {
+    change(c);
+    return MDL_Walk::into;
+  });
+}
+
 void MDL_Object::setState(uint32_t bits) {
-  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
-    c->state = bits;
-    c->setState(bits);
-  }
+  changeDescendants(this, [bits](MDL_Object* c) { c->state = bits; });
 }
 
 void MDL_Object::enableState(uint32_t bits) {
-  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
-    c->state |= bits;
-    c->enableState(bits);
-  }
+  changeDescendants(this, [bits](MDL_Object* c) { c->state |= bits; });
 }
 
 void MDL_Object::disableState(uint32_t bits) {
-  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
-    c->state &= ~bits;
-    c->disableState(bits);
-  }
+  changeDescendants(this, [bits](MDL_Object* c) { c->state &= ~bits; });
 }
 
 void MDL_Object::toggleState(uint32_t bits) {
-  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
-    c->state ^= bits;
-    c->toggleState(bits);
-  }
+  changeDescendants(this, [bits](MDL_Object* c) { c->state ^= bits; });
 }
 
 void MDL_Object::setMaxMouseMove(double distance) {
-  for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
-    c->maxMouseMove = distance;
-    c->setMaxMouseMove(distance);
-  }
+  changeDescendants(this, [distance](MDL_Object* c) { c->maxMouseMove = distance; });
+}
+
+// First direct child of o with the name, or null.
+static MDL_Object* childNamed(MDL_Object* o, const char* wanted) {
+  for (MDL_Object* c = o->firstChild; c; c = c->nextSibling)
+    if (MDL_iSameName(c->name, wanted)) return c;
+  return nullptr;
 }
 
 MDL_Object* MDL_Object::getDescendant(const char* wanted) {
   if (!wanted) return nullptr;
-  for (MDL_Object* c = firstChild; c; c = c->nextSibling)
-    if (MDL_iSameName(c->name, wanted)) return c;
-  for (MDL_Object* c = firstChild; c; c = c->nextSibling)
-    if (MDL_Object* found = c->getDescendant(wanted)) return found;
-  return nullptr;
+  // The direct children of an object are looked at before anything below
+  // them: each object of the subtree, in pre-order, has its children looked
+  // at in turn.
+  MDL_Object* found = childNamed(this, wanted);
+  if (found) return found;
+  MDL_iWalkBelow(this, [&](MDL_Object* c) {
+    found = childNamed(c, wanted);
+    return found ? MDL_Walk::stop : MDL_Walk::into;
+  });
+  return found;
 }
 
 MDL_RigidBody* MDL_Object::getRigidBody() {

@@ -7,6 +7,7 @@
 
 #include <cfloat>
 #include <cstdint>
+#include <vector>
 
 #include "math/MDL_Frame.h"
 
@@ -122,3 +123,74 @@ class MDL_Object {
   MDL_Frame localFrame;
   uint8_t localValid = 1;
 };
+
+// A stack of objects for walking trees without recursion: the first few
+// entries live in place, deeper walks grow onto the heap.
+class MDL_ObjectStack {
+ public:
+  bool empty() const { return count == 0; }
+  void push(MDL_Object* o) {
+    if (count < kInline) inlined[count] = o;
+    else more.push_back(o);
+    ++count;
+  }
+  MDL_Object* pop() {
+    --count;
+    if (count < kInline) return inlined[count];
+    MDL_Object* o = more.back();
+    more.pop_back();
+    return o;
+  }
+  MDL_Object* top() const { return count <= kInline ? inlined[count - 1] : more.back(); }
+
+ private:
+  static constexpr int kInline = 32;
+  MDL_Object* inlined[kInline];
+  int count = 0;
+  std::vector<MDL_Object*> more;
+};
+
+// What a tree walk does after entering an object.
+enum class MDL_Walk { into, over, stop };
+
+// Walks the subtree below root (root itself excluded) in pre-order and
+// sibling order, with an explicit stack so that any depth works. enter(o)
+// says whether to walk into o's subtree, over it (o is then not left), or
+// stop the whole walk; leave(o, above) runs once o's subtree is done, above
+// being the object whose child chain o was reached through. Each object's
+// next sibling is read before it is left, so leave may unlink it.
+template <class Enter, class Leave>
+void MDL_iWalkBelow(MDL_Object* root, Enter&& enter, Leave&& leave) {
+  MDL_ObjectStack path;
+  MDL_Object* above = root;
+  MDL_Object* o = root->firstChild;
+  for (;;) {
+    if (o) {
+      MDL_Walk step = enter(o);
+      if (step == MDL_Walk::stop) return;
+      if (step == MDL_Walk::over) {
+        o = o->nextSibling;
+      } else if (o->firstChild) {
+        path.push(above);
+        above = o;
+        o = o->firstChild;
+      } else {
+        MDL_Object* next = o->nextSibling;
+        leave(o, above);
+        o = next;
+      }
+      continue;
+    }
+    if (above == root) return;
+    MDL_Object* done = above;
+    above = path.pop();
+    o = done->nextSibling;
+    leave(done, above);
+  }
+}
+
+// The walk above with nothing to do on leaving.
+template <class Enter>
+void MDL_iWalkBelow(MDL_Object* root, Enter&& enter) {
+  MDL_iWalkBelow(root, enter, [](MDL_Object*, MDL_Object*) {});
+}

@@ -148,14 +148,14 @@ static void shapeExtremes(MDL_CollisionVolume* v, int k, MDL_Extremes& out) {
   }
 }
 
-// The subtrees of root's children, pre-order.
+// The subtrees of root's children, pre-order, without the deleted ones.
 template <class Visit>
 static void walkBelow(MDL_Object* root, Visit&& visit) {
-  for (MDL_Object* c = root->firstChild; c; c = c->nextSibling) {
-    if (c->deleted) continue;
+  MDL_iWalkBelow(root, [&](MDL_Object* c) {
+    if (c->deleted) return MDL_Walk::over;
     visit(c);
-    walkBelow(c, visit);
-  }
+    return MDL_Walk::into;
+  });
 }
 
 void MDL_iShapeExtremes(MDL_Object* root, int k, MDL_Extremes& out) {

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/CTRL_Keys.h"
 #include "model/MDL_Bone.h"
@@ -126,18 +127,16 @@ MDL_Joint* MDL_Scene::addJoint() {
   return joint;
 }
 
-MDL_Object* MDL_Scene::cloneObject(MDL_Object* source, CTRL_Array<MDL_Object*>* remap) {
+MDL_Object* MDL_Scene::cloneObject(MDL_Object* source, MDL_Remap* remap, bool ownRoot) {
   if (!source) return nullptr;
   if (remap)
-    for (int i = 0; i + 1 < remap->count; i += 2)
-      if (remap->data[i] == source) return remap->data[i + 1];
+    if (MDL_Object* made = remap->find(source)) return made;
   MDL_Object* copy = nullptr;
   switch (source->type) {
     case OBJECT_NONE: copy = new MDL_Object(*source); break;
     case OBJECT_LAMP: copy = new MDL_Lamp(*static_cast<MDL_Lamp*>(source)); break;
     case OBJECT_CAMERA: copy = new MDL_Camera(*static_cast<MDL_Camera*>(source)); break;
     case OBJECT_SOUND: copy = new MDL_Sound(*static_cast<MDL_Sound*>(source)); break;
-    case OBJECT_MIKE: copy = new MDL_Mike(*static_cast<MDL_Mike*>(source)); break;
     case OBJECT_COLLISION_VOLUME:
       copy = new MDL_CollisionVolume(*static_cast<MDL_CollisionVolume*>(source));
       break;
@@ -146,77 +145,99 @@ MDL_Object* MDL_Scene::cloneObject(MDL_Object* source, CTRL_Array<MDL_Object*>* 
     case OBJECT_BONE: copy = new MDL_Bone(*static_cast<MDL_Bone*>(source)); break;
     case OBJECT_ANIMATED_MESH: copy = new MDL_AnimatedMesh(*static_cast<MDL_AnimatedMesh*>(source)); break;
     case OBJECT_RIGID_BODY: copy = MDL_iCloneRigidBody(source); break;
-    case OBJECT_POLYLINE: copy = MDL_iCloneOverlay(source); break;
+    // Listeners and polylines are copied only as the root of a copy of
+    // their own class, never as the descendants of another object's copy.
+    case OBJECT_MIKE:
+      if (ownRoot) copy = new MDL_Mike(*static_cast<MDL_Mike*>(source));
+      break;
+    case OBJECT_POLYLINE:
+      if (ownRoot) copy = MDL_iCloneOverlay(source);
+      break;
     default: break;  // texts and images have no copy
   }
-  if (copy && remap) {
-    remap->append(source);
-    remap->append(copy);
-  }
+  if (copy && remap) remap->add(source, copy);
   return copy;
 }
 
-MDL_Object* MDL_Scene::cloneTree(MDL_Object* source, CTRL_Array<MDL_Object*>* remap) {
-  MDL_Object* copy = cloneObject(source, remap);
+// Adds a fresh copy to the world and points a copied animated mesh at the
+// copies of its bones: those the remap table pairs, or new ones recorded
+// there that join the world when the walk reaches them. Without a table a
+// bone of another world (freed with that world) is dropped.
+static void adoptCopy(MDL_Scene& world, MDL_Object* copy, MDL_Remap* remap) {
+  world.addObject(copy);
+  if (copy->type != OBJECT_ANIMATED_MESH) return;
+  auto* mesh = static_cast<MDL_AnimatedMesh*>(copy);
+  for (int32_t i = 0; i < mesh->boneCount && mesh->boneList; ++i) {
+    MDL_Bone*& bone = mesh->boneList[i];
+    if (!bone) continue;
+    if (remap) bone = static_cast<MDL_Bone*>(MDL_Scene::cloneObject(bone, remap));
+    else if (static_cast<MDL_Object*>(bone)->scene != &world) bone = nullptr;
+  }
+}
+
+MDL_Object* MDL_Scene::cloneTree(MDL_Object* source, MDL_Remap* remap, int32_t rootType) {
+  MDL_Object* copy = cloneObject(source, remap, source && source->type == rootType);
   if (!copy) return nullptr;
   if (copy->scene == this) return copy;  // already added through another path
-  addObject(copy);
-  if (copy->type == OBJECT_ANIMATED_MESH && remap) {
-    // The copy's bones are the copies of the source's bones, shared with the
-    // copied tree through the remap table; they join the world when the walk
-    // reaches them.
-    auto* mesh = static_cast<MDL_AnimatedMesh*>(copy);
-    for (int32_t i = 0; i < mesh->boneCount; ++i)
-      if (mesh->boneList[i])
-        mesh->boneList[i] = static_cast<MDL_Bone*>(cloneObject(mesh->boneList[i], remap));
-  }
-  // Children without a copy (overlays) are skipped with their subtrees.
-  MDL_Object* last = nullptr;
-  for (MDL_Object* child = source->firstChild; child; child = child->nextSibling) {
-    MDL_Object* c = cloneTree(child, remap);
-    if (!c) continue;
-    if (last) last->nextSibling = c;
-    else copy->firstChild = c;
-    last = c;
-    c->parent = copy;
-    c->globalValid = 0;
-    c->invalidateDescendants();
-  }
+  adoptCopy(*this, copy, remap);
+  // The source subtree is walked in pre-order with an explicit stack; each
+  // entry is the copy that takes the children of the object being walked
+  // and its last child copy so far. Children without a copy (overlays) are
+  // left out with their subtrees.
+  struct Taker {
+    MDL_Object* copy;
+    MDL_Object* last;
+  };
+  std::vector<Taker> takers{{copy, nullptr}};
+  MDL_iWalkBelow(
+      source,
+      [&](MDL_Object* child) {
+        MDL_Object* c = cloneObject(child, remap);
+        if (!c || c->scene == this) return MDL_Walk::over;
+        adoptCopy(*this, c, remap);
+        Taker& taker = takers.back();
+        if (taker.last) taker.last->nextSibling = c;
+        else taker.copy->firstChild = c;
+        taker.last = c;
+        c->parent = taker.copy;
+        c->globalValid = 0;
+        // What lies below the root's children follows its parent as moved.
+        if (takers.size() > 1) c->moved = 1;
+        takers.push_back({c, nullptr});
+        return MDL_Walk::into;
+      },
+      [&](MDL_Object*, MDL_Object*) { takers.pop_back(); });
   return copy;
 }
 
-MDL_Object* MDL_Scene::clone(MDL_Object* source) {
-  CTRL_Array<MDL_Object*> remap;
-  MDL_Object* copy = cloneTree(source, &remap);
+MDL_Object* MDL_Scene::clone(MDL_Object* source, int32_t rootType) {
+  MDL_Remap remap;
+  MDL_Object* copy = cloneTree(source, &remap, rootType);
   // Copies made for references that lie outside the subtree (bones of a
   // cloned animated mesh) still need an owner: they join the world where
   // they stand relative to the copy as their sources stood relative to the
   // source, under the copy of their source's parent when there is one (so a
   // skeleton stays a chain), else as roots.
-  auto copyOf = [&remap](MDL_Object* source) -> MDL_Object* {
-    for (int i = 0; source && i + 1 < remap.count; i += 2)
-      if (remap.data[i] == source) return remap.data[i + 1];
-    return nullptr;
-  };
-  for (int i = 1; i < remap.count; i += 2) {
-    MDL_Object* extra = remap.data[i];
+  CTRL_Array<MDL_Object*>& pairs = remap.pairs;
+  for (int i = 1; i < pairs.count; i += 2) {
+    MDL_Object* extra = pairs.data[i];
     if (!copy || extra->scene == this || extra->parent) continue;
-    MDL_Frame place = remap.data[i - 1]->getGlobalFrame();
+    MDL_Frame place = pairs.data[i - 1]->getGlobalFrame();
     MDL_Frame::globalToLocalFrame(source->getGlobalFrame(), place);
     MDL_Frame::localToGlobalFrame(copy->getGlobalFrame(), place);
     extra->globalFrame = place;
     extra->globalValid = 1;
     extra->localValid = 0;
   }
-  for (int i = 1; i < remap.count; i += 2) {
-    MDL_Object* extra = remap.data[i];
+  for (int i = 1; i < pairs.count; i += 2) {
+    MDL_Object* extra = pairs.data[i];
     if (extra->scene == this) continue;
-    MDL_Object* parentCopy = copyOf(remap.data[i - 1]->parent);
+    MDL_Object* parentSource = pairs.data[i - 1]->parent;
+    MDL_Object* parentCopy = parentSource ? remap.find(parentSource) : nullptr;
     if (parentCopy && !extra->parent && parentCopy != extra && !parentCopy->hasAncestor(extra))
       parentCopy->addChild(extra);
     addObject(extra);
   }
-  remap.resize(0);
   return copy;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 
 #include "base/CTRL_Array.h"
 #include "math/MDL_Frame.h"
@@ -29,6 +30,24 @@ struct MDL_SweepEntry {
   MDL_CollisionVolume* volume;
 };
 
+// The source-to-copy pairs of one cloning: the flat list of pairs (source,
+// copy, source, copy, ...) in the order the copies were made, and an index
+// over it so that each lookup takes constant time.
+struct MDL_Remap {
+  CTRL_Array<MDL_Object*> pairs;
+  std::unordered_map<const MDL_Object*, MDL_Object*> index;
+
+  MDL_Object* find(const MDL_Object* source) const {
+    auto it = index.find(source);
+    return it == index.end() ? nullptr : it->second;
+  }
+  void add(MDL_Object* source, MDL_Object* copy) {
+    if (!index.emplace(source, copy).second) return;
+    pairs.append(source);
+    pairs.append(copy);
+  }
+};
+
 class MDL_Scene {
  public:
   explicit MDL_Scene(const char* name = nullptr);
@@ -42,12 +61,20 @@ class MDL_Scene {
   MDL_Joint* addJoint();
 
   // Copy of one object by type, without links; null for the types that have
-  // no copy. A remap table (source, copy pairs) shares copies between calls.
-  static MDL_Object* cloneObject(MDL_Object* source, CTRL_Array<MDL_Object*>* remap);
+  // no copy (texts, images, and listeners and polylines unless ownRoot is
+  // set: those two are copied only as the root of their own class's copy).
+  // A remap table shares copies between calls.
+  static MDL_Object* cloneObject(MDL_Object* source, MDL_Remap* remap, bool ownRoot = false);
   // Copy of a subtree, added to this world; the copy's root is not attached
-  // under any parent.
-  MDL_Object* cloneTree(MDL_Object* source, CTRL_Array<MDL_Object*>* remap);
-  MDL_Object* clone(MDL_Object* source);
+  // under any parent. rootType names the one type (a listener or a
+  // polyline) that the root may have besides those that always copy: the
+  // constructors of those classes copy their own source; -1 for none.
+  // Descendants of those types are left out with their subtrees. Without a
+  // remap table, bone references that lie outside this world are dropped.
+  MDL_Object* cloneTree(MDL_Object* source, MDL_Remap* remap, int32_t rootType = -1);
+  // cloneTree with a fresh remap table; copies of bones that the copied
+  // animated meshes use from outside the subtree join this world too.
+  MDL_Object* clone(MDL_Object* source, int32_t rootType = -1);
 
   // One physics step; fires the world's callbacks through its proxy.
   void step(double dt, CTRL_ScriptEngine* engine);

@@ -117,7 +117,7 @@ int cameraSetFOV(LMP_Camera* self, lua_State* L) {
 
 LMP_Lamp::LMP_Lamp(lua_State* L) { LMP_iConstructObject(this, L, scriptName, &makeLamp); }
 LMP_Camera::LMP_Camera(lua_State* L) { LMP_iConstructObject(this, L, scriptName, &makeCamera); }
-LMP_Mike::LMP_Mike(lua_State* L) { LMP_iConstructObject(this, L, scriptName, &makeMike); }
+LMP_Mike::LMP_Mike(lua_State* L) { LMP_iConstructObject(this, L, scriptName, &makeMike, OBJECT_MIKE); }
 
 const LMP_MethodEntry<LMP_Lamp> LMP_Lamp::methods[] = {
     LMP_iGetter<LMP_Lamp, &MDL_Lamp::shadows>("getShadow"),

@@ -548,7 +548,8 @@ void LMP_iPlaceNewObject(LMP_Object* self, MDL_Object* o, MDL_Scene* scene, MDL_
   LMP_iAssignProxy(&o->proxy, self);
 }
 
-void LMP_iConstructObject(LMP_Object* self, lua_State* L, const char* className, MDL_Object* (*make)()) {
+void LMP_iConstructObject(LMP_Object* self, lua_State* L, const char* className, MDL_Object* (*make)(),
+                          int32_t ownType) {
   MDL_Object* parent = nullptr;
   MDL_Scene* scene = LMP_iObjectTarget(L, className, &parent);
   if (!scene) return;
@@ -564,7 +565,7 @@ void LMP_iConstructObject(LMP_Object* self, lua_State* L, const char* className,
     luaL_argerror(L, 2, className);
     return;
   }
-  MDL_Object* o = scene->clone(source->object());
+  MDL_Object* o = scene->clone(source->object(), ownType);
   if (!o) return;
   if (parent) parent->addChild(o);
   self->model = o;

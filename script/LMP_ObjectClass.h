@@ -28,8 +28,10 @@ class LMP_Scene : public LMP_Proxy {
 // className: reads (scene or parent object, [source of class sourceName]),
 // builds the record with make() or clones the source into the scene, places
 // it under the parent and links self to it. Without a scene nothing is built.
+// ownType is the listener or polyline type that a class copying its own
+// kind may copy at the root (-1: none, such types are never copied).
 void LMP_iConstructObject(LMP_Object* self, lua_State* L, const char* className,
-                          MDL_Object* (*make)());
+                          MDL_Object* (*make)(), int32_t ownType = -1);
 // Its first steps, for constructors with arguments of their own: the scene a
 // new object goes into from argument 1 (a scene, or a parent object whose
 // scene it is, then *parent), reporting more than two arguments with

@@ -401,7 +401,9 @@ LMP_Polyline::LMP_Polyline(lua_State* L)
     MDL_Object* source = static_cast<MDL_Object*>(src->model);
     if (!source)
       return;
-    MDL_Object* copy = scene->cloneTree(source, nullptr);
+    // A copy of its own class: the polyline at the root is copied, and the
+    // bones its copied animated meshes use are copied into this world too.
+    MDL_Object* copy = scene->clone(source, OBJECT_POLYLINE);
     if (!copy || copy->type != OBJECT_POLYLINE)
       return;
     p = static_cast<MDL_Polyline*>(copy);

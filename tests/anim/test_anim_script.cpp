@@ -204,6 +204,39 @@ TEST(AnimatedMeshClass, SkinFollowsBonesUnlessLocked)
     EXPECT_LT(dist(skin->skinnedPositions[4], rest4), 1e-12);
 }
 
+// A polyline carrying an animated mesh is copied into another world, and
+// the first world then lets go of everything it holds: the copy skins
+// through bones of its own world.
+TEST(AnimatedMeshClass, CopyIntoAnotherWorldSkinsThroughItsOwnBones)
+{
+    Rig rig;
+    rig.ok(kSetUp);
+    rig.ok("line = newPolyline(scene)\n"
+           "skin = newAnimatedMesh(line, set:get('Skin'))\n"
+           "other = newScene('t')\n"
+           "copy = newPolyline(other, line)\n"
+           "copySkin = copy:getChild()\n"
+           "assert(getmetatable(copySkin) == newAnimatedMesh)\n"
+           "scene:clear()\n");
+    rig.frames(2, 0.1);
+    ASSERT_EQ(rig.controller->scenes.count, 2);
+    MDL_Scene* other = rig.controller->scenes[1];
+    ASSERT_EQ(other->meshes.count, 1);
+    auto* mesh = static_cast<MDL_AnimatedMesh*>(other->meshes[0]);
+    ASSERT_EQ(mesh->boneCount, 2);
+    EXPECT_EQ(other->bones.count, 2);
+    for (int32_t b = 0; b < mesh->boneCount; b++) {
+        ASSERT_NE(mesh->boneList[b], nullptr);
+        EXPECT_EQ(static_cast<MDL_Object*>(mesh->boneList[b])->scene, other);
+    }
+    const v3 rest4 = mesh->skinnedPositions[4];  // on the lower bone only
+    MDL_Frame& f = mesh->boneList[1]->editGlobalFrame();
+    f.position = f.position + v3{0, 0, 1};
+    rig.frames(1, 0.1);
+    rig.ok("copySkin:update()");
+    EXPECT_LT(dist(mesh->skinnedPositions[4], rest4 + v3{0, 0, 1}), 1e-9);
+}
+
 TEST(BoneClass, MovePointFiresMovedOnEveryTurnedBone)
 {
     Rig rig;

@@ -144,7 +144,8 @@ TEST(Scene, CloneCopiesTheSubtreeAndSkipsOverlays) {
   EXPECT_STREQ(copy->name, "root");
   EXPECT_EQ(copy->parent, nullptr);
   EXPECT_EQ(copy->nextSibling, nullptr);
-  // lamp, camera (with listener), volume: the text and its subtree are skipped.
+  // lamp, camera, volume: the text and its subtree are skipped, and so is the
+  // listener below the camera (listeners copy only as their own class's root).
   std::vector<MDL_Object*> kids;
   for (MDL_Object* c = copy->firstChild; c; c = c->nextSibling) kids.push_back(c);
   ASSERT_EQ(kids.size(), 3u);
@@ -162,18 +163,14 @@ TEST(Scene, CloneCopiesTheSubtreeAndSkipsOverlays) {
   EXPECT_EQ(cc->angle, 1.0);
   EXPECT_EQ(cc->projectionFactor, cam->projectionFactor);
   EXPECT_EQ(cc->clipEnd, 7);
-  ASSERT_NE(cc->firstChild, nullptr);
-  auto* mc = static_cast<MDL_Mike*>(cc->firstChild);
-  EXPECT_EQ(mc->type, OBJECT_MIKE);
-  EXPECT_EQ(mc->gain, 0.25);
-  EXPECT_EQ(mc->on, 0);
+  EXPECT_EQ(cc->firstChild, nullptr);
   auto* vc = static_cast<MDL_CollisionVolume*>(kids[2]);
   EXPECT_EQ(vc->shape, VOLUME_CYLINDER);
   EXPECT_EQ(vc->layer, 4);
   EXPECT_EQ(vc->mask, 6);
   EXPECT_EQ(vc->boundingRadius, 2);
-  // Five copies, all owned by the target world and routed there.
-  EXPECT_EQ(to.objects.count, 5);
+  // Four copies, all owned by the target world and routed there.
+  EXPECT_EQ(to.objects.count, 4);
   EXPECT_EQ(to.lamps.count, 1);
   EXPECT_EQ(to.collisionVolumes.count, 1);
   EXPECT_EQ(to.sweepEntries.count, 2);
@@ -189,29 +186,38 @@ TEST(Scene, CloneObjectSharesCopiesThroughTheRemapTable) {
   MDL_Sound sound;
   sound.channel = 3;
   sound.volume = 0.5;
-  CTRL_Array<MDL_Object*> remap;
+  MDL_Remap remap;
   MDL_Object* a = MDL_Scene::cloneObject(&lamp, &remap);
   MDL_Object* b = MDL_Scene::cloneObject(&lamp, &remap);
   EXPECT_EQ(a, b);
   auto* sc = static_cast<MDL_Sound*>(MDL_Scene::cloneObject(&sound, &remap));
   EXPECT_EQ(sc->channel, 0);
   EXPECT_EQ(sc->volume, 0.5);
-  ASSERT_EQ(remap.count, 4);
-  EXPECT_EQ(remap.data[0], &lamp);
-  EXPECT_EQ(remap.data[1], a);
+  ASSERT_EQ(remap.pairs.count, 4);
+  EXPECT_EQ(remap.pairs.data[0], &lamp);
+  EXPECT_EQ(remap.pairs.data[1], a);
+  MDL_Polyline line;
+  line.addPoint({1, 2});
+  MDL_Mike mike;
+  mike.gain = 0.25;
   for (int32_t t : {OBJECT_TEXT, OBJECT_RTF_TEXT, OBJECT_IMAGE}) {
     MDL_Object o;
     o.type = t;
     EXPECT_EQ(MDL_Scene::cloneObject(&o, &remap), nullptr);
+    EXPECT_EQ(MDL_Scene::cloneObject(&o, &remap, true), nullptr);
   }
-  EXPECT_EQ(remap.count, 4);
-  // Polylines are copied with their points.
-  MDL_Polyline line;
-  line.addPoint({1, 2});
-  MDL_Object* lc = MDL_Scene::cloneObject(&line, &remap);
+  // Listeners and polylines are copied only as the root of their own class.
+  EXPECT_EQ(MDL_Scene::cloneObject(&line, &remap), nullptr);
+  EXPECT_EQ(MDL_Scene::cloneObject(&mike, &remap), nullptr);
+  EXPECT_EQ(remap.pairs.count, 4);
+  MDL_Object* lc = MDL_Scene::cloneObject(&line, &remap, true);
   ASSERT_NE(lc, nullptr);
   EXPECT_EQ(lc->type, OBJECT_POLYLINE);
   EXPECT_EQ(static_cast<MDL_Polyline*>(lc)->points.count, 1);
+  auto* mc = static_cast<MDL_Mike*>(MDL_Scene::cloneObject(&mike, &remap, true));
+  ASSERT_NE(mc, nullptr);
+  EXPECT_EQ(mc->gain, 0.25);
+  delete mc;
   delete lc;
   delete a;
   delete sc;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
+#include <tinyxml.h>
 #include <cstring>
 #include <vector>
 #include <cctype>
@@ -17,6 +19,7 @@
 #include "model/MDL_Mesh.h"
 #include "model/MDL_ModelsSet.h"
 #include "model/MDL_Objects.h"
+#include "physics/MDL_Scene.h"
 #include "base/MDL_XmlValues.h"
 
 namespace {
@@ -580,6 +583,123 @@ TEST(SceneLoad, MalformedVariants)
         SetPtr set(c.text);
         ASSERT_NE(set.set, nullptr);
         c.check(set.set);
+    }
+}
+
+// Parent links over repeated names (in any letter case), names that match
+// nothing, loops and parents given before or after their children: each
+// object gets the first object of the name in file order as parent unless
+// that would close a loop, children are listed latest first, and frames
+// compose along the links. The expected tree is built by a plain linear
+// resolution beside the loader.
+TEST(SceneLoad, ParentLinksResolveAsALinearSearchDoes)
+{
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20; round++) {
+        SCOPED_TRACE(round);
+        const int n = 60;
+        std::vector<std::string> names(n), parents(n);
+        std::string text = "<objects>";
+        for (int i = 0; i < n; i++) {
+            std::string name = "n" + std::to_string(rng() % 15);
+            if (rng() % 2) name[0] = 'N';
+            names[i] = name;
+            if (rng() % 5) parents[i] = (rng() % 2 ? "N" : "n") + std::to_string(rng() % 18);
+            text += "<object name=\"" + name + "\">";
+            if (!parents[i].empty()) text += "<parent>" + parents[i] + "</parent>";
+            text += "<matrix>1 0 0 0 0 1 0 0 0 0 1 0 " + std::to_string(i + 1) + " 0 0 1</matrix></object>";
+        }
+        text += "</objects>";
+        SetPtr set(text);
+        ASSERT_NE(set.set, nullptr);
+        ASSERT_EQ(set->objects.count, n);
+
+        std::vector<int> up(n, -1);
+        std::vector<std::vector<int>> kids(n);
+        auto same = [](const std::string& a, const std::string& b) {
+            return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                       return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+                   });
+        };
+        for (int i = 0; i < n; i++) {
+            int p = -1;
+            for (int k = 0; k < n && p < 0 && !parents[i].empty(); k++)
+                if (same(names[k], parents[i])) p = k;
+            bool loop = false;
+            for (int a = p; a >= 0 && !loop; a = up[a]) loop = a == i;
+            if (p < 0 || loop) continue;
+            up[i] = p;
+            kids[p].insert(kids[p].begin(), i);
+        }
+        for (int i = 0; i < n; i++) {
+            MDL_Object* o = set->objects[i];
+            EXPECT_EQ(o->parent, up[i] < 0 ? nullptr : set->objects[up[i]]) << i;
+            MDL_Object* c = o->firstChild;
+            for (int k : kids[i]) {
+                ASSERT_EQ(c, set->objects[k]) << i;
+                c = c->nextSibling;
+            }
+            EXPECT_EQ(c, nullptr);
+            double x = 0;
+            for (int a = i; a >= 0; a = up[a]) x += a + 1;
+            EXPECT_DOUBLE_EQ(o->getGlobalFrame().position.x, x) << i;
+        }
+    }
+}
+
+// A long parent chain, given root first or leaf first, loads and clones in
+// time linear in its length.
+TEST(SceneLoad, LongParentChainsLoadAndCloneInLinearTime)
+{
+    const int n = 100000;
+    for (bool leafFirst : {false, true}) {
+        SCOPED_TRACE(leafFirst ? "leaf first" : "root first");
+        std::string text = "<objects>";
+        for (int k = 0; k < n; k++) {
+            int i = leafFirst ? n - 1 - k : k;
+            text += "<object name=\"o" + std::to_string(i) + "\">";
+            if (i > 0) text += "<parent>O" + std::to_string(i - 1) + "</parent>";
+            text += "<matrix>1 0 0 0 0 1 0 0 0 0 1 0 0 0 1 1</matrix></object>";
+        }
+        text += "</objects>";
+        // CPU time of this thread: the machine may be shared.
+        auto now = [] {
+            timespec t;
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+            return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+        };
+        const double start = now();
+        {
+            TiXmlDocument doc;
+            doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_LEGACY);  // as the loader parses
+        }
+        const double parsed = now();
+        SetPtr set(text);
+        ASSERT_NE(set.set, nullptr);
+        MDL_Object* root = MDL_ModelsSet::getObject(set.set, "o0");
+        ASSERT_NE(root, nullptr);
+        MDL_Scene world(nullptr);
+        MDL_Object* copy = world.clone(root);
+        const double seconds = now() - parsed;
+        const double parseSeconds = parsed - start;
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(world.objects.count, n);
+        MDL_Object* leaf = copy;
+        int depth = 0;
+        while (leaf->firstChild) leaf = leaf->firstChild, depth++;
+        EXPECT_EQ(depth, n - 1);
+        EXPECT_STREQ(leaf->name, ("o" + std::to_string(n - 1)).c_str());
+        EXPECT_DOUBLE_EQ(leaf->getGlobalFrame().position.z, double(n));
+#if !defined(__SANITIZE_ADDRESS__)
+        // Under a second; on a machine so busy that parsing the text alone
+        // takes more than a tenth of that, within ten times the parse (a
+        // search per object would take hundreds of times longer). The
+        // sanitizer build is far slower per object: it runs the work only.
+        EXPECT_LT(seconds, std::max(1.0, 10 * parseSeconds)) << "parse alone " << parseSeconds << " s";
+#else
+        (void)seconds;
+        (void)parseSeconds;
+#endif
     }
 }
 

@@ -584,6 +584,74 @@ TEST_F(WorldScript, SceneCallbacks) {
   EXPECT_FALSE(LMP_iFireCallback(&s->proxy, engine, CB_MECHA, 0.0));
 }
 
+// A chain of objects far deeper than any stack of calls per level: built
+// child by child, moved at its root, searched, given a state, cloned and
+// deleted.
+TEST_F(WorldScript, DeepChainsMoveSearchCloneAndDelete) {
+  RUN(R"lua(
+    scene = newScene()
+    root = newObject(scene)
+    local o = root
+    for i = 1, 300000 do o = newObject(o) end
+    o:setName("leaf")
+    leaf = o
+    root:setPosition(v3(1, 2, 3))
+    near(leaf:getPosition(), v3(1, 2, 3), "the leaf follows its root")
+    root:rotate(v3(0, 0, 1), 90)
+    leaf:translate(v3(1, 0, 0), REF_LOCAL)
+    near(leaf:getPosition(), v3(1, 3, 3), "the leaf turned with its root")
+    same(rawequal(root:getDescendant("LEAF"), leaf), true, "found by name")
+    same(root:getDescendant("nothing"), nil)
+    root:enableState(STATE_MOVABLE)
+    same(leaf:getState(), STATE_VISIBLE + STATE_MOVABLE, "the state reaches the leaf")
+    copy = newObject(scene, root)
+    copyLeaf = copy:getDescendant("leaf")
+    near(copyLeaf:getPosition(), v3(1, 3, 3), "the copy's leaf")
+    copy:setPosition(v3(0, 0, 0))
+    near(copyLeaf:getPosition(), v3(0, 1, 0), "the copy moves on its own")
+    near(leaf:getPosition(), v3(1, 3, 3), "the original stays")
+    root:delete()
+  )lua");
+  closeFrame();
+  EXPECT_EQ(sceneAt(0)->objects.count, 300001);
+  RUN(R"lua(
+    same(leaf:exist(), false)
+    same(copyLeaf:exist(), true)
+    copy:delete()
+  )lua");
+  closeFrame();
+  EXPECT_EQ(sceneAt(0)->objects.count, 0);
+}
+
+// Listeners and polylines below a copied object are left out of the copy;
+// their own classes still copy them as the copy's root.
+TEST_F(WorldScript, CopiesTakeListenersAndPolylinesOnlyAsTheirOwnClass) {
+  RUN(R"lua(
+    scene = newScene()
+    base = newObject(scene)
+    ear = newMike(base)
+    ear:setGain(0.5)
+    line = newPolyline(base)
+    line:addPoints({v2(0, 0), v2(1, 1)})
+    newMike(line)
+    lamp = newLamp(base)
+    local copy = newObject(scene, base)
+    same(copy:getChildrenCount(), 1, "only the lamp is copied")
+    same(copy:getChild():getType(), 1)
+    local ear2 = newMike(scene, ear)
+    same(ear2:getType(), 11)
+    same(ear2:getGain(), 0.5, "the listener copies its source")
+    local line2 = newPolyline(scene, line)
+    same(line2:getType(), 12)
+    same(line2:getPointsCount(), 2, "the polyline copies its source")
+    same(line2:getChildrenCount(), 0, "without the listener below it")
+    local lamp2 = newLamp(scene, lamp)
+    same(lamp2:getChildrenCount(), 0)
+  )lua");
+  // One overlay from the script's polyline and one from its copy.
+  EXPECT_EQ(sceneAt(0)->overlays.count, 2);
+}
+
 // The demo's world script builds, turns, clones and prunes a tree; its log
 // lines show the placements.
 TEST_F(WorldScript, DemoWorldScriptRuns) {
