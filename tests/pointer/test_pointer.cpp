@@ -326,7 +326,9 @@ TEST(PointerDrag, RigidBodiesTakeThePointersVelocity) {
             moves = 0
             B:setCallback(CB_MOVED, function() moves = moves + 1 end)
         )"));
-        if (movable) ASSERT_TRUE(rig.run("B:enableState(STATE_MOVABLE, SCOPE_OBJECT)"));
+        if (movable) {
+            ASSERT_TRUE(rig.run("B:enableState(STATE_MOVABLE, SCOPE_OBJECT)"));
+        }
         rig.frame(0);
         rig.press(512, 384);
         ASSERT_NE(rig.c->grabbed, nullptr);
