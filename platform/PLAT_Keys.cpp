@@ -84,7 +84,6 @@ uint32_t place(uint32_t keycode) {
 }
 
 bool isLatinLetter(uint32_t keysym) { return (keysym >= 'a' && keysym <= 'z') || (keysym >= 'A' && keysym <= 'Z'); }
-bool isLetterCode(uint32_t vk) { return vk >= 'A' && vk <= 'Z'; }
 
 constexpr uint32_t kAltGr = 0xFE03;  // ISO_Level3_Shift
 
@@ -95,16 +94,10 @@ uint32_t PLAT_iKeyToVirtualKey(uint32_t keycode, uint32_t unshifted, bool numLoc
         if (k.keycode == keycode) return numLock ? k.on : k.off;
     if (keycode >= 10 && keycode <= 19) return place(keycode);  // the digit row, in every layout
     if (isLatinLetter(unshifted)) return unshifted & ~0x20u;  // the letter, whatever its place
+    // Any other key by its place; a letter's place that types no Latin
+    // letter (Cyrillic, Greek) keeps the US letter of that place.
     uint32_t vk = place(keycode);
-    if (vk == 0) return PLAT_iKeysymToVirtualKey(unshifted);  // a key the table does not place
-    // A letter's place that types punctuation in this layout (the comma of
-    // an AZERTY keyboard) goes by that punctuation; a letter of another
-    // script keeps the US letter of its place.
-    if (isLetterCode(vk) && unshifted > 0x20 && unshifted < 0x7F) {
-        uint32_t symbol = PLAT_iKeysymToVirtualKey(unshifted);
-        if (symbol != 0 && !(symbol >= '0' && symbol <= '9')) return symbol;
-    }
-    return vk;
+    return vk != 0 ? vk : PLAT_iKeysymToVirtualKey(unshifted);  // a key the table does not place
 }
 
 bool PLAT_KeyTracker::altHeld() const {
