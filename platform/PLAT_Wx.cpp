@@ -755,6 +755,11 @@ intptr_t PLAT_Real::dialogBox(PLAT_Window *h, const PLAT_DialogDesc &d) {
         }
         dialog.Hide();
     }
+    // The focus goes back to the owner, as it does when a modal box ends.
+    if (live(parent)) {
+        parent->frame->Raise();
+        parent->canvas->SetFocus();
+    }
     return d.okId;
 }
 
