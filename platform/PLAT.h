@@ -93,11 +93,15 @@ enum PLAT_Cursor : uint32_t { PLAT_CURSOR_ARROW = 0, PLAT_CURSOR_SIZEALL = 1, PL
 
 constexpr int32_t PLAT_USEDEFAULT = INT32_MIN;
 
+// Modifier keys held when a message was posted (PLAT_Msg::keyState).
+enum : uint32_t { PLAT_KS_SHIFT = 1, PLAT_KS_CONTROL = 2, PLAT_KS_ALT = 4 };
+
 struct PLAT_Msg {
     PLAT_Window *window = nullptr;
     uint32_t message = 0;
     uintptr_t wParam = 0;
     intptr_t lParam = 0;
+    uint32_t keyState = 0;  // PLAT_KS_ bits at the time of posting
 };
 
 struct PLAT_Rect {
@@ -221,6 +225,13 @@ public:
     virtual intptr_t sendMessage(PLAT_Window *window, uint32_t message, uintptr_t wParam, intptr_t lParam) = 0;
     virtual intptr_t dispatchMessage(const PLAT_Msg &msg) = 0;
     virtual void postQuitMessage(int32_t code) = 0;
+    // True when match answers true for a queued message; nothing is taken.
+    virtual bool scanQueue(bool (*match)(const PLAT_Msg &msg, void *context), void *context) = 0;
+    // Brings what the toolkit has received so far (input, close requests,
+    // timers) into the queue without running a window procedure. For a
+    // program that is busy on the window's thread (a long script) and wants
+    // to know whether it is asked to quit; cheap when nothing is pending.
+    virtual void collectEvents() = 0;
     // Default handling: PLAT_WM_CLOSE destroys the window; the rest answers 0.
     virtual intptr_t defWindowProc(PLAT_Window *window, uint32_t message, uintptr_t wParam, intptr_t lParam) = 0;
     // State of a key (virtual-key code) at the time of the last message.

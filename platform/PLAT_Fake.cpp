@@ -39,7 +39,25 @@ int PLAT_Fake::liveWindows() const {
 }
 
 void PLAT_Fake::post(PLAT_Window *window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    queue.push_back(PLAT_Msg{window, message, wParam, lParam});
+    uint32_t state = keys_.keyState();
+    if (keysDown.count(0x10)) state |= PLAT_KS_SHIFT;
+    if (keysDown.count(0x11)) state |= PLAT_KS_CONTROL;
+    if (keysDown.count(0x12)) state |= PLAT_KS_ALT;
+    queue.push_back(PLAT_Msg{window, message, wParam, lParam, state});
+}
+
+void PLAT_Fake::postKey(PLAT_Window *window, PLAT_Msg m) {
+    m.window = window;
+    queue.push_back(m);
+}
+
+void PLAT_Fake::key(PLAT_Window *window, uint32_t keycode, bool down) {
+    auto it = layout.find(keycode);
+    uint32_t keysym = it != layout.end() ? it->second : 0;
+    PLAT_Msg m;
+    if (down ? keys_.press(keycode, PLAT_iKeyToVirtualKey(keycode, keysym, numLock), keysym, &m)
+             : keys_.release(keycode, &m))
+        postKey(window, m);
 }
 
 namespace {
@@ -75,6 +93,7 @@ void PLAT_Fake::pointerMove(PLAT_Window *window, int32_t x, int32_t y) {
 
 void PLAT_Fake::loseFocus(PLAT_Window *window) {
     buttonsHeld = 0;
+    for (const PLAT_Msg &m : keys_.releaseAll()) postKey(window, m);
     post(window, PLAT_WM_KILLFOCUS);
 }
 
@@ -305,7 +324,18 @@ intptr_t PLAT_Fake::defWindowProc(PLAT_Window *w, uint32_t message, uintptr_t, i
     return 0;
 }
 
-bool PLAT_Fake::isKeyDown(uint32_t vk) { return keysDown.count(vk) != 0; }
+bool PLAT_Fake::isKeyDown(uint32_t vk) { return keysDown.count(vk) != 0 || keys_.isDown(vk); }
+
+bool PLAT_Fake::scanQueue(bool (*match)(const PLAT_Msg &, void *), void *context) {
+    for (const PLAT_Msg &m : queue)
+        if (match(m, context)) return true;
+    return false;
+}
+
+void PLAT_Fake::collectEvents() {
+    collected++;
+    if (onCollectEvents) onCollectEvents();
+}
 
 bool PLAT_Fake::setTimer(PLAT_Window *w, uint32_t id, uint32_t ms) {
     if (!isWindow(w)) return false;

@@ -4,8 +4,10 @@
 #pragma once
 
 #include "platform/PLAT.h"
+#include "platform/PLAT_Keys.h"
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -90,7 +92,17 @@ public:
     uint32_t buttonsHeld = 0;  // PLAT_MK_LBUTTON, PLAT_MK_RBUTTON
     void pointerButton(PLAT_Window *window, int32_t button, bool down, int32_t x, int32_t y);
     void pointerMove(PLAT_Window *window, int32_t x, int32_t y);
+    // Losing the focus also releases every key still down.
     void loseFocus(PLAT_Window *window);
+    // The keyboard as the X server delivers it: hardware keycodes, mapped
+    // through the active layout (keycode -> the symbol the key types
+    // unshifted) and the NumLock state, as the real backend maps them.
+    std::map<uint32_t, uint32_t> layout;
+    bool numLock = false;
+    void key(PLAT_Window *window, uint32_t keycode, bool down);
+    // Called by collectEvents: a test brings "received" events in here.
+    std::function<void()> onCollectEvents;
+    int collected = 0;  // calls of collectEvents
     bool called(const std::string &line) const;
     size_t count(const std::string &prefix) const;
     void clearCalls() { calls.clear(); }
@@ -126,6 +138,8 @@ public:
     intptr_t sendMessage(PLAT_Window *window, uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     intptr_t dispatchMessage(const PLAT_Msg &msg) override;
     void postQuitMessage(int32_t code) override;
+    bool scanQueue(bool (*match)(const PLAT_Msg &msg, void *context), void *context) override;
+    void collectEvents() override;
     intptr_t defWindowProc(PLAT_Window *window, uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     bool isKeyDown(uint32_t vk) override;
     bool setTimer(PLAT_Window *window, uint32_t id, uint32_t milliseconds) override;
@@ -176,5 +190,7 @@ private:
     std::vector<std::unique_ptr<PLAT_GLContext>> contexts_;
     std::vector<std::string> registeredHid_;  // handle - 1 -> path
     int nextId_ = 1;
+    PLAT_KeyTracker keys_;
+    void postKey(PLAT_Window *window, PLAT_Msg m);
     void log(const std::string &line) { calls.push_back(line); }
 };

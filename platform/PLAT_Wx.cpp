@@ -16,6 +16,8 @@
 #include <wx/mstream.h>
 
 #include <GL/glx.h>
+#include <X11/XKBlib.h>
+#include <dlfcn.h>
 
 #include <cstdio>
 #include <deque>
@@ -40,7 +42,7 @@ class PlatFrame;
 
 }  // namespace
 
-struct PLAT_Window {
+struct PLAT_WxWindow {
     PLAT_WndProc proc = nullptr;
     void *userData = nullptr;
     PlatFrame *frame = nullptr;
@@ -54,13 +56,19 @@ struct PLAT_Window {
     std::map<uint32_t, std::unique_ptr<wxTimer>> timers;
     bool alive = true;
     bool active = false;
-    bool sizing = false;
     int menuDepth = 0;
 };
 
-struct PLAT_GLContext {
+struct PLAT_WxContext {
     wxGLContext *context = nullptr;
 };
+
+// The layer hands out its windows and contexts as the opaque PLAT_Window and
+// PLAT_GLContext. Their records have names of their own: the fake backend
+// defines PLAT_Window and PLAT_GLContext, and two layouts under one name
+// would share one set of inline members in a program that links both.
+static PLAT_Window *handle(PLAT_WxWindow *w) { return reinterpret_cast<PLAT_Window *>(w); }
+static PLAT_WxWindow *wx(PLAT_Window *h) { return reinterpret_cast<PLAT_WxWindow *>(h); }
 
 namespace {
 
@@ -98,8 +106,7 @@ public:
 
     std::deque<PLAT_Msg> queue;
     bool quit = false;
-    std::vector<std::unique_ptr<PLAT_Window>> windows;
-    std::set<uint32_t> keys;
+    std::vector<std::unique_ptr<PLAT_WxWindow>> windows;
     std::map<intptr_t, std::vector<uint8_t>> raw;
     intptr_t nextRaw = 1;
     std::unique_ptr<wxGUIEventLoop> loop;
@@ -111,17 +118,41 @@ public:
     std::vector<uint8_t> package;
     bool packageRead = false;
 
-    void post(PLAT_Window *w, uint32_t m, uintptr_t wp = 0, intptr_t lp = 0) {
+    PLAT_KeyTracker keyboard;
+    bool collecting = false;  // inside collectEvents
+
+    void post(PLAT_WxWindow *w, uint32_t m, uintptr_t wp = 0, intptr_t lp = 0) {
         if (w && !w->alive) return;
-        queue.push_back(PLAT_Msg{w, m, wp, lp});
+        queue.push_back(PLAT_Msg{handle(w), m, wp, lp, keyboard.keyState()});
         wxWakeUpIdle();
     }
-    bool queued(PLAT_Window *w, uint32_t m) const {
+    void postKey(PLAT_WxWindow *w, PLAT_Msg m) {
+        if (!w->alive) return;
+        m.window = handle(w);
+        queue.push_back(m);
+        wxWakeUpIdle();
+    }
+    bool queued(PLAT_WxWindow *w, uint32_t m) const {
         for (const auto &q : queue)
-            if (q.window == w && q.message == m) return true;
+            if (q.window == handle(w) && q.message == m) return true;
         return false;
     }
-    void activate(PLAT_Window *w, bool on) {
+    // The live window behind a handle, or null.
+    PLAT_WxWindow *live(PLAT_Window *h) const {
+        for (auto &p : windows)
+            if (handle(p.get()) == h) return p->alive ? p.get() : nullptr;
+        return nullptr;
+    }
+    bool live(PLAT_WxWindow *w) const { return w && live(handle(w)) == w; }
+    bool takeMessage(PLAT_Msg *msg) {
+        if (queue.empty()) return false;
+        *msg = queue.front();
+        queue.pop_front();
+        return true;
+    }
+    // Runs the toolkit once: pending events, then idle work, then waits.
+    void runToolkitOnce();
+    void activate(PLAT_WxWindow *w, bool on) {
         if (!w->alive || w->active == on) return;
         w->active = on;
         post(w, PLAT_WM_ACTIVATE, on ? PLAT_WA_ACTIVE : PLAT_WA_INACTIVE);
@@ -140,7 +171,7 @@ public:
                 }
         }
     }
-    void buildMenu(PLAT_Window *w, const PLAT_MenuBar *desc);
+    void buildMenu(PLAT_WxWindow *w, const PLAT_MenuBar *desc);
 
     // PLAT_System.
     bool registerClass(const char *name, PLAT_WndProc proc, const PLAT_MenuBar *menu) override {
@@ -151,26 +182,31 @@ public:
     PLAT_Window *createWindow(const char *className, const char *title, uint32_t style, uint32_t exStyle, int32_t x,
                               int32_t y, int32_t width, int32_t height) override;
     bool destroyWindow(PLAT_Window *w) override;
-    bool isWindow(PLAT_Window *w) override {
-        for (auto &p : windows)
-            if (p.get() == w) return w->alive;
-        return false;
-    }
+    bool isWindow(PLAT_Window *h) override { return live(h) != nullptr; }
     void setWindowText(PLAT_Window *w, const char *text) override;
-    void setUserData(PLAT_Window *w, void *data) override {
-        if (isWindow(w)) w->userData = data;
+    void setUserData(PLAT_Window *h, void *data) override {
+        if (PLAT_WxWindow *w = live(h)) w->userData = data;
     }
-    void *getUserData(PLAT_Window *w) override { return isWindow(w) ? w->userData : nullptr; }
+    void *getUserData(PLAT_Window *h) override {
+        PLAT_WxWindow *w = live(h);
+        return w ? w->userData : nullptr;
+    }
     bool getClientRect(PLAT_Window *w, PLAT_Rect *r) override;
     bool getWindowRect(PLAT_Window *w, PLAT_Rect *r) override;
     bool setWindowPos(PLAT_Window *w, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) override;
-    uint32_t getWindowStyle(PLAT_Window *w) override { return isWindow(w) ? w->style : 0; }
+    uint32_t getWindowStyle(PLAT_Window *h) override {
+        PLAT_WxWindow *w = live(h);
+        return w ? w->style : 0;
+    }
     void setWindowStyle(PLAT_Window *w, uint32_t style) override;
     bool getWindowPlacement(PLAT_Window *w, PLAT_Placement *p) override;
     bool setWindowPlacement(PLAT_Window *w, const PLAT_Placement &p) override;
     void showWindow(PLAT_Window *w, int32_t command) override;
     void setForegroundWindow(PLAT_Window *w) override;
-    const PLAT_MenuBar *getMenu(PLAT_Window *w) override { return isWindow(w) ? w->menu : nullptr; }
+    const PLAT_MenuBar *getMenu(PLAT_Window *h) override {
+        PLAT_WxWindow *w = live(h);
+        return w ? w->menu : nullptr;
+    }
     void setMenu(PLAT_Window *w, const PLAT_MenuBar *menu) override;
     void drawMenuBar(PLAT_Window *w) override;
     void checkMenuItem(PLAT_Window *w, uint32_t command, bool checked) override;
@@ -186,24 +222,36 @@ public:
         }
         return false;
     }
-    void postMessage(PLAT_Window *w, uint32_t m, uintptr_t wp, intptr_t lp) override { post(w, m, wp, lp); }
-    intptr_t sendMessage(PLAT_Window *w, uint32_t m, uintptr_t wp, intptr_t lp) override {
-        if (!isWindow(w) || !w->proc) return 0;
-        return w->proc(w, m, wp, lp);
+    void postMessage(PLAT_Window *h, uint32_t m, uintptr_t wp, intptr_t lp) override {
+        if (!h)
+            post(nullptr, m, wp, lp);
+        else if (PLAT_WxWindow *w = live(h))
+            post(w, m, wp, lp);
+    }
+    intptr_t sendMessage(PLAT_Window *h, uint32_t m, uintptr_t wp, intptr_t lp) override {
+        PLAT_WxWindow *w = live(h);
+        if (!w || !w->proc) return 0;
+        return w->proc(h, m, wp, lp);
     }
     intptr_t dispatchMessage(const PLAT_Msg &m) override { return sendMessage(m.window, m.message, m.wParam, m.lParam); }
     void postQuitMessage(int32_t) override {
         quit = true;
         wxWakeUpIdle();
     }
-    intptr_t defWindowProc(PLAT_Window *w, uint32_t m, uintptr_t, intptr_t) override {
-        if (m == PLAT_WM_CLOSE) destroyWindow(w);
+    bool scanQueue(bool (*match)(const PLAT_Msg &, void *), void *context) override {
+        for (const PLAT_Msg &m : queue)
+            if (match(m, context)) return true;
+        return false;
+    }
+    void collectEvents() override;
+    intptr_t defWindowProc(PLAT_Window *h, uint32_t m, uintptr_t, intptr_t) override {
+        if (m == PLAT_WM_CLOSE) destroyWindow(h);
         return 0;
     }
-    bool isKeyDown(uint32_t vk) override { return keys.count(vk) != 0; }
+    bool isKeyDown(uint32_t vk) override { return keyboard.isDown(vk); }
     bool setTimer(PLAT_Window *w, uint32_t id, uint32_t ms) override;
-    void killTimer(PLAT_Window *w, uint32_t id) override {
-        if (isWindow(w)) w->timers.erase(id);
+    void killTimer(PLAT_Window *h, uint32_t id) override {
+        if (PLAT_WxWindow *w = live(h)) w->timers.erase(id);
     }
     void beginPaint(PLAT_Window *) override {}
     void endPaint(PLAT_Window *) override {}
@@ -215,9 +263,10 @@ public:
     void setFocus(PLAT_Window *w) override;
     bool enumDisplay(uint32_t index, PLAT_Display *display) override;
     bool currentDisplaySettings(PLAT_Display *display) override;
-    bool setPixelFormat(PLAT_Window *w, const PLAT_PixelFormat &) override { return isWindow(w); }
+    bool setPixelFormat(PLAT_Window *h, const PLAT_PixelFormat &) override { return isWindow(h); }
     PLAT_GLContext *createGLContext(PLAT_Window *w) override;
-    void deleteGLContext(PLAT_GLContext *c) override {
+    void deleteGLContext(PLAT_GLContext *handle) override {
+        PLAT_WxContext *c = reinterpret_cast<PLAT_WxContext *>(handle);
         if (!c) return;
         delete c->context;
         delete c;
@@ -278,7 +327,7 @@ namespace {
 
 class PlatTimer : public wxTimer {
 public:
-    PlatTimer(PLAT_Window *w, uint32_t id) : window_(w), id_(id) {}
+    PlatTimer(PLAT_WxWindow *w, uint32_t id) : window_(w), id_(id) {}
     void Notify() override {
         if (!g_real || !window_->alive) return;
         g_real->pollDevices();
@@ -286,30 +335,60 @@ public:
     }
 
 private:
-    PLAT_Window *window_;
+    PLAT_WxWindow *window_;
     uint32_t id_;
 };
 
-void onKey(PLAT_Window *w, wxKeyEvent &e, bool down) {
+// What the active layout group puts unshifted on a hardware key, and the
+// NumLock state, asked of the X server's keyboard description.
+uint32_t unshiftedKeysym(uint32_t keycode, bool *numLock) {
+    *numLock = false;
+    Display *display = wxGetX11Display();
+    if (!display) return 0;
+    XkbStateRec state;
+    int group = XkbGetState(display, XkbUseCoreKbd, &state) == Success ? state.group : 0;
+    Bool on = False;
+    if (XkbGetNamedIndicator(display, XInternAtom(display, "Num Lock", False), nullptr, &on, nullptr, nullptr))
+        *numLock = on;
+    XkbDescPtr xkb = XkbGetMap(display, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
+    if (!xkb) return 0;
+    uint32_t keysym = 0;
+    if (keycode >= xkb->min_key_code && keycode <= xkb->max_key_code) {
+        int groups = XkbKeyNumGroups(xkb, keycode);
+        if (groups > 0) {
+            if (group >= groups) group %= groups;  // the keymap's wrap rule for short keys
+            if (XkbKeyGroupWidth(xkb, keycode, group) > 0) keysym = XkbKeySymEntry(xkb, keycode, 0, group);
+        }
+    }
+    XkbFreeKeyboard(xkb, 0, True);
+    return keysym;
+}
+
+void onKey(PLAT_WxWindow *w, wxKeyEvent &e, bool down) {
     if (!g_real || !w->alive) return;
-    uint32_t vk = PLAT_iKeysymToVirtualKey(e.GetRawKeyCode());
-    if (vk == 0) return;
-    if (down)
-        g_real->keys.insert(vk);
-    else
-        g_real->keys.erase(vk);
-    bool alt = e.AltDown() && vk != 0x12;
-    if (alt && down && vk == 0x0D) {
-        g_real->post(w, PLAT_WM_SYSCOMMAND, PLAT_SC_KEYMENU, 13);
+    uint32_t keycode = e.GetRawKeyFlags();  // the hardware keycode
+    PLAT_Msg m;
+    if (down) {
+        bool numLock = false;
+        uint32_t keysym = unshiftedKeysym(keycode, &numLock);
+        if (keysym == 0) keysym = e.GetRawKeyCode();
+        if (!g_real->keyboard.press(keycode, PLAT_iKeyToVirtualKey(keycode, keysym, numLock), keysym, &m)) return;
+    } else if (!g_real->keyboard.release(keycode, &m)) {
         return;
     }
-    uint32_t m = alt ? (down ? PLAT_WM_SYSKEYDOWN : PLAT_WM_SYSKEYUP) : (down ? PLAT_WM_KEYDOWN : PLAT_WM_KEYUP);
-    g_real->post(w, m, vk, 1);
+    g_real->postKey(w, m);
+}
+
+// The focus went elsewhere: the keys still down are released now, as their
+// releases will go to another window.
+void releaseKeys(PLAT_WxWindow *w) {
+    if (!g_real) return;
+    for (const PLAT_Msg &m : g_real->keyboard.releaseAll()) g_real->postKey(w, m);
 }
 
 class PlatCanvas : public wxGLCanvas {
 public:
-    PlatCanvas(wxWindow *parent, PLAT_Window *w, const wxGLAttributes &attrs)
+    PlatCanvas(wxWindow *parent, PLAT_WxWindow *w, const wxGLAttributes &attrs)
         : wxGLCanvas(parent, attrs, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxWANTS_CHARS), window_(w) {
         Bind(wxEVT_PAINT, &PlatCanvas::onPaint, this);
         Bind(wxEVT_ERASE_BACKGROUND, [](wxEraseEvent &) {});
@@ -336,13 +415,14 @@ public:
         });
         Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent &e) {
             leftHeld_ = false;
+            releaseKeys(window_);
             if (g_real) g_real->post(window_, PLAT_WM_KILLFOCUS);
             e.Skip();
         });
     }
 
 private:
-    PLAT_Window *window_;
+    PLAT_WxWindow *window_;
     bool leftHeld_ = false;
     void onPaint(wxPaintEvent &) {
         wxPaintDC dc(this);
@@ -378,7 +458,7 @@ private:
 
 class PlatFrame : public wxFrame {
 public:
-    PlatFrame(PLAT_Window *w, const wxString &title, const wxPoint &pos, const wxSize &size)
+    PlatFrame(PLAT_WxWindow *w, const wxString &title, const wxPoint &pos, const wxSize &size)
         : wxFrame(nullptr, wxID_ANY, title, pos, size), window_(w) {
         Bind(wxEVT_CLOSE_WINDOW, &PlatFrame::onClose, this);
         Bind(wxEVT_ACTIVATE, [this](wxActivateEvent &e) {
@@ -396,13 +476,12 @@ public:
             if (g_real && window_->menuDepth > 0 && --window_->menuDepth == 0)
                 g_real->post(window_, PLAT_WM_EXITMENULOOP);
         });
-        Bind(wxEVT_SIZE, &PlatFrame::onSize, this);
         Bind(wxEVT_KEY_DOWN, [this](wxKeyEvent &e) { onKey(window_, e, true); });
         Bind(wxEVT_KEY_UP, [this](wxKeyEvent &e) { onKey(window_, e, false); });
     }
 
 private:
-    PLAT_Window *window_;
+    PLAT_WxWindow *window_;
     void onClose(wxCloseEvent &e) {
         if (!g_real || !window_->alive) {
             Destroy();
@@ -412,22 +491,8 @@ private:
             e.Veto();
             g_real->post(window_, PLAT_WM_CLOSE);
         } else {
-            g_real->destroyWindow(window_);
+            g_real->destroyWindow(handle(window_));
         }
-    }
-    // Resizing by the user: the window procedure may correct the proposed
-    // rectangle (minimum size), as it does while an edge is dragged.
-    void onSize(wxSizeEvent &e) {
-        e.Skip();
-        if (!g_real || !window_->alive || window_->sizing || (window_->style & PLAT_WS_POPUP)) return;
-        PLAT_Rect r, before;
-        if (!g_real->getWindowRect(window_, &r)) return;
-        before = r;
-        window_->sizing = true;
-        g_real->sendMessage(window_, PLAT_WM_SIZING, 8, reinterpret_cast<intptr_t>(&r));
-        if (r.left != before.left || r.top != before.top || r.right != before.right || r.bottom != before.bottom)
-            SetSize(r.left, r.top, r.right - r.left, r.bottom - r.top);
-        window_->sizing = false;
     }
 };
 
@@ -435,7 +500,7 @@ private:
 
 PLAT_Real::~PLAT_Real() {
     for (auto &w : windows)
-        if (w->alive) destroyWindow(w.get());
+        if (w->alive) destroyWindow(handle(w.get()));
     PLAT_iHidShutdown();
     loop.reset();
     g_real = nullptr;
@@ -446,7 +511,7 @@ PLAT_Window *PLAT_Real::createWindow(const char *className, const char *title, u
                                      int32_t x, int32_t y, int32_t width, int32_t height) {
     auto c = classes.find(className);
     if (c == classes.end()) return nullptr;
-    auto w = std::make_unique<PLAT_Window>();
+    auto w = std::make_unique<PLAT_WxWindow>();
     w->proc = c->second.proc;
     w->style = style;
     wxPoint pos = (x == PLAT_USEDEFAULT || y == PLAT_USEDEFAULT) ? wxDefaultPosition : wxPoint(x, y);
@@ -458,11 +523,57 @@ PLAT_Window *PLAT_Real::createWindow(const char *className, const char *title, u
         w->frame->SetMenuBar(w->bar);
         w->menu = c->second.menu;
     }
+    // The smallest client area: 250 by 187.5 pixels, rounded up. The toolkit
+    // keeps it whichever edge is dragged.
+    w->frame->SetMinClientSize(wxSize(250, 188));
     windows.push_back(std::move(w));
-    return windows.back().get();
+    return handle(windows.back().get());
 }
 
-void PLAT_Real::buildMenu(PLAT_Window *w, const PLAT_MenuBar *desc) {
+namespace {
+
+// Shows a shortcut text ("Ctrl+Q", "Alt+Enter", "F1") beside a menu item
+// without making it a shortcut: the toolkit's accelerator label is given the
+// key to display, and no accelerator is registered (the keys stay with the
+// window's own accelerator table, or reach the scripts). The toolkit's
+// functions are looked up in the running program, which the toolkit is
+// loaded into.
+void showShortcut(wxMenuItem *item, const std::string &text) {
+    using BinChild = void *(*)(void *);
+    using TypeOf = unsigned long (*)();
+    using IsA = int (*)(void *, unsigned long);
+    using SetAccel = void (*)(void *, unsigned, unsigned);
+    static auto child = reinterpret_cast<BinChild>(dlsym(RTLD_DEFAULT, "gtk_bin_get_child"));
+    static auto labelType = reinterpret_cast<TypeOf>(dlsym(RTLD_DEFAULT, "gtk_accel_label_get_type"));
+    static auto isA = reinterpret_cast<IsA>(dlsym(RTLD_DEFAULT, "g_type_check_instance_is_a"));
+    static auto setAccel = reinterpret_cast<SetAccel>(dlsym(RTLD_DEFAULT, "gtk_accel_label_set_accel"));
+    if (!child || !labelType || !isA || !setAccel || !item->GetMenuItem()) return;
+    unsigned mods = 0;  // GDK_SHIFT_MASK 1, GDK_CONTROL_MASK 4, GDK_MOD1_MASK 8
+    std::string rest = text;
+    for (;;) {
+        size_t plus = rest.find('+');
+        if (plus == std::string::npos || plus + 1 == rest.size()) break;
+        std::string mod = rest.substr(0, plus);
+        if (mod == "Ctrl")
+            mods |= 4;
+        else if (mod == "Alt")
+            mods |= 8;
+        else if (mod == "Shift")
+            mods |= 1;
+        else
+            return;
+        rest = rest.substr(plus + 1);
+    }
+    if (rest == "Enter") rest = "Return";
+    KeySym key = XStringToKeysym(rest.c_str());
+    if (key == NoSymbol) return;
+    void *label = child(item->GetMenuItem());
+    if (label && isA(label, labelType())) setAccel(label, static_cast<unsigned>(key), mods);
+}
+
+}  // namespace
+
+void PLAT_Real::buildMenu(PLAT_WxWindow *w, const PLAT_MenuBar *desc) {
     w->bar = new wxMenuBar();
     w->builtFor = desc;
     int next = kFirstMenuId;
@@ -471,25 +582,31 @@ void PLAT_Real::buildMenu(PLAT_Window *w, const PLAT_MenuBar *desc) {
         auto *menu = new wxMenu();
         for (size_t i = 0; i < popup.count; i++) {
             const PLAT_MenuItem &item = popup.items[i];
-            std::string text = item.text;
-            if (!item.bindShortcut) text = text.substr(0, text.find('\t'));
+            std::string text = item.text, shortcut;
+            size_t tab = text.find('\t');
+            if (!item.bindShortcut && tab != std::string::npos) {
+                shortcut = text.substr(tab + 1);
+                text.resize(tab);
+            }
             int id = next++;
             w->commandOf[id] = item.command;
             w->idOf[item.command] = id;
-            menu->Append(id, wxString::FromUTF8(text.c_str()), wxEmptyString,
-                         item.checkable ? wxITEM_CHECK : wxITEM_NORMAL);
+            wxMenuItem *added = menu->Append(id, wxString::FromUTF8(text.c_str()), wxEmptyString,
+                                             item.checkable ? wxITEM_CHECK : wxITEM_NORMAL);
+            if (added && !shortcut.empty()) showShortcut(added, shortcut);
         }
         w->bar->Append(menu, wxString::FromUTF8(popup.text));
     }
 }
 
-bool PLAT_Real::destroyWindow(PLAT_Window *w) {
-    if (!isWindow(w)) return false;
-    if (w->proc) w->proc(w, PLAT_WM_DESTROY, 0, 0);
+bool PLAT_Real::destroyWindow(PLAT_Window *h) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w)) return false;
+    if (w->proc) w->proc(h, PLAT_WM_DESTROY, 0, 0);
     w->alive = false;
     w->timers.clear();
     for (auto it = queue.begin(); it != queue.end();)
-        it = it->window == w ? queue.erase(it) : it + 1;
+        it = it->window == h ? queue.erase(it) : it + 1;
     if (w->canvas && w->canvas->HasCapture()) w->canvas->ReleaseMouse();
     if (w->bar && !w->menu) delete w->bar;  // detached: the frame does not own it
     w->bar = nullptr;
@@ -497,26 +614,30 @@ bool PLAT_Real::destroyWindow(PLAT_Window *w) {
     return true;
 }
 
-void PLAT_Real::setWindowText(PLAT_Window *w, const char *text) {
-    if (isWindow(w)) w->frame->SetTitle(wxString::FromUTF8(text ? text : ""));
+void PLAT_Real::setWindowText(PLAT_Window *h, const char *text) {
+    PLAT_WxWindow *w = wx(h);
+    if (live(w)) w->frame->SetTitle(wxString::FromUTF8(text ? text : ""));
 }
 
-bool PLAT_Real::getClientRect(PLAT_Window *w, PLAT_Rect *r) {
-    if (!isWindow(w)) return false;
+bool PLAT_Real::getClientRect(PLAT_Window *h, PLAT_Rect *r) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w)) return false;
     wxSize s = w->frame->GetClientSize();
     *r = PLAT_Rect{0, 0, s.x, s.y};
     return true;
 }
 
-bool PLAT_Real::getWindowRect(PLAT_Window *w, PLAT_Rect *r) {
-    if (!isWindow(w)) return false;
+bool PLAT_Real::getWindowRect(PLAT_Window *h, PLAT_Rect *r) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w)) return false;
     wxRect rc = w->frame->GetRect();
     *r = PLAT_Rect{rc.x, rc.y, rc.x + rc.width, rc.y + rc.height};
     return true;
 }
 
-bool PLAT_Real::setWindowPos(PLAT_Window *w, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
-    if (!isWindow(w)) return false;
+bool PLAT_Real::setWindowPos(PLAT_Window *h, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w)) return false;
     wxRect rc = w->frame->GetRect();
     if (!(flags & PLAT_SWP_NOMOVE)) rc.SetPosition(wxPoint(x, y));
     if (!(flags & PLAT_SWP_NOSIZE)) rc.SetSize(wxSize(width, height));
@@ -525,8 +646,9 @@ bool PLAT_Real::setWindowPos(PLAT_Window *w, int32_t x, int32_t y, int32_t width
     return true;
 }
 
-void PLAT_Real::setWindowStyle(PLAT_Window *w, uint32_t style) {
-    if (!isWindow(w)) return;
+void PLAT_Real::setWindowStyle(PLAT_Window *h, uint32_t style) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w)) return;
     bool wasPopup = (w->style & PLAT_WS_POPUP) != 0, popup = (style & PLAT_WS_POPUP) != 0;
     w->style = style;
     // A borderless window: the toolkit drops the frame and the title; the
@@ -535,24 +657,28 @@ void PLAT_Real::setWindowStyle(PLAT_Window *w, uint32_t style) {
         w->frame->ShowFullScreen(popup, wxFULLSCREEN_NOBORDER | wxFULLSCREEN_NOCAPTION | wxFULLSCREEN_NOMENUBAR);
 }
 
-bool PLAT_Real::getWindowPlacement(PLAT_Window *w, PLAT_Placement *p) {
-    if (!getWindowRect(w, &p->normal)) return false;
+bool PLAT_Real::getWindowPlacement(PLAT_Window *h, PLAT_Placement *p) {
+    PLAT_WxWindow *w = wx(h);
+    if (!getWindowRect(h, &p->normal)) return false;
     p->showCmd = w->frame->IsIconized() ? 2 : PLAT_SW_SHOWNORMAL;
     return true;
 }
 
-bool PLAT_Real::setWindowPlacement(PLAT_Window *w, const PLAT_Placement &p) {
-    if (!isWindow(w)) return false;
+bool PLAT_Real::setWindowPlacement(PLAT_Window *h, const PLAT_Placement &p) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w)) return false;
     w->frame->SetSize(p.normal.left, p.normal.top, p.normal.right - p.normal.left, p.normal.bottom - p.normal.top);
     return true;
 }
 
-void PLAT_Real::showWindow(PLAT_Window *w, int32_t command) {
-    if (isWindow(w)) w->frame->Show(command != PLAT_SW_HIDE);
+void PLAT_Real::showWindow(PLAT_Window *h, int32_t command) {
+    PLAT_WxWindow *w = wx(h);
+    if (live(w)) w->frame->Show(command != PLAT_SW_HIDE);
 }
 
-void PLAT_Real::setForegroundWindow(PLAT_Window *w) {
-    if (!isWindow(w)) return;
+void PLAT_Real::setForegroundWindow(PLAT_Window *h) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w)) return;
     w->frame->Raise();
     w->canvas->SetFocus();
     // Without a window manager nobody activates the window: the focus it is
@@ -560,8 +686,9 @@ void PLAT_Real::setForegroundWindow(PLAT_Window *w) {
     activate(w, true);
 }
 
-void PLAT_Real::setMenu(PLAT_Window *w, const PLAT_MenuBar *menu) {
-    if (!isWindow(w) || menu == w->menu) return;
+void PLAT_Real::setMenu(PLAT_Window *h, const PLAT_MenuBar *menu) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w) || menu == w->menu) return;
     if (!menu) {
         w->frame->SetMenuBar(nullptr);  // detaches; we keep the bar
         w->menu = nullptr;
@@ -576,20 +703,23 @@ void PLAT_Real::setMenu(PLAT_Window *w, const PLAT_MenuBar *menu) {
     w->menu = menu;
 }
 
-void PLAT_Real::drawMenuBar(PLAT_Window *w) {
-    if (isWindow(w) && w->frame->GetMenuBar()) w->frame->GetMenuBar()->Refresh();
+void PLAT_Real::drawMenuBar(PLAT_Window *h) {
+    PLAT_WxWindow *w = wx(h);
+    if (live(w) && w->frame->GetMenuBar()) w->frame->GetMenuBar()->Refresh();
 }
 
-void PLAT_Real::checkMenuItem(PLAT_Window *w, uint32_t command, bool checked) {
-    if (!isWindow(w) || !w->bar) return;
+void PLAT_Real::checkMenuItem(PLAT_Window *h, uint32_t command, bool checked) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w) || !w->bar) return;
     auto it = w->idOf.find(command);
     if (it == w->idOf.end()) return;
     wxMenuItem *item = w->bar->FindItem(it->second);
     if (item && item->IsCheckable()) item->Check(checked);
 }
 
-intptr_t PLAT_Real::dialogBox(PLAT_Window *parent, const PLAT_DialogDesc &d) {
-    wxWindow *owner = isWindow(parent) ? static_cast<wxWindow *>(parent->frame) : nullptr;
+intptr_t PLAT_Real::dialogBox(PLAT_Window *h, const PLAT_DialogDesc &d) {
+    PLAT_WxWindow *parent = wx(h);
+    wxWindow *owner = live(parent) ? static_cast<wxWindow *>(parent->frame) : nullptr;
     wxDialog dialog(owner, wxID_ANY, wxString::FromUTF8(d.title), wxDefaultPosition, wxDefaultSize,
                     wxDEFAULT_DIALOG_STYLE);
     auto *sizer = new wxBoxSizer(wxVERTICAL);
@@ -603,33 +733,70 @@ intptr_t PLAT_Real::dialogBox(PLAT_Window *parent, const PLAT_DialogDesc &d) {
     dialog.SetSizerAndFit(sizer);
     if (d.width > 0 && d.height > 0) dialog.SetClientSize(std::max(d.width, dialog.GetClientSize().x),
                                                           std::max(d.height, dialog.GetClientSize().y));
-    dialog.ShowModal();
+    // A modal loop of our own: the other windows take no input while the
+    // box is up, but their queued messages (timers, paints, sizes, raw
+    // input) keep being dispatched, so that frames and sound go on behind
+    // the box as they do behind a modal box of the home platform.
+    bool done = false;
+    dialog.Bind(wxEVT_BUTTON, [&done](wxCommandEvent &e) {
+        if (e.GetId() == wxID_OK || e.GetId() == wxID_CANCEL) done = true;
+    });
+    dialog.Bind(wxEVT_CLOSE_WINDOW, [&done](wxCloseEvent &) { done = true; });
+    {
+        wxWindowDisabler others(&dialog);
+        dialog.Show();
+        dialog.Raise();
+        while (!done && !quit && dialog.IsShown()) {
+            PLAT_Msg m;
+            if (takeMessage(&m))
+                dispatchMessage(m);
+            else
+                runToolkitOnce();
+        }
+        dialog.Hide();
+    }
+    // The focus goes back to the owner, as it does when a modal box ends.
+    if (live(parent)) {
+        parent->frame->Raise();
+        parent->canvas->SetFocus();
+    }
     return d.okId;
+}
+
+void PLAT_Real::runToolkitOnce() {
+    if (wxTheApp) wxTheApp->ProcessPendingEvents();
+    if (!queue.empty() || quit) return;
+    if (!loop->Pending()) {
+        loop->ProcessIdle();
+        if (!queue.empty() || quit) return;
+    }
+    loop->Dispatch();
 }
 
 bool PLAT_Real::getMessage(PLAT_Msg *msg) {
     for (;;) {
-        if (!queue.empty()) {
-            *msg = queue.front();
-            queue.pop_front();
-            return true;
-        }
+        if (takeMessage(msg)) return true;
         if (quit) {
             msg->message = PLAT_WM_QUIT;
             return false;
         }
-        if (wxTheApp) wxTheApp->ProcessPendingEvents();
-        if (!queue.empty() || quit) continue;
-        if (!loop->Pending()) {
-            loop->ProcessIdle();
-            if (!queue.empty() || quit) continue;
-        }
-        loop->Dispatch();
+        runToolkitOnce();
     }
 }
 
-bool PLAT_Real::setTimer(PLAT_Window *w, uint32_t id, uint32_t ms) {
-    if (!isWindow(w)) return false;
+void PLAT_Real::collectEvents() {
+    if (collecting || !loop) return;
+    collecting = true;
+    // Toolkit events only post messages (nothing here runs a window
+    // procedure), so this is safe while a script runs. A bounded number,
+    // so that a stream of events cannot keep the caller here.
+    for (int i = 0; i < 64 && loop->Pending(); i++) loop->Dispatch();
+    collecting = false;
+}
+
+bool PLAT_Real::setTimer(PLAT_Window *h, uint32_t id, uint32_t ms) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w)) return false;
     auto t = std::make_unique<PlatTimer>(w, id);
     bool ok = t->Start(static_cast<int>(ms));
     w->timers[id] = std::move(t);
@@ -645,8 +812,9 @@ void PLAT_Real::setCursor(PLAT_Cursor shape) {
         if (w->alive) w->canvas->SetCursor(cursor);
 }
 
-bool PLAT_Real::clientToScreen(PLAT_Window *w, int32_t *x, int32_t *y) {
-    if (!isWindow(w)) return false;
+bool PLAT_Real::clientToScreen(PLAT_Window *h, int32_t *x, int32_t *y) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w)) return false;
     int px = *x, py = *y;
     w->canvas->ClientToScreen(&px, &py);
     *x = px;
@@ -663,8 +831,9 @@ void PLAT_Real::setCursorPos(int32_t x, int32_t y) {
         }
 }
 
-void PLAT_Real::setCapture(PLAT_Window *w) {
-    if (isWindow(w) && !w->canvas->HasCapture()) w->canvas->CaptureMouse();
+void PLAT_Real::setCapture(PLAT_Window *h) {
+    PLAT_WxWindow *w = wx(h);
+    if (live(w) && !w->canvas->HasCapture()) w->canvas->CaptureMouse();
 }
 
 void PLAT_Real::releaseCapture() {
@@ -672,8 +841,9 @@ void PLAT_Real::releaseCapture() {
         if (w->alive && w->canvas->HasCapture()) w->canvas->ReleaseMouse();
 }
 
-void PLAT_Real::setFocus(PLAT_Window *w) {
-    if (isWindow(w)) w->canvas->SetFocus();
+void PLAT_Real::setFocus(PLAT_Window *h) {
+    PLAT_WxWindow *w = wx(h);
+    if (live(w)) w->canvas->SetFocus();
 }
 
 bool PLAT_Real::enumDisplay(uint32_t index, PLAT_Display *d) {
@@ -703,27 +873,33 @@ bool PLAT_Real::currentDisplaySettings(PLAT_Display *d) {
     return true;
 }
 
-PLAT_GLContext *PLAT_Real::createGLContext(PLAT_Window *w) {
-    if (!isWindow(w)) return nullptr;
+PLAT_GLContext *PLAT_Real::createGLContext(PLAT_Window *h) {
+    PLAT_WxWindow *w = wx(h);
+    if (!live(w)) return nullptr;
     auto *context = new wxGLContext(w->canvas);
     if (!context->IsOK()) {
         delete context;
         return nullptr;
     }
-    return new PLAT_GLContext{context};
+    return reinterpret_cast<PLAT_GLContext *>(new PLAT_WxContext{context});
 }
 
-bool PLAT_Real::makeCurrent(PLAT_Window *w, PLAT_GLContext *c) {
+bool PLAT_Real::makeCurrent(PLAT_Window *h, PLAT_GLContext *context) {
+    PLAT_WxWindow *w = wx(h);
+    PLAT_WxContext *c = reinterpret_cast<PLAT_WxContext *>(context);
     if (!c) {
         Display *display = glXGetCurrentDisplay();
         if (!display) return true;
         return glXMakeCurrent(display, None, nullptr) == True;
     }
-    if (!isWindow(w) || !w->frame->IsShown()) return false;
+    if (!live(w) || !w->frame->IsShown()) return false;
     return c->context->SetCurrent(*w->canvas);
 }
 
-bool PLAT_Real::swapBuffers(PLAT_Window *w) { return isWindow(w) && w->canvas->SwapBuffers(); }
+bool PLAT_Real::swapBuffers(PLAT_Window *h) {
+    PLAT_WxWindow *w = wx(h);
+    return live(w) && w->canvas->SwapBuffers();
+}
 
 namespace {
 using SwapMesa = int (*)(unsigned);

@@ -101,8 +101,22 @@ void openLibraries(lua_State* L) {
   LMP_iInstallOutput(L);
 }
 
+// The instruction-count hook (inherited by every coroutine of the state).
+void interruptHook(lua_State* L, lua_Debug*) {
+  void* ud = nullptr;
+  lua_getallocf(L, &ud);
+  auto* extra = static_cast<LMP_GlobalStateExtra*>(ud);
+  if (!extra->interrupted) {
+    if (!LMP_gInterruptCheck || !LMP_gInterruptCheck()) return;
+    extra->interrupted = true;
+  }
+  lua_sethook(L, interruptHook, LUA_MASKCOUNT, 1);
+  luaL_error(L, "script stopped: the player is quitting");
+}
+
 int setUpState(lua_State* L) {
   openLibraries(L);
+  lua_sethook(L, interruptHook, LUA_MASKCOUNT, LMP_INTERRUPT_COUNT);
   lua_gc(L, LUA_GCSETPAUSE, 100);
   lua_gc(L, LUA_GCSETSTEPMUL, 300);
   LMP_iOpenGlobals(L);
@@ -369,6 +383,8 @@ bool LMP_iPopVariant(lua_State* L, CTRL_Variant* out) {
 }
 
 // ----- The engine ------------------------------------------------------------
+
+bool (*LMP_gInterruptCheck)() = nullptr;
 
 LMP_Engine::LMP_Engine() {
   extra.engine = this;

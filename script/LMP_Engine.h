@@ -27,7 +27,16 @@ struct LMP_GlobalStateExtra {
   LMP_Engine* engine = nullptr;
   size_t heapUsed = 0;
   size_t heapLimit = 0;  // 0 until the engine sets it: no limit
+  bool interrupted = false;  // the program asked the running script to stop
 };
+
+// Asked every LMP_INTERRUPT_COUNT instructions while a script runs: true
+// when the program wants to quit (the user asked it to while the script
+// kept the window's thread). The running script then fails with an error,
+// and so does every instruction after it, so that no pcall in the script
+// can hold on. Null: scripts are never interrupted. Set by the shell.
+extern bool (*LMP_gInterruptCheck)();
+constexpr int LMP_INTERRUPT_COUNT = 1000000;
 
 // The script heap limit of a new engine: 1 GiB, or half the machine's
 // memory when that is less.

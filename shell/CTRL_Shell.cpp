@@ -94,21 +94,47 @@ const PLAT_DialogDesc &CTRL_iAboutDialog() {
     return dialog;
 }
 
+namespace {
+
+// The accelerator table: Escape toggles fullscreen, Ctrl+Q exits; 0 for any
+// other message. The modifiers are those held when the key was pressed.
+uint32_t acceleratorCommand(const PLAT_Msg &msg) {
+    if (msg.message != PLAT_WM_KEYDOWN && msg.message != PLAT_WM_SYSKEYDOWN) return 0;
+    const uint32_t modifiers = msg.keyState & (PLAT_KS_SHIFT | PLAT_KS_CONTROL | PLAT_KS_ALT);
+    if (msg.wParam == 0x1B && modifiers == 0) return CMD_FULLSCREEN;
+    if (msg.wParam == 'Q' && modifiers == PLAT_KS_CONTROL) return CMD_EXIT;
+    return 0;
+}
+
+// A queued message that will end the player: the window closed, Exit from
+// the menu or its key, or the quit message.
+bool isQuitRequest(const PLAT_Msg &msg, void *window) {
+    if (msg.message == PLAT_WM_QUIT) return true;
+    if (msg.window != window) return false;
+    if (msg.message == PLAT_WM_CLOSE) return true;
+    if (msg.message == PLAT_WM_COMMAND && (msg.wParam & 0xFFFF) == CMD_EXIT) return true;
+    return acceleratorCommand(msg) == CMD_EXIT;
+}
+
+}  // namespace
+
 bool CTRL_iTranslateAccelerator(PLAT_Window *window, const PLAT_Msg &msg) {
     if (!window || msg.window != window) return false;
-    if (msg.message != PLAT_WM_KEYDOWN && msg.message != PLAT_WM_SYSKEYDOWN) return false;
-    const bool shift = plat()->isKeyDown(0x10), control = plat()->isKeyDown(0x11), alt = plat()->isKeyDown(0x12);
-    uint32_t command = 0;
-    if (msg.wParam == 0x1B && !shift && !control && !alt)
-        command = CMD_FULLSCREEN;
-    else if (msg.wParam == 'Q' && control && !shift && !alt)
-        command = CMD_EXIT;
+    uint32_t command = acceleratorCommand(msg);
     if (!command) return false;
     plat()->sendMessage(window, PLAT_WM_COMMAND, command, 0);
     return true;
 }
 
+bool CTRL_iQuitRequested() {
+    if (!plat() || !CTRL_gShell.mainWindow) return false;
+    plat()->collectEvents();
+    return plat()->scanQueue(isQuitRequest, CTRL_gShell.mainWindow);
+}
+
 bool CTRL_iInitInstance(int32_t showCommand) {
+    // A script that never returns must not keep the user from quitting.
+    LMP_gInterruptCheck = CTRL_iQuitRequested;
     PLAT_Window *w = createMainWindow(PLAT_USEDEFAULT, PLAT_USEDEFAULT, PLAT_USEDEFAULT, PLAT_USEDEFAULT);
     if (!w) return false;
     CTRL_Win32 *controller = makePlayer(w);

@@ -79,6 +79,10 @@ void CTRL_iApplyMinimumSize(uint32_t edge, int32_t frameWidth, int32_t frameHeig
 // Accelerators: Escape toggles fullscreen, Ctrl+Q exits. True when the
 // message became a command.
 bool CTRL_iTranslateAccelerator(PLAT_Window *window, const PLAT_Msg &msg);
+// True when a request to end the player (the window closed, Exit, Ctrl+Q)
+// waits in the queue; first brings in what the toolkit has received. Asked
+// by a script that runs long, which then stops.
+bool CTRL_iQuitRequested();
 
 // Process entry, first window, language switch, window procedure.
 int CTRL_iWinMain();

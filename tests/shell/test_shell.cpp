@@ -7,6 +7,7 @@
 
 #include "pack.h"
 #include "platform/PLAT_Fake.h"
+#include "script/LMP_Engine.h"
 #include "shell/CTRL_Win32.h"
 #include "shell_fixture.h"
 
@@ -26,6 +27,23 @@ std::vector<uint8_t> goodPackage() {
     PackKey key;
     EXPECT_TRUE(PACK_readKey(HALVORIN_SOURCE_DIR "/content/keys/demo.key", &key, &error)) << error;
     EXPECT_TRUE(PACK_makeRecords(entries, false, &records, &error)) << error;
+    EXPECT_TRUE(PACK_sealPackage(records, key, &package, &error)) << error;
+    return package;
+}
+
+// The demo configuration with init.lua as given, sealed with the demo key.
+std::vector<uint8_t> packageWithInit(const std::string &init) {
+    std::vector<PackEntry> entries;
+    std::string error;
+    EXPECT_TRUE(PACK_collectDirectory(HALVORIN_SOURCE_DIR "/content/demo", &entries, &error)) << error;
+    std::vector<PackEntry> chosen;
+    for (auto &e : entries)
+        if (e.name == "config.xml") chosen.push_back(e);
+    chosen.push_back(PackEntry{"init.lua", PackBytes(init.begin(), init.end())});
+    PackBytes records, package;
+    PackKey key;
+    EXPECT_TRUE(PACK_readKey(HALVORIN_SOURCE_DIR "/content/keys/demo.key", &key, &error)) << error;
+    EXPECT_TRUE(PACK_makeRecords(chosen, false, &records, &error)) << error;
     EXPECT_TRUE(PACK_sealPackage(records, key, &package, &error)) << error;
     return package;
 }
@@ -413,6 +431,172 @@ TEST_F(Shell, CursorLanguageAndUrlServices) {
     }
     std::lock_guard<std::mutex> lock(fake.urlMutex);
     EXPECT_EQ(fake.urls, (std::vector<std::string>{"http://example.org/?q=1"}));
+}
+
+// Hardware keycodes (X, evdev numbering) of the keys the tables use.
+enum : uint32_t {
+    kTab = 23, kDigit1 = 10, kDigit2 = 11, kDigit5 = 14, kDigit7 = 16, kDigit9 = 18, kDigit0 = 19, kMinus = 20,
+    kQ = 24, kBracket = 34, kEnter = 36, kCtrl = 37, kA = 38, kSemicolon = 47, kShift = 50, kZ = 52, kY = 29,
+    kM = 58, kComma = 59, kAlt = 64, kF10 = 76, kKeypad1 = 87, kAltGr = 108, kUp = 111,
+};
+
+TEST_F(Shell, KeyCodesFollowThePhysicalKeyInEveryLayout) {
+    struct Case {
+        uint32_t keycode, keysym, vk;  // keysym: what the key types unshifted in the layout
+    };
+    struct Layout {
+        const char *name;
+        std::vector<Case> cases;
+    } layouts[] = {
+        {"us",
+         {{kDigit1, '1', '1'}, {kDigit0, '0', '0'}, {kQ, 'q', 'Q'}, {kA, 'a', 'A'}, {kSemicolon, ';', 0xBA},
+          {kComma, ',', 0xBC}, {kTab, 0xFF09, 0x09}, {kUp, 0xFF52, 0x26}}},
+        {"fr",
+         {{kDigit1, '&', '1'}, {kDigit2, 0xE9 /* é */, '2'}, {kDigit5, '(', '5'}, {kDigit7, 0xE8 /* è */, '7'},
+          {kDigit9, 0xE7 /* ç */, '9'}, {kDigit0, 0xE0 /* à */, '0'}, {kQ, 'a', 'A'}, {kA, 'q', 'Q'},
+          {kZ, 'w', 'W'}, {kSemicolon, 'm', 'M'}, {kComma, ';', 0xBC}}},
+        {"de",
+         {{kY, 'z', 'Z'}, {kZ, 'y', 'Y'}, {kSemicolon, 0xF6 /* ö */, 0xBA}, {kBracket, 0xFC /* ü */, 0xDB},
+          {kMinus, 0xDF /* ß */, 0xBD}, {kDigit1, '1', '1'}}},
+        {"ru",
+         {{kQ, 0x6CA /* й */, 'Q'}, {kA, 0x6C6 /* ф */, 'A'}, {kM, 0x6D8 /* ь */, 'M'},
+          {kSemicolon, 0x6D6 /* ж */, 0xBA}, {kDigit1, '1', '1'}}},
+    };
+    CTRL_Win32 *c = start();
+    fake.layout[kShift] = 0xFFE1;
+    for (const Layout &layout : layouts) {
+        for (const Case &k : layout.cases) fake.layout[k.keycode] = k.keysym;
+        for (const Case &k : layout.cases) {
+            SCOPED_TRACE(std::string(layout.name) + " keycode " + std::to_string(k.keycode));
+            // Unshifted; shifted; pressed with Shift and released without.
+            for (int way = 0; way < 3; way++) {
+                g_lastEngine->events.clear();
+                if (way >= 1) fake.key(window(), kShift, true);
+                fake.key(window(), k.keycode, true);
+                if (way == 2) fake.key(window(), kShift, false);
+                loop();
+                EXPECT_EQ(c->currentKeys[k.vk], 1);
+                fake.key(window(), k.keycode, false);
+                if (way == 1) fake.key(window(), kShift, false);
+                loop();
+                EXPECT_EQ(c->currentKeys[k.vk], 0);
+                std::vector<int32_t> codes;
+                for (const CTRL_Event &e : g_lastEngine->events)
+                    if (e.code != 0x10) codes.push_back(e.type == EVENT_KEY_DOWN ? e.code : -e.code);
+                EXPECT_EQ(codes, (std::vector<int32_t>{int32_t(k.vk), -int32_t(k.vk)})) << "way " << way;
+            }
+        }
+        for (const Case &k : layout.cases) fake.layout.erase(k.keycode);
+    }
+}
+
+TEST_F(Shell, KeypadFollowsNumLockAloneAndFocusLossReleasesEveryKey) {
+    CTRL_Win32 *c = start();
+    fake.layout = {{kShift, 0xFFE1}, {kKeypad1, 0xFF9C}, {kA, 'a'}};
+    fake.numLock = true;
+    fake.key(window(), kKeypad1, true);
+    fake.key(window(), kShift, true);  // Shift while the key is down changes nothing
+    fake.key(window(), kKeypad1, false);
+    loop();
+    EXPECT_EQ(g_lastEngine->events.back().type, EVENT_KEY_UP);
+    EXPECT_EQ(g_lastEngine->events.back().code, 0x61);  // KEY_NUMPAD1 both ways
+    EXPECT_EQ(c->currentKeys[0x61], 0);
+    EXPECT_EQ(c->currentKeys[0x23], 0);
+    fake.key(window(), kShift, false);
+    fake.numLock = false;
+    fake.key(window(), kKeypad1, true);
+    loop();
+    EXPECT_EQ(g_lastEngine->events.back().code, 0x23);  // KEY_END
+
+    // Keys still down when the focus goes are released, each with an event.
+    fake.key(window(), kShift, true);
+    fake.key(window(), kA, true);
+    loop();
+    g_lastEngine->events.clear();
+    fake.loseFocus(window());
+    loop();
+    std::vector<int32_t> released;
+    for (const CTRL_Event &e : g_lastEngine->events)
+        if (e.type == EVENT_KEY_UP) released.push_back(e.code);
+    EXPECT_EQ(released, (std::vector<int32_t>{0x23, 0x10, 'A'}));
+    for (int vk = 0; vk < 256; vk++) EXPECT_EQ(c->currentKeys[vk], 0) << vk;
+}
+
+TEST_F(Shell, AltAndF10StayWithTheSystemAndAltEnterTogglesFullscreen) {
+    CTRL_Win32 *c = start();
+    fake.layout = {{kAlt, 0xFFE9}, {kF10, 0xFFC7}, {kEnter, 0xFF0D}, {kAltGr, 0xFE03}, {kDigit0, 0xE0},
+                   {kCtrl, 0xFFE3}, {kA, 'q'}};
+    for (uint32_t key : {kAlt, kF10}) {
+        fake.key(window(), key, true);
+        fake.key(window(), key, false);
+    }
+    loop();
+    EXPECT_TRUE(g_lastEngine->events.empty());
+    EXPECT_EQ(c->currentKeys[0x12], 0);
+    EXPECT_EQ(c->currentKeys[0x79], 0);
+
+    fake.key(window(), kAlt, true);
+    fake.key(window(), kEnter, true);
+    loop();
+    EXPECT_EQ(c->fullscreen, 1);
+    EXPECT_TRUE(g_lastEngine->events.empty());
+    fake.key(window(), kEnter, false);
+    fake.key(window(), kAlt, false);
+    loop();
+
+    // AltGr is no Alt: what it types is a key for the scripts.
+    g_lastEngine->events.clear();
+    fake.key(window(), kAltGr, true);
+    fake.key(window(), kDigit0, true);
+    loop();
+    ASSERT_EQ(g_lastEngine->events.size(), 2u);
+    EXPECT_EQ(g_lastEngine->events[1].code, '0');
+    fake.key(window(), kDigit0, false);
+    fake.key(window(), kAltGr, false);
+
+    // Ctrl+Q goes by the key's code: on an AZERTY keyboard the key that types q.
+    fake.key(window(), kCtrl, true);
+    fake.key(window(), kA, true);
+    loop();
+    EXPECT_FALSE(fake.isWindow(window()));
+    EXPECT_TRUE(fake.quitPosted);
+}
+
+TEST_F(Shell, ARunawayScriptStopsWhenTheUserQuits) {
+    CTRL_gMakeEngine = [] { return static_cast<CTRL_ScriptEngine *>(new LMP_Engine()); };
+    fake.glAvailable = false;
+
+    // Content that merely runs long is never stopped.
+    fake.resources[130] = packageWithInit(
+        "function startup() setCallback(CB_UPDATE, function() local n = 0 for i = 1, 5000000 do n = n + i end "
+        "print('long update done') end) end");
+    CTRL_Win32 *c = start(false);
+    auto tick = [this] {
+        clock.advanceSeconds(0.02);
+        send(PLAT_WM_TIMER);
+    };
+    for (int i = 0; i < 3; i++) tick();
+    EXPECT_GT(fake.collected, 0);
+    EXPECT_FALSE(c->halted);
+    fake.destroyWindow(window());
+
+    // A loop that never ends, even behind pcall, ends with the window's close.
+    fake.resources[130] = packageWithInit(
+        "function startup() setCallback(CB_UPDATE, function() while true do pcall(function() while true do end "
+        "end) end end) end");
+    fake.collected = 0;
+    fake.quitPosted = false;
+    fake.onCollectEvents = [this] {
+        if (fake.collected == 3) fake.post(window(), PLAT_WM_CLOSE);
+    };
+    start(false);
+    tick();
+    tick();
+    EXPECT_GE(fake.collected, 3);
+    EXPECT_FALSE(fake.isWindow(window()));
+    EXPECT_TRUE(fake.quitPosted);
+    EXPECT_EQ(CTRL_Generic::liveControllers, 0);
+    CTRL_gMakeEngine = makeScripted;
 }
 
 }  // namespace

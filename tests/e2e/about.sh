@@ -1,0 +1,88 @@
+#!/bin/sh
+# Opens the About box from the Help menu while the demo animates and plays
+# its sound through SDL's disk driver, closes it after two seconds, and
+# checks that updates went on behind the box (their steps adding up to the
+# time it was open) and that the recorded sound is not one ring played over
+# and over.
+#   about.sh PACKER BARE_PLAYER DEMO_STAGE RING_REPEAT SOURCE_DIR WORKDIR
+set -eu
+packer=$1 bare=$2 stage=$3 repeat=$4 src=$5 work=$6
+fail() { echo "FAIL: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
+for tool in xdotool xwininfo; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "$tool not found: skipped"; exit 77; }
+done
+[ -x "$packer" ] && [ -x "$bare" ] && [ -x "$repeat" ] && [ -d "$stage" ] || fail "no packer, player or demo"
+
+content="$work/about-content"
+rm -rf "$content"
+cp -r "$stage" "$content"
+cat >>"$content/init.lua" <<'LUA'
+local frames, elapsed = 0, 0
+local demoStartup = startup
+function startup()
+  demoStartup()
+  setCallback(CB_UPDATE, function(dt)
+    frames = frames + 1
+    elapsed = elapsed + dt
+    print(string.format("e2e: update %d %.3f", frames, elapsed))
+  end)
+  print("e2e: ready")
+end
+LUA
+"$packer" build "$content" "$src/content/keys/demo.key" -o "$work/about.pkg" >/dev/null || fail "packing"
+"$packer" embed "$bare" "$work/about.pkg" -o "$work/halvorin-about" >/dev/null || fail "embedding"
+chmod +x "$work/halvorin-about"
+
+log="$work/about.err" sound="$work/about.raw"
+rm -f "$sound"
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$sound" "$work/halvorin-about" >"$work/about.out" 2>"$log" &
+pid=$!
+wid=""
+for _ in $(seq 1 200); do
+  for id in $(xdotool search --name '^Halvorin$' 2>/dev/null || true); do
+    if xwininfo -tree -id "$id" 2>/dev/null | grep -qE ' 1024x768\+'; then wid=$id; fi
+  done
+  [ -n "$wid" ] && grep -q "e2e: ready" "$log" && break
+  kill -0 "$pid" 2>/dev/null || fail "player ended early: $(cat "$log")"
+  sleep 0.1
+done
+[ -n "$wid" ] || fail "no player window"
+sleep 2  # the sound gets going
+
+# The menu bar runs along the top of the window: File, Langage, View, Help.
+x=$(xwininfo -id "$wid" | awk '/Absolute upper-left X:/ {print $4}')
+y=$(xwininfo -id "$wid" | awk '/Absolute upper-left Y:/ {print $4}')
+last() { grep "e2e: update" "$log" | tail -n 1 | awk '{print $3, $4}'; }
+xdotool mousemove $((x + 180)) $((y + 12)) click 1
+sleep 1
+xdotool mousemove $((x + 200)) $((y + 38)) click 1
+box=""
+for _ in $(seq 1 50); do
+  box=$(xdotool search --name '^About Halvorin$' 2>/dev/null | head -n 1 || true)
+  [ -n "$box" ] && break
+  sleep 0.1
+done
+[ -n "$box" ] || fail "the Help menu opened no About box"
+sleep 0.3
+before=$(last)
+sleep 2
+after=$(last)
+xdotool search --name '^About Halvorin$' >/dev/null 2>&1 || fail "the About box went by itself"
+xdotool windowfocus --sync "$box" 2>/dev/null || true
+xdotool key Return
+for _ in $(seq 1 50); do
+  xdotool search --name '^About Halvorin$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
+sleep 1
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+
+echo "updates before [$before] after [$after]"
+echo "$before $after" | awk '{ frames = $3 - $1; time = $4 - $2; exit !(frames >= 10 && time >= 1.5 && time <= 3) }' ||
+  fail "updates stood still behind the About box: [$before] then [$after]"
+[ -s "$sound" ] || fail "no sound was recorded"
+result=$("$repeat" "$sound" 16384) || fail "cannot read the recording"
+echo "recording: $result"
+echo "$result" | awk '{ exit !($2 >= 3 && $4 < 0.5) }' || fail "the sound repeated one ring: $result"
+echo "about ok"

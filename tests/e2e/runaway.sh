@@ -1,0 +1,55 @@
+#!/bin/sh
+# A script that never returns from its update keeps the window's thread, yet
+# Ctrl+Q still ends the player, within two seconds.
+#   runaway.sh PACKER BARE_PLAYER SOURCE_DIR WORKDIR
+set -eu
+packer=$1 bare=$2 src=$3 work=$4
+fail() { echo "FAIL: $*"; [ -n "${pid:-}" ] && kill -9 "$pid" 2>/dev/null; exit 1; }
+for tool in xdotool xwininfo; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "$tool not found: skipped"; exit 77; }
+done
+[ -x "$packer" ] && [ -x "$bare" ] || fail "no packer or player"
+
+content="$work/runaway-content"
+rm -rf "$content"
+mkdir -p "$content"
+cp "$src/content/demo/config.xml" "$content/"
+cat >"$content/init.lua" <<'LUA'
+function startup()
+  setCallback(CB_UPDATE, function()
+    print("e2e: looping")
+    while true do end
+  end)
+end
+LUA
+"$packer" build "$content" "$src/content/keys/demo.key" -o "$work/runaway.pkg" >/dev/null || fail "packing"
+"$packer" embed "$bare" "$work/runaway.pkg" -o "$work/halvorin-runaway" >/dev/null || fail "embedding"
+chmod +x "$work/halvorin-runaway"
+
+log="$work/runaway.err"
+"$work/halvorin-runaway" >"$work/runaway.out" 2>"$log" &
+pid=$!
+wid=""
+for _ in $(seq 1 150); do
+  for id in $(xdotool search --name '^Halvorin$' 2>/dev/null || true); do
+    if xwininfo -tree -id "$id" 2>/dev/null | grep -qE ' 1024x768\+'; then wid=$id; fi
+  done
+  [ -n "$wid" ] && grep -q "e2e: looping" "$log" && break
+  kill -0 "$pid" 2>/dev/null || fail "player ended early: $(cat "$log")"
+  sleep 0.1
+done
+grep -q "e2e: looping" "$log" || fail "the update never ran"
+sleep 1
+kill -0 "$pid" 2>/dev/null || fail "player ended by itself"
+xdotool windowfocus "$wid" 2>/dev/null || true
+sleep 0.2
+xdotool key ctrl+q
+start=$(date +%s%N)
+for _ in $(seq 1 40); do
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.05
+done
+kill -0 "$pid" 2>/dev/null && fail "Ctrl+Q did not end the player held by a runaway script"
+took=$(( ($(date +%s%N) - start) / 1000000 ))
+wait "$pid" || fail "player exit status $?"
+echo "runaway ok: ended ${took} ms after Ctrl+Q"
