@@ -224,11 +224,12 @@ std::vector<uint8_t> TG_Encode(const TG_Options& o)
             tiny.granulepos = half * i;
             tiny.e_o_s = i == o.soundTinyPackets - 1;
             ogg_stream_packetin(&as, &tiny);
+            // Spread over the pictures' time, as a muxer interleaves them.
             while (ogg_stream_pageout(&as, &og))
-                keepPage(&audio, og, 0.0);
+                keepPage(&audio, og, o.frames / fps * (i + 1) / o.soundTinyPackets);
         }
         while (ogg_stream_flush(&as, &og))
-            keepPage(&audio, og, 0.0);
+            keepPage(&audio, og, o.frames / fps);
         vorbis_block_clear(&vb);
         vorbis_dsp_clear(&vd);
         vorbis_comment_clear(&vc);

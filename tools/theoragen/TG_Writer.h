@@ -22,8 +22,8 @@ struct TG_Options {
     int soundChannels = 1;
     bool pagePerFrame = false;        // flush a page after each picture packet
     // With sound: instead of the tone, this many one-byte sound packets
-    // (each a block of silence when decoded), all of them in pages ahead of
-    // the pictures: a small file whose sound decodes to very much.
+    // (each a block of silence when decoded), their pages spread over the
+    // pictures' time: a small file whose sound decodes to very much.
     int soundTinyPackets = 0;
 };
 
