@@ -26,22 +26,6 @@ namespace {
 const double kWhite[4] = {1, 1, 1, 1};
 const double kBlack[4] = {0, 0, 0, 1};
 
-
-// Drops the first n samples of a channel (all of them when n reaches its
-// count), keeping the rest at the front.
-void consumeChannel(VIEW_SampleChannel &channel, int64_t n) {
-    if (n <= 0) return;
-    if (n >= channel.count) {
-        if (channel.owned) free(channel.samples);
-        channel.samples = nullptr;
-        channel.count = channel.capacity = 0;
-        return;
-    }
-    int32_t rest = channel.count - static_cast<int32_t>(n);
-    memmove(channel.samples, channel.samples + n, sizeof(float) * static_cast<size_t>(rest));
-    channel.count = rest;
-}
-
 }  // namespace
 
 void CTRL_Generic::render(void *paintContext, VIEW_Generic *view) {
@@ -148,7 +132,7 @@ void CTRL_Generic::pumpSound() {
         VIEW_Sample &s = video->sample;
         if (s.paused || s.channels.count == 0) continue;
         int64_t drop = n * static_cast<int64_t>(s.sampleRate) / rate;
-        for (VIEW_SampleChannel &channel : s.channels) consumeChannel(channel, drop);
+        for (VIEW_SampleChannel &channel : s.channels) VIEW_iConsumeChannel(channel, drop);
     }
 
     for (MDL_Scene *scene : scenes) {

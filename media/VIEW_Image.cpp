@@ -9,11 +9,30 @@
 #include <jerror.h>
 #include <png.h>
 
+#include "media/VIEW_Budget.h"
 #include "package/CTRL_File.h"
+
+// A pixel block counted against the media budget; null when the budget
+// refuses it or memory runs out.
+static uint8_t* VIEW_iTakePixels(size_t bytes)
+{
+    if (!VIEW_iBudgetReserve(bytes)) return nullptr;
+    uint8_t* p = static_cast<uint8_t*>(std::malloc(bytes));
+    if (!p) VIEW_iBudgetRelease(bytes);
+    return p;
+}
+
+static void VIEW_iGivePixels(uint8_t* pixels, size_t bytes)
+{
+    std::free(pixels);
+    if (pixels) VIEW_iBudgetRelease(bytes);
+}
 
 void VIEW_Image::freePixels()
 {
     if (ownsPixels) std::free(pixels);
+    VIEW_iBudgetRelease(charged);
+    charged = 0;
     pixels = nullptr;
     ownsPixels = 0;
     width = height = channels = 0;
@@ -30,9 +49,10 @@ bool VIEW_Image::allocate(uint32_t w, uint32_t h, uint32_t c)
 {
     freePixels();
     if (!VIEW_iImageSizeOk(w, h, c)) return false;
-    uint8_t* p = static_cast<uint8_t*>(std::malloc(size_t(w) * h * c));
+    uint8_t* p = VIEW_iTakePixels(size_t(w) * h * c);
     if (!p) return false;
     pixels = p;
+    charged = size_t(w) * h * c;
     ownsPixels = 1;
     width = w;
     height = h;
@@ -92,10 +112,11 @@ bool VIEW_iDecodePng(VIEW_Image* image, const VIEW_ImageSource& source)
     // Everything the error jump must clean up lives outside the jump's frame.
     png_bytep* volatile rows = nullptr;
     uint8_t* volatile pixels = nullptr;
+    volatile size_t pixelBytes = 0;
 
     if (setjmp(png_jmpbuf(png))) {
         std::free(rows);
-        std::free(pixels);
+        VIEW_iGivePixels(pixels, pixelBytes);
         png_destroy_read_struct(&png, &info, nullptr);
         image->freePixels();
         return false;
@@ -128,7 +149,14 @@ bool VIEW_iDecodePng(VIEW_Image* image, const VIEW_ImageSource& source)
     if (!VIEW_iImageSizeOk(w, h, channels)) png_error(png, "Image too large");
     if (png_get_rowbytes(png, info) != size_t(w) * channels) png_error(png, "Unexpected row size");
 
-    pixels = static_cast<uint8_t*>(std::malloc(size_t(w) * h * channels));
+    pixelBytes = size_t(w) * h * channels;
+    pixels = VIEW_iTakePixels(pixelBytes);
+    if (!pixels) {
+        // Refused by the budget (the caller tells) or no memory: nothing
+        // is read.
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
     rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * h));
     if (!pixels || !rows) png_error(png, "Out of memory");
     for (uint32_t y = 0; y < h; y++) rows[y] = pixels + size_t(y) * w * channels;
@@ -138,6 +166,7 @@ bool VIEW_iDecodePng(VIEW_Image* image, const VIEW_ImageSource& source)
     std::free(rows);
     png_destroy_read_struct(&png, &info, nullptr);
     image->pixels = pixels;
+    image->charged = pixelBytes;
     image->ownsPixels = 1;
     image->width = w;
     image->height = h;
@@ -215,13 +244,14 @@ bool VIEW_iDecodeJpeg(VIEW_Image* image, const VIEW_ImageSource& source)
     JpegError err;
     JpegSource src;
     uint8_t* volatile pixels = nullptr;
+    volatile size_t pixelBytes = 0;
 
     cinfo.err = jpeg_std_error(&err.mgr);
     err.mgr.error_exit = VIEW_iJpegErrorExit;
     err.mgr.output_message = VIEW_iJpegOutputMessage;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
-        std::free(pixels);
+        VIEW_iGivePixels(pixels, pixelBytes);
         return false;
     }
     jpeg_create_decompress(&cinfo);
@@ -262,7 +292,8 @@ bool VIEW_iDecodeJpeg(VIEW_Image* image, const VIEW_ImageSource& source)
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    pixels = static_cast<uint8_t*>(std::malloc(size_t(w) * h * channels));
+    pixelBytes = size_t(w) * h * channels;
+    pixels = VIEW_iTakePixels(pixelBytes);
     if (!pixels) {
         jpeg_destroy_decompress(&cinfo);
         return false;
@@ -275,6 +306,7 @@ bool VIEW_iDecodeJpeg(VIEW_Image* image, const VIEW_ImageSource& source)
     jpeg_destroy_decompress(&cinfo);
 
     image->pixels = pixels;
+    image->charged = pixelBytes;
     image->ownsPixels = 1;
     image->width = w;
     image->height = h;
@@ -288,6 +320,8 @@ static void VIEW_iReplacePixels(VIEW_Image* image, uint8_t* pixels, uint32_t w, 
 {
     uint32_t c = image->channels;
     if (image->ownsPixels) std::free(image->pixels);
+    VIEW_iBudgetRelease(image->charged);
+    image->charged = size_t(w) * h * c;
     image->pixels = pixels;
     image->ownsPixels = 1;
     image->width = w;
@@ -300,7 +334,7 @@ bool VIEW_iResizeArea(VIEW_Image* image, uint32_t W, uint32_t H)
     if (W == image->width && H == image->height) return true;
     uint32_t w = image->width, h = image->height, c = image->channels;
     if (!image->pixels || !VIEW_iImageSizeOk(w, h, c) || !VIEW_iImageSizeOk(W, H, c)) return false;
-    uint8_t* out = static_cast<uint8_t*>(std::malloc(size_t(W) * H * c));
+    uint8_t* out = VIEW_iTakePixels(size_t(W) * H * c);
     if (!out) return false;
 
     const double sx = double(w) / W, sy = double(h) / H;
@@ -339,7 +373,7 @@ bool VIEW_iResizeBilinear(VIEW_Image* image, uint32_t W, uint32_t H)
     if (W == image->width && H == image->height) return true;
     uint32_t w = image->width, h = image->height, c = image->channels;
     if (!image->pixels || !VIEW_iImageSizeOk(w, h, c) || !VIEW_iImageSizeOk(W, H, c)) return false;
-    uint8_t* out = static_cast<uint8_t*>(std::malloc(size_t(W) * H * c));
+    uint8_t* out = VIEW_iTakePixels(size_t(W) * H * c);
     if (!out) return false;
 
     // A destination side of 1 has no spacing to divide by: it takes the

@@ -12,6 +12,7 @@ public:
     uint32_t channels = 0;   // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA
     uint8_t ownsPixels = 0;  // 1 when pixels is ours to free
     uint8_t* pixels = nullptr;  // channels interleaved, no row padding
+    uint64_t charged = 0;       // bytes of the pixels counted against the media budget
 
     VIEW_Image() = default;
     VIEW_Image(const VIEW_Image&) = delete;
@@ -21,7 +22,8 @@ public:
     // Frees owned pixels and leaves the image empty.
     void freePixels();
     // Replaces the pixels by an owned block of w x h x c bytes (uninitialised).
-    // False (image left empty) when the size is not acceptable or memory runs out.
+    // False (image left empty) when the size is not acceptable, the media
+    // budget refuses it or memory runs out.
     bool allocate(uint32_t w, uint32_t h, uint32_t c);
 };
 
@@ -42,6 +44,8 @@ constexpr uint64_t VIEW_MAX_IMAGE_BYTES = 256ull << 20;
 bool VIEW_iImageSizeOk(uint64_t w, uint64_t h, uint64_t c);
 
 // Decoders: true on success with owned pixels; false leaves the image empty.
+// Decoded and resampled pixels count against the media budget while the
+// image holds them; a picture the budget refuses is not decoded.
 bool VIEW_iDecodePng(VIEW_Image* image, const VIEW_ImageSource& source);
 bool VIEW_iDecodeJpeg(VIEW_Image* image, const VIEW_ImageSource& source);
 

@@ -9,6 +9,9 @@
 
 #include <vorbis/vorbisfile.h>
 
+#include "media/VIEW_Budget.h"
+#include "package/CTRL_File.h"
+
 int32_t VIEW_Sample::maxFrames = INT32_MAX;
 
 // ---------------------------------------------------------------- memory stream
@@ -55,50 +58,93 @@ namespace {
 constexpr size_t HUGE_BLOCK = size_t(2) << 20;
 
 // Makes room for n more floats by the array rule: at least 128, doubling.
+// A consumed front is taken back first when what remains is no more than
+// it (so that each frame moves at most once for every frame consumed).
 bool reserve(VIEW_SampleChannel& ch, int32_t n) {
   int64_t need = int64_t(ch.count) + n;
   if (need > VIEW_Sample::maxFrames || need > INT32_MAX) return false;
   if (need <= ch.capacity) return true;
+  if (ch.owned && ch.front > 0 && ch.front >= ch.count && need <= int64_t(ch.front) + ch.capacity) {
+    float* block = ch.samples - ch.front;
+    if (ch.count > 0) std::memmove(block, ch.samples, sizeof(float) * size_t(ch.count));
+    ch.samples = block;
+    ch.capacity += ch.front;
+    ch.front = 0;
+    return true;
+  }
   int64_t cap = ch.capacity < 128 ? 128 : ch.capacity;
   while (cap < need) cap *= 2;
   if (cap > INT32_MAX) cap = INT32_MAX;
-  float* p = nullptr;
   size_t bytes = sizeof(float) * size_t(cap);
+  if (!VIEW_iBudgetReserve(bytes)) return false;
+  float* old = ch.samples ? ch.samples - ch.front : nullptr;
+  float* p = nullptr;
   if (bytes >= HUGE_BLOCK) {
     // Large channels live on huge pages where the system offers them: a
     // minute of sound is tens of megabytes, and faulting it in 4 KB pages
     // would cost more than decoding it.
     size_t rounded = (bytes + HUGE_BLOCK - 1) / HUGE_BLOCK * HUGE_BLOCK;
     p = static_cast<float*>(std::aligned_alloc(HUGE_BLOCK, rounded));
-    if (!p) return false;
+    if (p) {
 #ifdef MADV_HUGEPAGE
-    madvise(p, rounded, MADV_HUGEPAGE);
+      madvise(p, rounded, MADV_HUGEPAGE);
 #endif
-    if (ch.samples && ch.count > 0) std::memcpy(p, ch.samples, sizeof(float) * size_t(ch.count));
-    if (ch.owned) std::free(ch.samples);
+      if (ch.samples && ch.count > 0) std::memcpy(p, ch.samples, sizeof(float) * size_t(ch.count));
+      if (ch.owned) std::free(old);
+    }
+  } else if (ch.owned && ch.front == 0) {
+    p = static_cast<float*>(std::realloc(old, bytes));
   } else {
-    p = static_cast<float*>(std::realloc(ch.owned ? ch.samples : nullptr, bytes));
-    if (!p) return false;
-    if (!ch.owned && ch.samples && ch.count > 0) std::memcpy(p, ch.samples, sizeof(float) * size_t(ch.count));
+    p = static_cast<float*>(std::malloc(bytes));
+    if (p) {
+      if (ch.samples && ch.count > 0) std::memcpy(p, ch.samples, sizeof(float) * size_t(ch.count));
+      if (ch.owned) std::free(old);
+    }
   }
+  if (!p) {
+    VIEW_iBudgetRelease(bytes);
+    return false;
+  }
+  VIEW_iBudgetRelease(ch.charged);
+  ch.charged = bytes;
   ch.samples = p;
   ch.capacity = int32_t(cap);
+  ch.front = 0;
   ch.owned = 1;
   return true;
 }
 
 void freeChannels(CTRL_Array<VIEW_SampleChannel>& channels) {
-  for (VIEW_SampleChannel& ch : channels)
-    if (ch.owned) std::free(ch.samples);
+  for (VIEW_SampleChannel& ch : channels) VIEW_iFreeChannel(ch);
   channels.resize(0);
 }
 
 }  // namespace
 
+void VIEW_iFreeChannel(VIEW_SampleChannel& ch) {
+  if (ch.owned && ch.samples) std::free(ch.samples - ch.front);
+  VIEW_iBudgetRelease(ch.charged);
+  ch.samples = nullptr;
+  ch.count = ch.capacity = ch.front = 0;
+  ch.charged = 0;
+}
+
+void VIEW_iConsumeChannel(VIEW_SampleChannel& ch, int64_t n) {
+  if (n <= 0) return;
+  if (n >= ch.count) {
+    VIEW_iFreeChannel(ch);
+    return;
+  }
+  ch.samples += n;
+  ch.count -= int32_t(n);
+  ch.capacity -= int32_t(n);
+  ch.front += int32_t(n);
+}
+
 void VIEW_Sample::setChannelCount(int32_t count) {
   freeChannels(channels);
   if (count <= 0 || !channels.resize(count)) return;
-  for (VIEW_SampleChannel& ch : channels) ch = VIEW_SampleChannel{nullptr, 0, 0, 1};
+  for (VIEW_SampleChannel& ch : channels) ch = VIEW_SampleChannel{nullptr, 0, 0, 1, 0, 0};
 }
 
 bool VIEW_Sample::append(int32_t channel, const float* src, int32_t n) {
@@ -149,6 +195,7 @@ VIEW_Sample::VIEW_Sample(const char* fileName, uint8_t* bytes, uint32_t size, ui
       int64_t want = announced < plausible ? announced : plausible;
       if (want > 0)
         for (int32_t c = 0; c < channels.count; ++c) reserve(channels.data[c], int32_t(std::min<int64_t>(want, maxFrames)));
+      const uint64_t refusedBefore = VIEW_iBudgetRefusals();
       int errors = 0;
       bool full = false;
       while (!full && channels.count > 0) {
@@ -172,6 +219,14 @@ VIEW_Sample::VIEW_Sample(const char* fileName, uint8_t* bytes, uint32_t size, ui
         for (int32_t c = 0; c < channels.count && !full; ++c) {
           bool ok = c < have ? append(c, pcm[c], int32_t(n)) : appendSilence(c, int32_t(n));
           if (!ok) full = true;
+        }
+        if (full && VIEW_iBudgetRefusals() != refusedBefore) {
+          // Past the media budget: the sample fails as undecodable data
+          // does, and what it took goes back.
+          CTRL_iDebugLog("Sound %s: decoded sound over the media budget; left empty", name ? name : "");
+          freeChannels(channels);
+          sampleRate = 0;
+          break;
         }
         if (full) {
           // Keep the channels equal: cut all to the shortest.

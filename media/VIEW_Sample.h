@@ -10,12 +10,26 @@
 #include "base/CTRL_Array.h"
 #include "base/LMP_ProxyLink.h"
 
+// samples points at the first unread frame; a stream-fed channel that is
+// consumed moves that pointer on (front counts the frames consumed before it
+// in the same block), so that what remains is never moved to be read.
+// capacity counts from samples. charged: bytes of the block counted against
+// the media budget (0 for blocks made elsewhere).
 struct VIEW_SampleChannel {
   float* samples;
   int32_t count;
   int32_t capacity;
   uint8_t owned;
+  int32_t front = 0;
+  uint64_t charged = 0;
 };
+
+// Frees an owned channel's block, gives its bytes back to the budget and
+// leaves the channel empty.
+void VIEW_iFreeChannel(VIEW_SampleChannel& channel);
+// Drops the first n frames of a channel (all of them, freeing the block,
+// when n reaches its count) without moving the rest.
+void VIEW_iConsumeChannel(VIEW_SampleChannel& channel, int64_t n);
 
 // The memory stream that vorbisfile reads a file through.
 struct VIEW_MemStream {
@@ -38,8 +52,9 @@ class VIEW_Sample {
  public:
   // An empty sample: no channels, rate 0 (a video sets it up and feeds it).
   VIEW_Sample() = default;
-  // Decodes the whole Ogg Vorbis file in bytes. An undecodable file leaves
-  // the sample without channels and with rate 0. With freeBytes set the
+  // Decodes the whole Ogg Vorbis file in bytes. An undecodable file, or one
+  // whose sound would pass the media budget, leaves the sample without
+  // channels and with rate 0. With freeBytes set the
   // bytes (from malloc) are freed afterwards, in every case.
   VIEW_Sample(const char* name, uint8_t* bytes, uint32_t size, uint8_t freeBytes);
   VIEW_Sample(const VIEW_Sample&) = delete;
@@ -51,8 +66,9 @@ class VIEW_Sample {
   // Replaces the channels by count empty ones (count <= 0: none).
   void setChannelCount(int32_t count);
   // Appends n floats to a channel, growing it by the array rule (at least
-  // 128, doubling). False, with nothing appended, for a bad channel, n < 0,
-  // a length past maxFrames or no memory.
+  // 128, doubling; a consumed front is reused first). False, with nothing
+  // appended, for a bad channel, n < 0, a length past maxFrames, a block the
+  // media budget refuses or no memory.
   bool append(int32_t channel, const float* src, int32_t n);
   // Appends n frames of silence to a channel (same rules as append).
   bool appendSilence(int32_t channel, int32_t n);

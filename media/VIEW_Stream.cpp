@@ -9,6 +9,7 @@
 #include <theora/theoradec.h>
 #include <vorbis/codec.h>
 
+#include "media/VIEW_Budget.h"
 #include "media/VIEW_Texture.h"
 #include "media/VIEW_YuvRows.h"
 #include "package/CTRL_File.h"
@@ -20,6 +21,9 @@ const int kTailSteps = 10;           // tail reads of 4096, 8192, ... 40960 byte
 const int kBisectionSteps = 32;
 const uint32_t kMaxSoundRate = 192000;
 const int kMaxSoundChannels = 8;
+// The sound is decoded this far ahead of what the mixer has consumed, and no
+// further: the rest waits, still compressed, in the logical stream.
+const double kSoundAhead = 1.0;  // seconds
 
 // The frame texture owns its pixel block (a plain texture never frees raw
 // pixels), so that it can outlive the stream on the controller's list.
@@ -29,8 +33,12 @@ public:
     {
         std::free(data);
         data = nullptr;
+        VIEW_iBudgetRelease(charged);
     }
+    uint64_t charged = 0;  // bytes of the pixel block counted against the media budget
 };
+
+const char* fileName(const CTRL_File* f) { return f && f->name ? f->name : ""; }
 
 long fileTell(CTRL_File* f)
 {
@@ -342,12 +350,23 @@ void VIEW_Stream::openStreams()
     texture->height = ti.pic_height;
     texture->rawPixels = 1;
     if (bytes > 0) {
-        texture->data = static_cast<uint8_t*>(std::calloc(1, (size_t)bytes));
-        if (!texture->data) {
+        // The picture counts against the media budget; past it the stream
+        // is one that cannot be decoded: no picture, no sound.
+        if (!VIEW_iBudgetReserve(bytes)) {
+            CTRL_iDebugLog("Video %s: picture of %u x %u over the media budget", fileName(file), ti.pic_width,
+                           ti.pic_height);
             texture->width = texture->height = 0;
             d->clearCodecs();
             return;
         }
+        texture->data = static_cast<uint8_t*>(std::calloc(1, (size_t)bytes));
+        if (!texture->data) {
+            VIEW_iBudgetRelease(bytes);
+            texture->width = texture->height = 0;
+            d->clearCodecs();
+            return;
+        }
+        static_cast<VIEW_FrameTexture*>(texture)->charged = bytes;
         texture->dataSize = (uint32_t)bytes;
         texture->ownsData = 1;
     }
@@ -483,24 +502,34 @@ void VIEW_Stream::convertFrame()
 void VIEW_Stream::appendSound(float** pcm, int n)
 {
     const int channels = sample.channels.count < decoder->vi.channels ? sample.channels.count : decoder->vi.channels;
-    for (int c = 0; c < channels; c++) sample.append(c, pcm[c], n);
+    const uint64_t refusedBefore = VIEW_iBudgetRefusals();
+    bool ok = true;
+    for (int c = 0; c < channels; c++) ok = sample.append(c, pcm[c], n) && ok;
+    if (ok) return;
+    // Sound the budget refuses is dropped, as damaged packets are; every
+    // channel keeps the same length.
+    int32_t shortest = INT32_MAX;
+    for (const VIEW_SampleChannel& ch : sample.channels) shortest = ch.count < shortest ? ch.count : shortest;
+    for (VIEW_SampleChannel& ch : sample.channels) ch.count = shortest;
+    if (!soundRefused && VIEW_iBudgetRefusals() != refusedBefore) {
+        soundRefused = true;
+        CTRL_iDebugLog("Video %s: sound over the media budget; dropped", fileName(file));
+    }
 }
 
 void VIEW_Stream::clearSound()
 {
-    for (VIEW_SampleChannel& ch : sample.channels) {
-        if (ch.owned) std::free(ch.samples);
-        ch.samples = nullptr;
-        ch.count = ch.capacity = 0;
-    }
+    for (VIEW_SampleChannel& ch : sample.channels) VIEW_iFreeChannel(ch);
 }
 
 void VIEW_Stream::decodeAudio()
 {
     VIEW_StreamDecoder* d = decoder;
     if (!d || !d->dspReady || !d->blockReady || sample.channels.count == 0) return;
+    const int64_t ahead = (int64_t)(kSoundAhead * sample.sampleRate);
     ogg_packet op;
     for (;;) {
+        if (sample.frameCount() >= ahead) return;
         float** pcm = nullptr;
         int n = vorbis_synthesis_pcmout(&d->vd, &pcm);
         if (n > 0) {

@@ -53,7 +53,8 @@ public:
     virtual void seek(double time);
     // Puts the decoder's current picture into the texture.
     virtual void convertFrame();
-    // Decodes the sound packets already paged in into the sample.
+    // Decodes the sound packets already paged in into the sample, until it
+    // holds a second of sound ahead of the mixer.
     virtual void decodeAudio();
 
     // Positions the file for decoding towards frame (a 1-based frame
@@ -86,6 +87,7 @@ public:
     int32_t frameCount = 0;       // pictures in the file; 0 unknown
     uint32_t fpsNumerator = 0, fpsDenominator = 1;
     VIEW_StreamDecoder* decoder = nullptr;
+    bool soundRefused = false;    // the media budget refused some of the sound (logged once)
 
 private:
     void openStreams();

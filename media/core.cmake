@@ -10,3 +10,9 @@ configure_file("${CMAKE_SOURCE_DIR}/media/VIEW_FontData.cpp.in"
 target_sources(halvorin_core PRIVATE "${CMAKE_BINARY_DIR}/generated/VIEW_FontData.cpp")
 set_source_files_properties("${CMAKE_BINARY_DIR}/generated/VIEW_FontData.cpp" PROPERTIES
   OBJECT_DEPENDS "${HALVORIN_DEFAULT_FONT}")
+
+# Decoded media share one memory budget: this many MiB, or a quarter of the
+# machine's memory when that is less.
+set(HALVORIN_MEDIA_BUDGET_MB 1024 CACHE STRING "Memory budget of decoded media, MiB")
+set_source_files_properties("${CMAKE_SOURCE_DIR}/media/VIEW_Budget.cpp" PROPERTIES
+  COMPILE_DEFINITIONS "HALVORIN_MEDIA_BUDGET_MB=${HALVORIN_MEDIA_BUDGET_MB}")

@@ -144,6 +144,30 @@ struct VIEW_HashMap {
         return false;
     }
 
+    // Unlinks and frees every entry for which f(key, value) is true;
+    // answers how many went.
+    template <typename F>
+    int32_t removeIf(F&& f)
+    {
+        int32_t removed = 0;
+        for (int32_t b = 0; b < bucketCount; b++) {
+            const bool used = buckets[b] != nullptr;
+            for (Entry** pe = &buckets[b]; *pe;) {
+                Entry* e = *pe;
+                if (f(e->key, e->value)) {
+                    *pe = e->next;
+                    delete e;
+                    count--;
+                    removed++;
+                } else {
+                    pe = &e->next;
+                }
+            }
+            if (used && !buckets[b]) usedBuckets--;
+        }
+        return removed;
+    }
+
     // Calls f(key, value) for every entry, bucket by bucket, in chain order.
     template <typename F>
     void forEach(F&& f) const

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "media/VIEW_Budget.h"
 #include "media/VIEW_Image.h"
 #include "media/VIEW_Texture.h"
 
@@ -28,7 +29,8 @@ VIEW_OpenGL::~VIEW_OpenGL() {
     // No GL here: a subclass with a context deletes the GL objects first.
     bufferObjects.forEach([](MDL_MeshData *const &, VIEW_BufferPair *const &pair) { delete pair; });
     bufferObjects.free();
-    glyphTextures.free();
+    dropGlyphRecords();
+    imageTextures.forEach([](const uint32_t &, const VIEW_ImageTexture &t) { VIEW_iBudgetRelease(t.byteSize); });
     imageTextures.free();
     VIEW_iBspFree(transparency);
     free(versionString);
@@ -105,6 +107,7 @@ void VIEW_OpenGL::beginFrame(void *dc, uint8_t wireframe) {
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
     maxTextureSize = maxSize;
 
+    glyphFrame++;
     if (glyphReset) {
         glyphReset = 0;
         releaseGlyphTextures();
@@ -137,6 +140,7 @@ void VIEW_OpenGL::releaseImageTexture(VIEW_Texture *texture) {
     if (!entry) return;
     GLuint name = entry->glName;
     if (name) glDeleteTextures(1, &name);
+    VIEW_iBudgetRelease(entry->byteSize);
     imageTextures.remove(texture->instanceId);
 }
 
@@ -145,20 +149,44 @@ void VIEW_OpenGL::releaseGlyphTextures() {
         GLuint name = g.glName;
         if (name && !g.packed) glDeleteTextures(1, &name);
     });
-    glyphTextures.free();
     releaseGlyphPages();
+    dropGlyphRecords();
 }
 
 void VIEW_OpenGL::releaseGlyphPages() {
-    if (glyphPages.count > 0) glDeleteTextures(glyphPages.count, glyphPages.data);
+    uint64_t bytes = 0;
+    for (uint32_t name : glyphPages)
+        if (name) {
+            glDeleteTextures(1, &name);
+            bytes += static_cast<uint64_t>(glyphPacker.side) * glyphPacker.side;
+        }
+    VIEW_iBudgetRelease(bytes);
+    glyphCacheBytes = glyphCacheBytes > bytes ? glyphCacheBytes - bytes : 0;
     glyphPages.resize(0);
+    glyphPageDrawn.resize(0);
     glyphPacker.reset(glyphPacker.side);
+}
+
+void VIEW_OpenGL::dropGlyphRecords() {
+    uint64_t bytes = 0;
+    glyphTextures.forEach([&bytes](const VIEW_GlyphKey &, const VIEW_GlyphTexture &g) {
+        if (g.glName && !g.packed) bytes += g.byteSize;
+    });
+    for (uint32_t name : glyphPages)
+        if (name) bytes += static_cast<uint64_t>(glyphPacker.side) * glyphPacker.side;
+    VIEW_iBudgetRelease(bytes);
+    glyphTextures.free();
+    glyphPages.resize(0);
+    glyphPageDrawn.resize(0);
+    glyphPacker.reset(glyphPacker.side);
+    glyphCacheBytes = 0;
 }
 
 void VIEW_OpenGL::releaseImageTextures() {
     imageTextures.forEach([](const uint32_t &, const VIEW_ImageTexture &t) {
         GLuint name = t.glName;
         if (name) glDeleteTextures(1, &name);
+        VIEW_iBudgetRelease(t.byteSize);
     });
     imageTextures.free();
 }

@@ -57,6 +57,8 @@ struct VIEW_GlyphTexture {
     uint32_t byteSize;
     uint8_t packed;           // lives in an atlas page (glName is not its own)
     double s0, t0;            // the bitmap's corner in its texture
+    int32_t page = -1;        // its atlas page when packed
+    uint32_t lastDrawn = 0;   // the renderer's frame number when it was last drawn
 };
 
 // A text's glyph quads that share one texture: vertices first .. first + count.
@@ -175,10 +177,33 @@ public:
     VIEW_Transparency transparency;
     VIEW_HashMap<MDL_MeshData *, VIEW_BufferPair *> bufferObjects;
     VIEW_HashMap<VIEW_GlyphKey, VIEW_GlyphTexture> glyphTextures;
-    // Glyph bitmaps share square alpha pages (names in glyphPages); a glyph
-    // too large for a page keeps a texture of its own.
+    // Glyph bitmaps share square alpha pages (names in glyphPages, 0 for a
+    // page given back); a glyph too large for a page keeps a texture of its
+    // own.
     CTRL_Array<uint32_t> glyphPages;
     VIEW_ShelfPacker glyphPacker;
+    // The glyph cache is bounded: its records, pages and textures count
+    // glyphCacheBytes, and past its share (glyphCacheLimit, or a sixteenth of
+    // the media budget when 0) the least recently drawn pages and glyphs are
+    // evicted, never one drawn in the current frame. glyphFrame counts
+    // frames; glyphPageDrawn holds each page's last frame drawn.
+    uint32_t glyphFrame = 1;
+    uint64_t glyphCacheBytes = 0;
+    uint64_t glyphCacheLimit = 0;
+    CTRL_Array<uint32_t> glyphPageDrawn;
+    uint64_t glyphCacheShare() const;
+    // Evicts until room more bytes fit the share, or nothing is left to evict.
+    void trimGlyphCache(uint64_t room);
+    // Evicts the pages and unpacked glyphs drawn longest ago; false when
+    // every one was drawn in this frame.
+    bool evictOldestGlyphs();
+    // Forgets every glyph record and page and gives their bytes back to the
+    // budget; no GL calls (the GL names must be gone already).
+    void dropGlyphRecords();
+    // The largest on-screen text size that glyphs are rasterised at: an em
+    // no larger than the view's larger side (nor the largest texture). A
+    // larger text draws these glyphs scaled.
+    double glyphSizeCap() const;
     // A text's quads (x, y, s, t per vertex) and their texture runs, kept
     // from text to text so that drawing allocates nothing once they are big
     // enough.

@@ -96,7 +96,7 @@ void VIEW_iWalkText(const VIEW_TextWalk& w, const char* text)
         if (c == 9) {
             if (tabStep < 0) {
                 const VIEW_GlyphTexture* space = w.lookup(w.context, 32);
-                tabStep = space ? space->advance * w.tabSize : 0;
+                tabStep = space ? space->advance * w.scale * w.tabSize : 0;
             }
             if (tabStep > 0) {
                 double d = (pen.x - lineStart.x) * Xk.x + (pen.y - lineStart.y) * Xk.y;
@@ -112,17 +112,19 @@ void VIEW_iWalkText(const VIEW_TextWalk& w, const char* text)
         if (previous && kerning) {
             FT_Vector kv = {0, 0};
             if (FT_Get_Kerning(face, previous, g->glyphIndex, FT_KERNING_DEFAULT, &kv) == 0) {
-                double kx = kv.x / 64.0, ky = kv.y / 64.0;
+                double kx = kv.x / 64.0 * w.scale, ky = kv.y / 64.0 * w.scale;
                 pen.x += Xk.x * kx + Yk.x * ky;
                 pen.y += Xk.y * kx + Yk.y * ky;
             }
         }
         if (g->width > 0 && g->rows > 0 && w.place) {
             VIEW_PlacedGlyph q;
-            v2 c0 = {pen.x + Xk.x * g->left - Yk.x * g->top, pen.y + Xk.y * g->left - Yk.y * g->top};
+            const double left = g->left * w.scale, top = g->top * w.scale;
+            const double width = g->width * w.scale, rows = g->rows * w.scale;
+            v2 c0 = {pen.x + Xk.x * left - Yk.x * top, pen.y + Xk.y * left - Yk.y * top};
             c0 = {roundPixel(c0.x), roundPixel(c0.y)};
-            const v2 across = {Xk.x * g->width, Xk.y * g->width};
-            const v2 down = {Yk.x * g->rows, Yk.y * g->rows};
+            const v2 across = {Xk.x * width, Xk.y * width};
+            const v2 down = {Yk.x * rows, Yk.y * rows};
             q.corner[0] = c0;
             q.corner[1] = {c0.x + across.x, c0.y + across.y};
             q.corner[2] = {c0.x + across.x + down.x, c0.y + across.y + down.y};
@@ -130,8 +132,8 @@ void VIEW_iWalkText(const VIEW_TextWalk& w, const char* text)
             q.glyph = g;
             w.place(w.context, q);
         }
-        pen.x += Xk.x * g->advance;
-        pen.y += Xk.y * g->advance;
+        pen.x += Xk.x * g->advance * w.scale;
+        pen.y += Xk.y * g->advance * w.scale;
         previous = g->glyphIndex;
     }
 }
@@ -446,7 +448,15 @@ void VIEW_OpenGL::drawText(MDL_Text* text)
     }
     if (!text->font || !text->font->face || !text->text || !(text->size > 0))
         return;
-    const double s = w * text->size * std::hypot(X.x, X.y);
+    // Glyphs are rasterised at most at the size the view can show; a larger
+    // text draws them scaled.
+    double s = w * text->size * std::hypot(X.x, X.y);
+    double scale = 1.0;
+    const double cap = glyphSizeCap();
+    if (cap > 0 && s > cap) {
+        scale = s / cap;
+        s = cap;
+    }
     text->font->setScreenSize(s);
 
     // The glyphs are placed first (making any missing glyph textures), then
@@ -465,6 +475,7 @@ void VIEW_OpenGL::drawText(MDL_Text* text)
     walk.Y = Y;
     walk.viewportWidth = w;
     walk.size = text->size;
+    walk.scale = scale;
     walk.tabSize = text->tabSize;
     walk.face = text->font->face;
     walk.lookup = &lookupGlyph;

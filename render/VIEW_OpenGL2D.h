@@ -35,7 +35,9 @@ struct VIEW_PlacedGlyph {
 // gives the line height and kerning (it may be null: no kerning, no line
 // advance). lookup answers the glyph record of a code point (null: skip);
 // place receives every glyph with a bitmap. A tab size of 0 or below, or a
-// space without advance, makes tabs do nothing.
+// space without advance, makes tabs do nothing. scale: how much larger the
+// text is drawn than its glyphs were rasterised (their metrics, kerning and
+// quads are scaled by it).
 struct VIEW_TextWalk {
     v2 origin, X, Y;
     double viewportWidth, size;
@@ -44,5 +46,6 @@ struct VIEW_TextWalk {
     const VIEW_GlyphTexture* (*lookup)(void* context, uint32_t code);
     void (*place)(void* context, const VIEW_PlacedGlyph& glyph);
     void* context;
+    double scale = 1.0;
 };
 void VIEW_iWalkText(const VIEW_TextWalk& walk, const char* text);

@@ -9,6 +9,7 @@
 #include FT_FREETYPE_H
 #include FT_BITMAP_H
 
+#include "media/VIEW_Budget.h"
 #include "media/VIEW_Font.h"
 #include "media/VIEW_Image.h"
 #include "media/VIEW_Texture.h"
@@ -88,16 +89,24 @@ VIEW_ImageTexture* VIEW_OpenGL::bindTexture(VIEW_Texture* t)
             t->dirty = 0;
             return e;
         }
-        if (!frameFits(t))
+        if (!frameFits(t) || t->decodeKnownToFail())
             return nullptr;
+        uint32_t W = VIEW_iTextureSide(t->width, maxTextureSize);
+        uint32_t H = VIEW_iTextureSide(t->height, maxTextureSize);
+        // The GL copy counts against the media budget while it lives.
+        if (!VIEW_iBudgetReserve((uint64_t)W * H * 3)) {
+            t->rememberDecodeFailure();
+            CTRL_iDebugLog("Texture %s is over the media budget; drawn untextured", t->name ? t->name : "");
+            return nullptr;
+        }
         e = imageTextures.insert(t->instanceId);
-        if (!e)
+        if (!e) {
+            VIEW_iBudgetRelease((uint64_t)W * H * 3);
             return nullptr;
+        }
         GLuint name = 0;
         glGenTextures(1, &name);
         glBindTexture(GL_TEXTURE_2D, name);
-        uint32_t W = VIEW_iTextureSide(t->width, maxTextureSize);
-        uint32_t H = VIEW_iTextureSide(t->height, maxTextureSize);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, (GLsizei)W, (GLsizei)H, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
         uint32_t w, h;
@@ -127,11 +136,24 @@ VIEW_ImageTexture* VIEW_OpenGL::bindTexture(VIEW_Texture* t)
     if (!t->data || t->dataSize == 0 || t->decodeKnownToFail())
         return nullptr;  // drawn untextured
     t->decodeCount++;
-    if ((!VIEW_iDecodePng(&image, source) && !VIEW_iDecodeJpeg(&image, source)) ||
-        !VIEW_iFitImageToTexture(&image, maxTextureSize)) {
+    const uint64_t refusedBefore = VIEW_iBudgetRefusals();
+    bool decoded = (VIEW_iDecodePng(&image, source) || VIEW_iDecodeJpeg(&image, source)) &&
+                   VIEW_iFitImageToTexture(&image, maxTextureSize);
+    // The GL copy counts against the media budget while it lives, as the
+    // decoded pixels do until they are uploaded.
+    const uint64_t glBytes = !decoded ? 0
+                             : filter == FILTER_MIPMAP
+                                 ? VIEW_iMipChainBytes(image.width, image.height, image.channels)
+                                 : (uint64_t)image.width * image.height * image.channels;
+    if (decoded && !VIEW_iBudgetReserve(glBytes))
+        decoded = false;
+    if (!decoded) {
         // Drawn untextured from now on, until the texture gets new data.
         t->rememberDecodeFailure();
-        CTRL_iDebugLog("Texture %s could not be decoded; drawn untextured", source.name);
+        if (VIEW_iBudgetRefusals() != refusedBefore)
+            CTRL_iDebugLog("Texture %s is over the media budget; drawn untextured", source.name);
+        else
+            CTRL_iDebugLog("Texture %s could not be decoded; drawn untextured", source.name);
         return nullptr;
     }
     // Decoded rows come top first; GL's first row is t = 0, and the top of
@@ -139,8 +161,10 @@ VIEW_ImageTexture* VIEW_OpenGL::bindTexture(VIEW_Texture* t)
     VIEW_iFlipRows(&image);
 
     e = imageTextures.insert(t->instanceId);
-    if (!e)
+    if (!e) {
+        VIEW_iBudgetRelease(glBytes);
         return nullptr;
+    }
     GLuint name = 0;
     glGenTextures(1, &name);
     glBindTexture(GL_TEXTURE_2D, name);
@@ -207,21 +231,98 @@ VIEW_GlyphTexture* VIEW_OpenGL::getGlyphTexture(VIEW_Font* font, uint32_t code)
     return g;
 }
 
+namespace {
+
+using GlyphEntry = VIEW_HashMap<VIEW_GlyphKey, VIEW_GlyphTexture>::Entry;
+
+}  // namespace
+
+uint64_t VIEW_OpenGL::glyphCacheShare() const
+{
+    return glyphCacheLimit ? glyphCacheLimit : VIEW_iBudgetLimit() / 16;
+}
+
+double VIEW_OpenGL::glyphSizeCap() const
+{
+    double side = viewportWidth > viewportHeight ? viewportWidth : viewportHeight;
+    if (maxTextureSize > 0 && side > maxTextureSize)
+        side = maxTextureSize;
+    // The face's nominal size for an on-screen size s is s x 64 points at
+    // one dot per inch: an em of s x 64 / 72 pixels.
+    return side > 0 ? side * 72.0 / 64.0 : 0.0;
+}
+
+bool VIEW_OpenGL::evictOldestGlyphs()
+{
+    // The oldest frame that anything evictable was last drawn in.
+    uint32_t oldest = glyphFrame;
+    for (int32_t p = 0; p < glyphPages.count; p++)
+        if (glyphPages[p] && glyphPageDrawn[p] < oldest)
+            oldest = glyphPageDrawn[p];
+    glyphTextures.forEach([&](const VIEW_GlyphKey&, const VIEW_GlyphTexture& g) {
+        if (!g.packed && g.lastDrawn < oldest)
+            oldest = g.lastDrawn;
+    });
+    if (oldest == glyphFrame)
+        return false;
+    const uint64_t pageBytes = (uint64_t)glyphPacker.side * glyphPacker.side;
+    uint64_t freed = 0;
+    for (int32_t p = 0; p < glyphPages.count; p++) {
+        if (!glyphPages[p] || glyphPageDrawn[p] != oldest)
+            continue;
+        GLuint name = glyphPages[p];
+        glDeleteTextures(1, &name);
+        glyphPages[p] = 0;
+        glyphPacker.releasePage(p);
+        VIEW_iBudgetRelease(pageBytes);
+        freed += pageBytes;
+    }
+    const int32_t removed = glyphTextures.removeIf([&](const VIEW_GlyphKey&, const VIEW_GlyphTexture& g) {
+        if (g.packed)
+            return g.page >= 0 && g.page < glyphPages.count && glyphPages[g.page] == 0;
+        if (g.lastDrawn != oldest)
+            return false;
+        if (g.glName) {
+            GLuint name = g.glName;
+            glDeleteTextures(1, &name);
+            VIEW_iBudgetRelease(g.byteSize);
+            freed += g.byteSize;
+        }
+        return true;
+    });
+    freed += (uint64_t)removed * sizeof(GlyphEntry);
+    glyphCacheBytes = glyphCacheBytes > freed ? glyphCacheBytes - freed : 0;
+    return true;
+}
+
+void VIEW_OpenGL::trimGlyphCache(uint64_t room)
+{
+    const uint64_t share = glyphCacheShare();
+    while (glyphCacheBytes + room > share && evictOldestGlyphs()) {
+    }
+}
+
 VIEW_GlyphTexture* VIEW_OpenGL::findGlyph(VIEW_Font* font, uint32_t code)
 {
     if (!font || !font->face || !font->face->size)
         return nullptr;
     FT_Face face = font->face;
     VIEW_GlyphKey key = {font->instanceId, code, (uint32_t)face->size->metrics.x_scale};
-    if (VIEW_GlyphTexture* g = glyphTextures.find(key))
+    if (VIEW_GlyphTexture* g = glyphTextures.find(key)) {
+        g->lastDrawn = glyphFrame;
+        if (g->packed && g->page >= 0 && g->page < glyphPageDrawn.count)
+            glyphPageDrawn[g->page] = glyphFrame;
         return g;
+    }
     FT_UInt index = FT_Get_Char_Index(face, code);
     if (FT_Load_Glyph(face, index, FT_LOAD_RENDER) != 0)
         return nullptr;
     FT_GlyphSlot slot = face->glyph;
+    trimGlyphCache(sizeof(GlyphEntry));
     VIEW_GlyphTexture* g = glyphTextures.insert(key);
     if (!g)
         return nullptr;
+    glyphCacheBytes += sizeof(GlyphEntry);
     g->width = (int32_t)slot->bitmap.width;
     g->rows = (int32_t)slot->bitmap.rows;
     g->left = slot->bitmap_left;
@@ -231,6 +332,8 @@ VIEW_GlyphTexture* VIEW_OpenGL::findGlyph(VIEW_Font* font, uint32_t code)
     g->glName = 0;
     g->byteSize = 0;
     g->packed = 0;
+    g->page = -1;
+    g->lastDrawn = glyphFrame;
     g->s0 = g->t0 = 0;
     g->sExtent = g->tExtent = 0;
     if (g->width == 0 || g->rows == 0)
@@ -261,37 +364,65 @@ VIEW_GlyphTexture* VIEW_OpenGL::findGlyph(VIEW_Font* font, uint32_t code)
     }
     VIEW_Image pixels;
     uint32_t usedW = 0, usedH = 0;
+    const uint64_t refusedBefore = VIEW_iBudgetRefusals();
     bool ok = VIEW_iGlyphTexturePixels(bitmap->buffer, bitmap->pitch, (int32_t)bitmap->width, (int32_t)bitmap->rows,
                                        maxTextureSize, &pixels, &usedW, &usedH);
     if (usedConverted)
         FT_Bitmap_Done(VIEW_iFreeTypeLibrary(), &converted);
-    if (!ok)
+    // A glyph the budget refuses is not drawn (its record says so until it
+    // is evicted or the cache is reset).
+    auto refused = [&]() {
+        if (VIEW_iBudgetRefusals() != refusedBefore)
+            CTRL_iDebugLog("Font %s: glyph %u over the media budget; not drawn", font->name ? font->name : "",
+                           code);
         return g;
+    };
+    if (!ok)
+        return refused();
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     if (glyphPacker.side == 0)
         glyphPacker.reset(maxTextureSize > 0 && maxTextureSize < kGlyphPageSide ? (uint32_t)maxTextureSize
                                                                                 : (uint32_t)kGlyphPageSide);
     const int32_t side = (int32_t)glyphPacker.side;
+    const uint64_t pageBytes = (uint64_t)side * side;
+    const bool fitsPage = (int32_t)usedW <= side / 4 && (int32_t)usedH <= side / 4;
+    // Room for what this glyph may add: a fresh page, or its own texture.
+    trimGlyphCache(fitsPage ? pageBytes : (uint64_t)pixels.width * pixels.height);
     int32_t page = -1;
     uint32_t px = 0, py = 0;
     bool opened = false;
-    if ((int32_t)usedW <= side / 4 && (int32_t)usedH <= side / 4 &&
-        glyphPacker.place(usedW, usedH, &page, &px, &py, &opened)) {
+    if (fitsPage && glyphPacker.place(usedW, usedH, &page, &px, &py, &opened)) {
         if (opened) {
             // A fresh page is all zero coverage.
             VIEW_Image blank;
-            if (!blank.allocate((uint32_t)side, (uint32_t)side, 1)) {
+            if (!VIEW_iBudgetReserve(pageBytes)) {
+                glyphPacker.dropOpenedPage();
+                return refused();
+            }
+            bool made = blank.allocate((uint32_t)side, (uint32_t)side, 1);
+            if (made)
+                std::memset(blank.pixels, 0, (size_t)side * (size_t)side);
+            GLuint name = made ? newGlyphTexture(side, side, blank.pixels) : 0;
+            bool kept = name != 0;
+            if (kept && page < glyphPages.count) {
+                glyphPages[page] = name;
+                glyphPageDrawn[page] = glyphFrame;
+            } else if (kept) {
+                kept = page == glyphPages.count && glyphPages.append(name);
+                if (kept && !glyphPageDrawn.append(glyphFrame)) {
+                    glyphPages.resize(glyphPages.count - 1);
+                    kept = false;
+                }
+            }
+            if (!kept) {
                 // Not opened after all: the next glyph tries a new page again.
+                if (name)
+                    glDeleteTextures(1, &name);
+                VIEW_iBudgetRelease(pageBytes);
                 glyphPacker.dropOpenedPage();
-                return g;
+                return refused();
             }
-            std::memset(blank.pixels, 0, (size_t)side * (size_t)side);
-            GLuint name = newGlyphTexture(side, side, blank.pixels);
-            if (!glyphPages.append(name)) {
-                glDeleteTextures(1, &name);
-                glyphPacker.dropOpenedPage();
-                return g;
-            }
+            glyphCacheBytes += pageBytes;
         }
         // The used part of the glyph's pixels goes into its place.
         glBindTexture(GL_TEXTURE_2D, glyphPages[page]);
@@ -301,6 +432,8 @@ VIEW_GlyphTexture* VIEW_OpenGL::findGlyph(VIEW_Font* font, uint32_t code)
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
         g->glName = glyphPages[page];
         g->packed = 1;
+        g->page = page;
+        glyphPageDrawn[page] = glyphFrame;
         g->s0 = (double)px / side;
         g->t0 = (double)py / side;
         g->sExtent = (double)usedW / side;
@@ -308,9 +441,13 @@ VIEW_GlyphTexture* VIEW_OpenGL::findGlyph(VIEW_Font* font, uint32_t code)
         g->byteSize = usedW * usedH;
         return g;
     }
+    const uint64_t ownBytes = (uint64_t)pixels.width * pixels.height;
+    if (!VIEW_iBudgetReserve(ownBytes))
+        return refused();
     g->glName = newGlyphTexture((GLsizei)pixels.width, (GLsizei)pixels.height, pixels.pixels);
     g->sExtent = (double)usedW / pixels.width;
     g->tExtent = (double)usedH / pixels.height;
-    g->byteSize = pixels.width * pixels.height;
+    g->byteSize = (uint32_t)ownBytes;
+    glyphCacheBytes += ownBytes;
     return g;
 }

@@ -160,6 +160,18 @@ void VIEW_ShelfPacker::reset(uint32_t pageSide)
     side = pageSide;
     page = -1;
     x = y = shelf = 0;
+    pageCount = 0;
+    freePages.resize(0);
+}
+
+void VIEW_ShelfPacker::releasePage(int32_t p)
+{
+    if (p < 0 || p >= pageCount || freePages.indexOf(p) >= 0)
+        return;
+    if (!freePages.append(p))
+        return;
+    if (p == page)
+        y = side;  // full: the next rectangle opens a page
 }
 
 bool VIEW_ShelfPacker::place(uint32_t w, uint32_t h, int32_t* outPage, uint32_t* outX, uint32_t* outY, bool* opened)
@@ -174,7 +186,12 @@ bool VIEW_ShelfPacker::place(uint32_t w, uint32_t h, int32_t* outPage, uint32_t*
         shelf = 0;
     }
     if (page < 0 || y + h + 1 > side) {
-        page++;
+        if (freePages.count > 0) {
+            page = freePages[freePages.count - 1];
+            freePages.resize(freePages.count - 1);
+        } else {
+            page = pageCount++;
+        }
         x = y = shelf = 0;
         *opened = true;
     }
@@ -189,6 +206,8 @@ bool VIEW_ShelfPacker::place(uint32_t w, uint32_t h, int32_t* outPage, uint32_t*
 
 void VIEW_ShelfPacker::dropOpenedPage()
 {
-    page--;
+    // Back on the list, so that the next place() opens it again.
+    if (page >= 0 && freePages.indexOf(page) < 0)
+        freePages.append(page);
     y = side;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "base/CTRL_Array.h"
 #include "media/VIEW_Image.h"
 
 // Smallest power of two >= side (1 for sides <= 1), capped at maxSize when
@@ -53,12 +54,18 @@ bool VIEW_iGlyphTexturePixels(const uint8_t* bitmap, int32_t pitch, int32_t widt
 // right along a shelf, a new shelf below when a row is full, a new page when
 // the page is. Every rectangle keeps a gap of one untouched (zero) texel
 // to its right and below, so that no glyph's sampling reaches a neighbour.
+// A page given back (its glyphs evicted) is opened again before a new one.
 struct VIEW_ShelfPacker {
     uint32_t side = 0;
     int32_t page = -1;  // the page being filled; -1 before the first
     uint32_t x = 0, y = 0, shelf = 0;
+    int32_t pageCount = 0;          // pages ever opened (their indices are 0 .. pageCount - 1)
+    CTRL_Array<int32_t> freePages;  // given back, to be opened again
     // Starts over with no page.
     void reset(uint32_t pageSide);
+    // Gives a page back: it is empty from now on, and the next page opened
+    // is this one. The page being filled is left to be filled no further.
+    void releasePage(int32_t p);
     // Places a w x h rectangle: its page (opening one when needed; *opened
     // tells) and its corner. False when it cannot fit any page.
     bool place(uint32_t w, uint32_t h, int32_t* outPage, uint32_t* outX, uint32_t* outY, bool* opened);

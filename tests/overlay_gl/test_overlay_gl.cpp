@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+#include "SG_ImageWrite.h"
+#include "media/VIEW_Budget.h"
 #include "media/VIEW_Font.h"
 #include "media/VIEW_Texture.h"
 #include "model/MDL_Mesh.h"
@@ -631,4 +633,172 @@ TEST_F(OverlayGL, BrokenPictureIsDecodedOnceUntilItsDataChanges)
     EXPECT_EQ(tex.decodeCount, 2u);
     expectColour(pixel(80, 48), {255, 0, 0}, "top left of the new picture");
     overlays.deleteAll();  // before the texture goes
+}
+
+// Twelve pictures of zeros, 8,192 pixels a side, past a small budget: each
+// is refused before it is decoded, drawn untextured and named once in the
+// log, while the picture already loaded keeps its texture.
+TEST_F(OverlayGL, PicturesOverTheBudgetDrawUntexturedAndTheRestStays)
+{
+    const uint64_t base = VIEW_iBudgetUsed();
+    VIEW_iSetBudgetLimit(base + (8u << 20));
+    addImage(texture(quadrantPng(), FILTER_NEAREST_POINT), 0.25, 0.125, 0, 0.5);
+    drawOverlays();
+    ASSERT_EQ(gl->imageTextures.count, 1);
+    const std::vector<uint8_t> zeros = SG_iEncodeBlankPng(8192, 8192, 0);
+    ASSERT_LT(zeros.size(), 100000u);
+    std::vector<std::unique_ptr<VIEW_Texture>> bombs;
+    char name[32];
+    for (int i = 0; i < 12; i++) {
+        std::snprintf(name, sizeof name, "zeros%02d.png", i);
+        bombs.push_back(std::make_unique<VIEW_Texture>(name, const_cast<uint8_t*>(zeros.data()), (uint32_t)zeros.size(), 0));
+        addImage(bombs.back().get(), 0.02 * i, 0.6, 0, 0.02);
+    }
+    CTRL_DebugCapture log;
+    drawOverlays();
+    drawOverlays();
+    EXPECT_EQ(gl->imageTextures.count, 1);
+    for (int i = 0; i < 12; i++) {
+        std::snprintf(name, sizeof name, "zeros%02d.png", i);
+        const std::string& text = log.text();
+        size_t at = text.find(name);
+        EXPECT_NE(at, std::string::npos) << name;
+        EXPECT_EQ(at, text.rfind(name)) << name << " logged once";
+        EXPECT_EQ(bombs[(size_t)i]->decodeCount, 1u);
+    }
+    EXPECT_LE(VIEW_iBudgetUsed(), base + (8u << 20));
+    expectColour(pixel(80, 48), {255, 0, 0}, "top left of the loaded picture");
+    expectColour(pixel(176, 144), {255, 255, 255}, "bottom right of the loaded picture");
+    overlays.deleteAll();
+    gl->releaseImageTextures();
+    EXPECT_EQ(VIEW_iBudgetUsed(), base);
+    VIEW_iSetBudgetLimit(0);
+}
+
+// A text far larger than the view rasterises its glyphs at most at the
+// view's size and draws them scaled: what shows is what full-size glyphs
+// show, but for the edges of scaled texels.
+TEST_F(OverlayGL, HugeTextRasterisesAtTheViewSize)
+{
+    VIEW_Font font("default", nullptr, 0, 0);
+    MDL_Text t;
+    t.font = &font;
+    t.size = 20;  // an em of 4,551 pixels in this 256-pixel view
+    t.setText("Ag");
+    t.editGlobalFrame().position = {-1.0, 4.0, 0};
+    gl->begin2D({0, 0}, {(double)W, (double)H});
+    gl->drawText(&t);
+    int glyphs = 0;
+    gl->glyphTextures.forEach([&](const VIEW_GlyphKey&, const VIEW_GlyphTexture& g) {
+        glyphs++;
+        EXPECT_LE(g.width, 2 * W);
+        EXPECT_LE(g.rows, 2 * W);
+    });
+    EXPECT_EQ(glyphs, 2);
+
+    // Against full-size glyphs drawn one by one, at a size where those are
+    // still cheap: an em of 364 pixels, rasterised at 256.
+    const double white[4] = {1, 1, 1, 1};
+    t.size = 1.6;
+    t.setText("Ag");
+    t.editGlobalFrame().position = {0.02, 0.62, 0};
+    gl->clear(white);
+    gl->begin2D({0, 0}, {(double)W, (double)H});
+    gl->drawText(&t);
+    const std::vector<uint8_t> capped = screen();
+
+    gl->clear(white);
+    gl->begin2D({0, 0}, {(double)W, (double)H});
+    glMatrixMode(GL_TEXTURE);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glDisable(GL_LIGHTING);
+    glEnable(GL_BLEND);
+    glEnable(GL_TEXTURE_2D);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glColor4dv(t.color);
+    const double w = gl->viewportWidth;
+    font.setScreenSize(w * t.size);
+    GlyphByGlyph ref{gl.get(), &font, {}};
+    VIEW_TextWalk walk;
+    walk.origin = {0.02 * w, 0.62 * w};
+    walk.X = {1, 0};
+    walk.Y = {0, 1};
+    walk.viewportWidth = w;
+    walk.size = t.size;
+    walk.tabSize = t.tabSize;
+    walk.face = font.face;
+    walk.lookup = &referenceLookup;
+    walk.place = &referencePlace;
+    walk.context = &ref;
+    VIEW_iWalkText(walk, t.text);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    const std::vector<uint8_t> full = screen();
+    glDeleteTextures((GLsizei)ref.names.size(), ref.names.data());
+
+    size_t inkedCapped = 0, inkedFull = 0, far = 0;
+    for (size_t i = 0; i < full.size(); i += 3) {
+        inkedCapped += capped[i] < 128;
+        inkedFull += full[i] < 128;
+        far += std::abs((int)capped[i] - (int)full[i]) > 128;
+    }
+    EXPECT_GT(inkedFull, 5000u);
+    EXPECT_NEAR((double)inkedCapped, (double)inkedFull, 0.02 * inkedFull);
+    EXPECT_LT(far, inkedFull / 50) << "pixels that flip between ink and paper";
+}
+
+// A text whose size changes a little every frame: the glyph cache stays
+// within its share over 3,000 frames, evicting the glyphs drawn longest ago,
+// and a glyph evicted and drawn again looks as it did.
+TEST_F(OverlayGL, GlyphCacheStaysWithinItsShare)
+{
+    const uint64_t base = VIEW_iBudgetUsed();
+    const uint64_t share = 3u << 20;
+    gl->glyphCacheLimit = share;
+    VIEW_Font font("default", nullptr, 0, 0);
+    MDL_Text t;
+    t.font = &font;
+    t.setText("Hamburgefonstiv 0123");
+    t.editGlobalFrame().position = {0.05, 0.2, 0};
+    const double white[4] = {1, 1, 1, 1};
+    auto frame = [&](double size) {
+        gl->beginFrame(nullptr, 0);
+        gl->clear(white);
+        gl->begin2D({0, 0}, {(double)W, (double)H});
+        t.size = size;
+        gl->drawText(&t);
+    };
+    frame(0.05);
+    const std::vector<uint8_t> first = screen();
+    font.setScreenSize(W * 0.05);
+    const VIEW_GlyphKey h = {font.instanceId, 'H', (uint32_t)font.face->size->metrics.x_scale};
+    ASSERT_NE(gl->glyphTextures.find(h), nullptr);
+
+    uint64_t most[3] = {0, 0, 0};
+    int32_t records[3] = {0, 0, 0}, pages[3] = {0, 0, 0};
+    for (int i = 1; i <= 3000; i++) {
+        frame(0.06 + 0.00002 * i);
+        const int third = (i - 1) / 1000;
+        most[third] = std::max(most[third], gl->glyphCacheBytes);
+        records[third] = std::max(records[third], gl->glyphTextures.count);
+        pages[third] = std::max(pages[third], gl->glyphPages.count);
+        ASSERT_LE(VIEW_iBudgetUsed() - base, share) << "frame " << i;
+    }
+    for (int k = 0; k < 3; k++) {
+        EXPECT_LE(most[k], share) << k;
+        EXPECT_LE(pages[k], 3) << k;
+    }
+    // Steady: the last thousand frames hold no more than the second.
+    EXPECT_LE(most[2], most[1]);
+    EXPECT_LE(records[2], records[1] + 40);
+
+    EXPECT_EQ(gl->glyphTextures.find(h), nullptr) << "evicted";
+    frame(0.05);
+    EXPECT_NE(gl->glyphTextures.find(h), nullptr);
+    EXPECT_TRUE(screen() == first) << "rebuilt the same";
+
+    gl->releaseGlyphTextures();
+    EXPECT_EQ(VIEW_iBudgetUsed(), base);
+    EXPECT_EQ(gl->glyphCacheBytes, 0u);
 }

@@ -7,6 +7,8 @@
 #include <theora/theoradec.h>
 
 #include "controller/CTRL_Generic.h"
+#include "media/VIEW_Budget.h"
+#include "sound/VIEW_Sound.h"
 #include "tests/script/script_rig.h"
 #include "tests/video/video_rig.h"
 
@@ -311,6 +313,77 @@ TEST(VideoStream, SoundTrackFeedsTheSample)
     EXPECT_EQ(quiet.stream->sample.channels.count, 0);
     for (int i = 0; i < 30; i++) quiet.step(0.04);
     EXPECT_EQ(quiet.stream->sample.channels.count, 0);
+}
+
+// A sound output that plays a fixed number of frames each update.
+struct FixedOutput : VIEW_Sound {
+    int32_t frames;
+    explicit FixedOutput(int32_t n) : frames(n) {}
+    int32_t update(const CTRL_Array<MDL_Viewport*>*) override { return frames; }
+};
+
+// Sound of one-byte packets, all in pages ahead of the pictures: the stream
+// decodes no more than a second ahead of the mixer, consumes it in place,
+// stays within a small budget, and the pictures play on.
+TEST(VideoStream, SoundOfOneBytePacketsIsDecodedOnlyASecondAhead)
+{
+    const uint64_t base = VIEW_iBudgetUsed();
+    VIEW_iSetBudgetLimit(base + (4u << 20));
+    TG_Options o = flatVideo(16, 16, 60, true);
+    o.soundRate = 44100;
+    o.soundChannels = 2;
+    o.soundTinyPackets = 12000;  // about 100 MB of floats if decoded whole
+    o.pagePerFrame = true;       // pictures and sound interleaved page by page
+    const std::string bytes = encodeVideo(o);
+    ASSERT_LT(bytes.size(), 40000u);
+    {
+        Player p(bytes);
+        VIEW_Stream& s = *p.stream;
+        p.rig.controller->sound = new FixedOutput(1764);  // 0.04 s a frame
+        ASSERT_EQ(s.sample.channels.count, 2);
+        for (int n = 2; n <= 60; n++) {
+            p.step(n == 2 ? 0.02 : 0.04);  // mid-frame to mid-frame
+            ASSERT_EQ(s.currentFrame, n);
+            ASSERT_EQ(shownFrame(s), n - 1);
+            ASSERT_LE(s.sample.frameCount(), 44100 + 2048);
+            ASSERT_LE(VIEW_iBudgetUsed(), base + (4u << 20));
+            const VIEW_SampleChannel& left = s.sample.channels[0];
+            ASSERT_GT(left.count, 1764);
+            // The mixer's share goes from the front; the rest stays put.
+            const float* start = left.samples;
+            p.rig.controller->pumpSound();
+            ASSERT_EQ(left.samples, start + 1764);
+            ASSERT_EQ(left.count, s.sample.channels[1].count);
+        }
+    }
+    VIEW_iSetBudgetLimit(0);
+    EXPECT_EQ(VIEW_iBudgetUsed(), base);
+}
+
+// A picture past the budget: the stream is blank, as an undecodable one is,
+// with one line naming the file.
+TEST(VideoStream, PictureOverTheBudgetGivesABlankStream)
+{
+    const uint64_t base = VIEW_iBudgetUsed();
+    VIEW_iSetBudgetLimit(base + 100000);
+    CTRL_DebugCapture log;
+    CTRL_File* f = memoryFile(encodeVideo(flatVideo(320, 240, 4, true)));
+    f->name = strdup("clip.ogv");
+    {
+        VIEW_Stream s(f);
+        EXPECT_EQ(s.texture->width, 0u);
+        EXPECT_EQ(s.texture->data, nullptr);
+        EXPECT_EQ(s.sample.channels.count, 0);
+        s.seek(0.1);
+        s.decodeAudio();
+    }
+    EXPECT_NE(log.text().find("clip.ogv"), std::string::npos) << log.text();
+    VIEW_iSetBudgetLimit(0);
+    EXPECT_EQ(VIEW_iBudgetUsed(), base);
+    // Within the budget the same file plays.
+    Player p(encodeVideo(flatVideo(320, 240, 4, true)));
+    EXPECT_EQ(p.stream->texture->width, 320u);
+    EXPECT_EQ(shownFrame(*p.stream), 0);
 }
 
 // Rewrites a field of the Theora identification header (the first page)

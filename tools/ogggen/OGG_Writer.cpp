@@ -114,6 +114,56 @@ std::vector<uint8_t> OGG_iEncode(const std::vector<std::vector<float>>& pcm, int
   return out;
 }
 
+uint8_t OGG_iTinyPacket() {
+  // Bit 0: audio packet (0); bit 1: mode 1, the long block of libvorbisenc's
+  // two modes; bits 2 and 3: long previous and next windows.
+  return 0x0E;
+}
+
+std::vector<uint8_t> OGG_iEncodeTinyPackets(int32_t channels, int32_t rate, int32_t packets, int32_t serial) {
+  std::vector<uint8_t> out;
+  vorbis_info vi;
+  vorbis_info_init(&vi);
+  if (channels < 1 || rate <= 0 || vorbis_encode_init_vbr(&vi, channels, rate, 0.5f) != 0) {
+    vorbis_info_clear(&vi);
+    return out;
+  }
+  const int64_t half = vorbis_info_blocksize(&vi, 1) / 2;
+  vorbis_comment vc;
+  vorbis_comment_init(&vc);
+  vorbis_dsp_state vd;
+  vorbis_analysis_init(&vd, &vi);
+  ogg_stream_state os;
+  ogg_stream_init(&os, serial);
+  ogg_packet header, comments, codebooks;
+  vorbis_analysis_headerout(&vd, &vc, &header, &comments, &codebooks);
+  ogg_stream_packetin(&os, &header);
+  ogg_stream_packetin(&os, &comments);
+  ogg_stream_packetin(&os, &codebooks);
+  ogg_page page;
+  while (ogg_stream_flush(&os, &page) != 0) appendPage(out, page);
+
+  unsigned char byte = OGG_iTinyPacket();
+  for (int32_t i = 0; i < packets; ++i) {
+    ogg_packet op{};
+    op.packet = &byte;
+    op.bytes = 1;
+    op.packetno = 3 + i;
+    // The first block only primes the overlap.
+    op.granulepos = half * i;
+    op.e_o_s = i == packets - 1;
+    ogg_stream_packetin(&os, &op);
+    while (ogg_stream_pageout(&os, &page) != 0) appendPage(out, page);
+  }
+  while (ogg_stream_flush(&os, &page) != 0) appendPage(out, page);
+
+  ogg_stream_clear(&os);
+  vorbis_dsp_clear(&vd);
+  vorbis_comment_clear(&vc);
+  vorbis_info_clear(&vi);
+  return out;
+}
+
 std::vector<uint8_t> OGG_iEncodeTone(const OGG_Tone& tone) {
   return OGG_iEncode(OGG_iToneSamples(tone), tone.rate, tone.quality, tone.serial);
 }

@@ -28,6 +28,17 @@ std::vector<std::vector<float>> OGG_iToneSamples(const OGG_Tone& tone);
 std::vector<uint8_t> OGG_iEncode(const std::vector<std::vector<float>>& pcm, int32_t rate, float quality,
                                  int32_t serial);
 
+// A decompression bomb for the readers' limits: the headers of a real
+// stream (channels, rate), then `packets` audio packets of one byte each.
+// Every such packet is a long block whose data ends at once, which decodes
+// to a block of silence: a few bytes of file per thousand frames.
+std::vector<uint8_t> OGG_iEncodeTinyPackets(int32_t channels, int32_t rate, int32_t packets, int32_t serial);
+
+// The one-byte packet of such a stream: audio, mode 1 (long), long windows
+// on both sides. Its frames when decoded after another one: half the long
+// block size of the stream.
+uint8_t OGG_iTinyPacket();
+
 // Encodes a tone.
 std::vector<uint8_t> OGG_iEncodeTone(const OGG_Tone& tone);
 

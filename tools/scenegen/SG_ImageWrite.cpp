@@ -88,6 +88,21 @@ std::vector<uint8_t> SG_iEncodePng(const SG_PngSpec& s)
     return out;
 }
 
+std::vector<uint8_t> SG_iEncodeBlankPng(uint32_t width, uint32_t height, int colorType)
+{
+    SG_PngSpec s;
+    s.width = width;
+    s.height = height;
+    s.colorType = colorType;
+    int channels = colorType == 0 ? 1 : colorType == 4 ? 2 : colorType == 2 ? 3 : colorType == 6 ? 4 : 0;
+    if (channels == 0 || width == 0 || height == 0) return {};
+    std::vector<uint8_t> zero(size_t(width) * channels, 0);
+    std::vector<png_bytep> rows(height, zero.data());
+    std::vector<uint8_t> out;
+    if (!SG_iWritePng(s, rows.data(), nullptr, 0, &out)) out.clear();
+    return out;
+}
+
 namespace {
 struct SG_JpegError {
     jpeg_error_mgr mgr;

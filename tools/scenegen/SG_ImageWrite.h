@@ -21,6 +21,10 @@ struct SG_PngSpec {
 // Encodes the picture; empty on failure.
 std::vector<uint8_t> SG_iEncodePng(const SG_PngSpec& spec);
 
+// A picture of zeros (8-bit samples, colour type 0, 2, 4 or 6), written row
+// by row from one zero row: tiny as a file, large when decoded.
+std::vector<uint8_t> SG_iEncodeBlankPng(uint32_t width, uint32_t height, int colorType);
+
 // Encodes 8-bit samples with 1 (grey), 3 (RGB) or 4 (CMYK) components.
 std::vector<uint8_t> SG_iEncodeJpeg(uint32_t width, uint32_t height, int components,
                                     const std::vector<uint8_t>& samples, int quality = 90,

@@ -214,7 +214,28 @@ std::vector<uint8_t> TG_Encode(const TG_Options& o)
     }
     while (ogg_stream_flush(&vs, &og)) keepPage(&video, og, o.frames / fps);
 
-    if (sound) {
+    if (sound && o.soundTinyPackets > 0) {
+        const int64_t half = vorbis_info_blocksize(&vi, 1) / 2;
+        unsigned char byte = 0x0E;  // audio, long block, long windows; its data end at once
+        for (int i = 0; i < o.soundTinyPackets; i++) {
+            ogg_packet tiny{};
+            tiny.packet = &byte;
+            tiny.bytes = 1;
+            tiny.packetno = 3 + i;
+            tiny.granulepos = half * i;
+            tiny.e_o_s = i == o.soundTinyPackets - 1;
+            ogg_stream_packetin(&as, &tiny);
+            // Spread over the pictures' time, as a muxer interleaves them.
+            while (ogg_stream_pageout(&as, &og))
+                keepPage(&audio, og, o.frames / fps * (i + 1) / o.soundTinyPackets);
+        }
+        while (ogg_stream_flush(&as, &og))
+            keepPage(&audio, og, o.frames / fps);
+        vorbis_block_clear(&vb);
+        vorbis_dsp_clear(&vd);
+        vorbis_comment_clear(&vc);
+        vorbis_info_clear(&vi);
+    } else if (sound) {
         // A tone as long as the pictures.
         long total = (long)std::ceil(o.frames / fps * o.soundRate);
         long done = 0;

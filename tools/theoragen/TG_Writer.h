@@ -22,6 +22,10 @@ struct TG_Options {
     int soundRate = 22050;
     int soundChannels = 1;
     bool pagePerFrame = false;        // flush a page after each picture packet
+    // With sound: instead of the tone, this many one-byte sound packets
+    // (each a block of silence when decoded), their pages spread over the
+    // pictures' time: a small file whose sound decodes to very much.
+    int soundTinyPackets = 0;
 };
 
 // The Y'CbCr colour of frame i (flat frames); distinct for 720 frames.
