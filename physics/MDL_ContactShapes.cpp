@@ -168,8 +168,8 @@ bool boxSphere(const Shape& box, const Shape& sph, v3& point, v3& normal, double
   return true;
 }
 
-// The best axis of one kind (faces, or edge pairs): least overlap, ties to
-// the earlier id.
+// The axis of least overlap among those tried: ties go to the earlier id,
+// whatever order the axes are tried in.
 struct Candidate {
   double best = DBL_MAX;  // the winner's overlap, after finish()
   int winner = 1 << 30;
@@ -199,19 +199,96 @@ struct Candidate {
     axis = dir * ((sd < 0 ? -1.0 : 1.0) / len);
     best = u / len;
   }
-  // An edge pair's axis is taken only when it is clearly shallower than the
-  // best face: two flat faces resting on each other also give edge axes along
-  // their common normal, and the nearest points of those edge lines can lie
-  // off the other shape altogether.
-  static const Candidate& pick(Candidate& face, Candidate& edge) {
-    face.finish();
-    edge.finish();
-    if (!face.found()) return edge;
-    if (edge.found() && edge.best * kEdgeBias < face.best) return edge;
-    return face;
-  }
-  static constexpr double kEdgeBias = 1.05;
 };
+
+// A box column, or a cylinder's axis, counts as lying flat to a direction
+// when the sine of the angle between it and the direction's plane is below
+// this: the sign rule of the support point then picks an arbitrary corner of
+// a whole face or edge (squared, as it is compared).
+constexpr double kFlat2 = 1e-12;
+
+inline bool flatTo(const v3& c, double l2, const v3& a) {
+  double t = v3::dot(c, a);
+  return t * t <= kFlat2 * l2;
+}
+
+// What a shape shows farthest along a unit direction a: a point (0), an edge
+// or a cylinder's wall line (1), a face or a cap (2); and the area of a face
+// or cap, to tell the larger of two.
+struct Feature {
+  int dim = 0;
+  double area = 0;
+};
+
+Feature featureAlong(const Shape& s, const v3& a) {
+  Feature f;
+  if (s.kind == VOLUME_CYLINDER) {
+    double along = v3::dot(s.u, a);
+    if (MDL_iLength2(a - s.u * along) <= kFlat2) {
+      f.dim = 2;
+      f.area = M_PI * s.radius * s.radius;
+    } else if (along * along <= kFlat2) {
+      f.dim = 1;
+    }
+    return f;
+  }
+  int flat[3], n = 0;
+  for (int j = 0; j < 3; ++j)
+    if (flatTo(s.c[j], MDL_iLength2(s.c[j]), a)) flat[n++] = j;
+  f.dim = n < 2 ? n : 2;
+  if (n >= 2) f.area = 4 * v3::length(MDL_iCross(s.c[flat[0]], s.c[flat[1]]));
+  return f;
+}
+
+inline double clamp1(double t) { return t < -1 ? -1 : (t > 1 ? 1 : t); }
+
+// The point of the shape's feature farthest along a that is nearest to q,
+// clamped to the feature; for a single point, the support point.
+v3 featurePoint(const Shape& s, const v3& a, const v3& q) {
+  if (s.kind == VOLUME_CYLINDER) {
+    double along = v3::dot(s.u, a);
+    v3 side = a - s.u * along;
+    if (MDL_iLength2(side) <= kFlat2) {
+      // The cap: q brought into its plane, then into its disc.
+      v3 centre = v3::dot(s.c[2], a) < 0 ? s.x - s.c[2] : s.x + s.c[2];
+      v3 w = q - centre;
+      w -= s.u * v3::dot(w, s.u);
+      double l = v3::length(w);
+      if (l > s.radius) w *= s.radius / l;
+      return centre + w;
+    }
+    if (along * along <= kFlat2 && v3::normalize(side)) {
+      // The wall line: as high as q, within the rims.
+      double l2 = MDL_iLength2(s.c[2]);
+      double t = l2 > 0 ? clamp1(v3::dot(q - s.x, s.c[2]) / l2) : 0;
+      return s.x + s.c[2] * t + side * s.radius;
+    }
+    return support(s, a);
+  }
+  v3 p = s.x;
+  for (int j = 0; j < 3; ++j) {
+    double l2 = MDL_iLength2(s.c[j]);
+    double t;
+    if (flatTo(s.c[j], l2, a)) t = l2 > 0 ? clamp1(v3::dot(q - s.x, s.c[j]) / l2) : 0;
+    else t = v3::dot(s.c[j], a) > 0 ? 1 : -1;
+    p += s.c[j] * t;
+  }
+  return p;
+}
+
+// The contact point when the support point the axis's rule relies on is not
+// unique: two faces, or a face and an edge, lie flat on each other. The point
+// of the larger feature nearest to the centre of the shape with the smaller
+// one is taken, then the point of the smaller feature nearest to that, so
+// that the point lies under the smaller feature, inside both shapes, and
+// near the middle of the touching patch when one shape rests well inside the
+// other's face. As the rule's points, it lies on the first shape's surface.
+v3 flatContactPoint(const Shape& a, const Feature& fa, const Shape& b, const Feature& fb, const v3& n,
+                    double depth) {
+  bool aLarger = fa.dim != fb.dim ? fa.dim > fb.dim : fa.area >= fb.area;
+  if (aLarger) return featurePoint(b, -n, featurePoint(a, n, b.x)) + n * depth;
+  return featurePoint(a, n, featurePoint(b, -n, a.x));
+}
 
 // Box against box over 15 axes in this order: for i = 0, 1, 2: A's column
 // i, B's column i, then A's column i crossed with B's columns 0, 1, 2 (ids
@@ -240,10 +317,10 @@ bool boxBox(const Shape& a, const Shape& b, v3& point, v3& normal, double& depth
     // A zero-length column gives no axis.
     if ((GA[i][i] > 0 && !(uA[i] > 0)) || (GB[i][i] > 0 && !(uB[i] > 0))) return false;
   }
-  Candidate face, edge;
+  Candidate won;
   for (int i = 0; i < 3; ++i) {
-    if (GA[i][i] > 0) face.take(uA[i], GA[i][i], dA[i], A[i], 5 * i);
-    if (GB[i][i] > 0) face.take(uB[i], GB[i][i], dB[i], B[i], 5 * i + 1);
+    if (GA[i][i] > 0) won.take(uA[i], GA[i][i], dA[i], A[i], 5 * i);
+    if (GB[i][i] > 0) won.take(uB[i], GB[i][i], dB[i], B[i], 5 * i + 1);
   }
   for (int i = 0; i < 3; ++i) {
     for (int j = 0; j < 3; ++j) {
@@ -253,17 +330,24 @@ bool boxBox(const Shape& a, const Shape& b, v3& point, v3& normal, double& depth
       double sd = v3::dot(c, d);
       double u = boxExtent(A, c) + boxExtent(B, c) - std::fabs(sd);
       if (!(u > 0)) return false;
-      edge.take(u, len2, sd, c, 5 * i + 2 + j);
+      won.take(u, len2, sd, c, 5 * i + 2 + j);
     }
   }
-  const Candidate& won = Candidate::pick(face, edge);
+  won.finish();
   if (!won.found()) return false;
   int winner = won.winner;
   double best = won.best;
   normal = won.axis;
   depth = best;
-  v3 supportA = support(a, normal), supportB = support(b, -normal);
   int i = winner / 5, kind = winner % 5;
+  // A face axis relies on the other box's support point, an edge pair on
+  // both, beyond the edges' own directions.
+  Feature fa = featureAlong(a, normal), fb = featureAlong(b, -normal);
+  if ((kind != 0 && fa.dim >= (kind == 1 ? 1 : 2)) || (kind != 1 && fb.dim >= (kind == 0 ? 1 : 2))) {
+    point = flatContactPoint(a, fa, b, fb, normal, depth);
+    return true;
+  }
+  v3 supportA = support(a, normal), supportB = support(b, -normal);
   if (kind == 0) {
     point = supportB + normal * depth;
   } else if (kind == 1) {
@@ -279,7 +363,7 @@ bool boxCylinder(const Shape& box, const Shape& cyl, v3& point, v3& normal, doub
   // crossed with the cylinder's axis (ids 2 i, 2 i + 1); last the cylinder's
   // axis (id 6).
   const v3 d = cyl.x - box.x;
-  Candidate face, edge;
+  Candidate won;
   auto test = [&](const v3& a, int id, double minLength2, Candidate& into) {
     double len2 = MDL_iLength2(a);
     if (!(len2 > minLength2)) return true;
@@ -291,15 +375,23 @@ bool boxCylinder(const Shape& box, const Shape& cyl, v3& point, v3& normal, doub
   };
   double l2 = MDL_iLength2(cyl.c[2]);
   for (int i = 0; i < 3; ++i) {
-    if (!test(box.c[i], 2 * i, 0, face)) return false;
-    if (!test(MDL_iCross(box.c[i], cyl.c[2]), 2 * i + 1, kParallel2 * MDL_iLength2(box.c[i]) * l2, edge))
+    if (!test(box.c[i], 2 * i, 0, won)) return false;
+    if (!test(MDL_iCross(box.c[i], cyl.c[2]), 2 * i + 1, kParallel2 * MDL_iLength2(box.c[i]) * l2, won))
       return false;
   }
-  if (!test(cyl.c[2], 6, 0, face)) return false;
-  const Candidate& won = Candidate::pick(face, edge);
+  if (!test(cyl.c[2], 6, 0, won)) return false;
+  won.finish();
   if (!won.found()) return false;
   normal = won.axis;
   depth = won.best;
+  // A box face relies on the cylinder's support point, the cylinder's axis
+  // on the box's, an edge pair on the box's beyond its edge's direction.
+  bool boxFace = won.winner < 6 && won.winner % 2 == 0, cylAxis = won.winner == 6;
+  Feature fbox = featureAlong(box, normal), fcyl = featureAlong(cyl, -normal);
+  if ((!boxFace && fbox.dim >= (cylAxis ? 1 : 2)) || (boxFace && fcyl.dim >= 1)) {
+    point = flatContactPoint(box, fbox, cyl, fcyl, normal, depth);
+    return true;
+  }
   v3 supportBox = support(box, normal), supportCyl = support(cyl, -normal);
   if (won.winner < 6 && won.winner % 2 == 0) {
     point = supportCyl + normal * depth;
