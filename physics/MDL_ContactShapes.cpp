@@ -213,31 +213,25 @@ inline bool flatTo(const v3& c, double l2, const v3& a) {
 }
 
 // What a shape shows farthest along a unit direction a: a point (0), an edge
-// or a cylinder's wall line (1), a face or a cap (2); and the area of a face
-// or cap, to tell the larger of two.
-struct Feature {
-  int dim = 0;
-  double area = 0;
-};
-
-Feature featureAlong(const Shape& s, const v3& a) {
-  Feature f;
+// or a cylinder's wall line (1), a face or a cap (2).
+int featureDim(const Shape& s, const v3& a) {
   if (s.kind == VOLUME_CYLINDER) {
     double along = v3::dot(s.u, a);
-    if (MDL_iLength2(a - s.u * along) <= kFlat2) {
-      f.dim = 2;
-      f.area = M_PI * s.radius * s.radius;
-    } else if (along * along <= kFlat2) {
-      f.dim = 1;
-    }
-    return f;
+    if (MDL_iLength2(a - s.u * along) <= kFlat2) return 2;
+    return along * along <= kFlat2 ? 1 : 0;
   }
+  int n = 0;
+  for (int j = 0; j < 3; ++j) n += flatTo(s.c[j], MDL_iLength2(s.c[j]), a);
+  return n < 2 ? n : 2;
+}
+
+// The area of a face or cap farthest along a, to tell the larger of two.
+double featureArea(const Shape& s, const v3& a) {
+  if (s.kind == VOLUME_CYLINDER) return M_PI * s.radius * s.radius;
   int flat[3], n = 0;
   for (int j = 0; j < 3; ++j)
     if (flatTo(s.c[j], MDL_iLength2(s.c[j]), a)) flat[n++] = j;
-  f.dim = n < 2 ? n : 2;
-  if (n >= 2) f.area = 4 * v3::length(MDL_iCross(s.c[flat[0]], s.c[flat[1]]));
-  return f;
+  return n < 2 ? 0 : 4 * v3::length(MDL_iCross(s.c[flat[0]], s.c[flat[1]]));
 }
 
 inline double clamp1(double t) { return t < -1 ? -1 : (t > 1 ? 1 : t); }
@@ -283,9 +277,9 @@ v3 featurePoint(const Shape& s, const v3& a, const v3& q) {
 // that the point lies under the smaller feature, inside both shapes, and
 // near the middle of the touching patch when one shape rests well inside the
 // other's face. As the rule's points, it lies on the first shape's surface.
-v3 flatContactPoint(const Shape& a, const Feature& fa, const Shape& b, const Feature& fb, const v3& n,
-                    double depth) {
-  bool aLarger = fa.dim != fb.dim ? fa.dim > fb.dim : fa.area >= fb.area;
+v3 flatContactPoint(const Shape& a, const Shape& b, const v3& n, double depth) {
+  int da = featureDim(a, n), db = featureDim(b, -n);
+  bool aLarger = da != db ? da > db : featureArea(a, n) >= featureArea(b, -n);
   if (aLarger) return featurePoint(b, -n, featurePoint(a, n, b.x)) + n * depth;
   return featurePoint(a, n, featurePoint(b, -n, a.x));
 }
@@ -342,9 +336,9 @@ bool boxBox(const Shape& a, const Shape& b, v3& point, v3& normal, double& depth
   int i = winner / 5, kind = winner % 5;
   // A face axis relies on the other box's support point, an edge pair on
   // both, beyond the edges' own directions.
-  Feature fa = featureAlong(a, normal), fb = featureAlong(b, -normal);
-  if ((kind != 0 && fa.dim >= (kind == 1 ? 1 : 2)) || (kind != 1 && fb.dim >= (kind == 0 ? 1 : 2))) {
-    point = flatContactPoint(a, fa, b, fb, normal, depth);
+  if ((kind != 0 && featureDim(a, normal) >= (kind == 1 ? 1 : 2)) ||
+      (kind != 1 && featureDim(b, -normal) >= (kind == 0 ? 1 : 2))) {
+    point = flatContactPoint(a, b, normal, depth);
     return true;
   }
   v3 supportA = support(a, normal), supportB = support(b, -normal);
@@ -387,9 +381,8 @@ bool boxCylinder(const Shape& box, const Shape& cyl, v3& point, v3& normal, doub
   // A box face relies on the cylinder's support point, the cylinder's axis
   // on the box's, an edge pair on the box's beyond its edge's direction.
   bool boxFace = won.winner < 6 && won.winner % 2 == 0, cylAxis = won.winner == 6;
-  Feature fbox = featureAlong(box, normal), fcyl = featureAlong(cyl, -normal);
-  if ((!boxFace && fbox.dim >= (cylAxis ? 1 : 2)) || (boxFace && fcyl.dim >= 1)) {
-    point = flatContactPoint(box, fbox, cyl, fcyl, normal, depth);
+  if ((!boxFace && featureDim(box, normal) >= (cylAxis ? 1 : 2)) || (boxFace && featureDim(cyl, -normal) >= 1)) {
+    point = flatContactPoint(box, cyl, normal, depth);
     return true;
   }
   v3 supportBox = support(box, normal), supportCyl = support(cyl, -normal);
