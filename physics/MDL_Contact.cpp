@@ -361,13 +361,18 @@ void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
     slots.sphereTest(0, na, fa->position.x, fa->position.y, fa->position.z, V->boundingRadius);
     for (int h = 0; h < slots.hitCount; ++h) {
       int k = slots.hits.data[h];
-      const MDL_SweepSlot w = slots.meta.data[k];
+      const MDL_SweepSlot& ws = slots.meta.data[k];
       // The remaining cheap tests; none of them has side effects.
-      if (V->deleted || w.deleted || w.volume == V) continue;
-      if ((V->layer & w.mask) == 0 && (V->mask & w.layer) == 0) continue;
-      if (V->shape != VOLUME_CYLINDER && w.shape != VOLUME_CYLINDER &&
-          boxesApart(fa->position, halfA, v3{slots.x.data[k], slots.y.data[k], slots.z.data[k]}, w.half))
+      if (V->deleted || ws.deleted || ws.volume == V) continue;
+      if ((V->layer & ws.mask) == 0 && (V->mask & ws.layer) == 0) continue;
+      if (V->shape != VOLUME_CYLINDER && ws.shape != VOLUME_CYLINDER &&
+          boxesApart(fa->position, halfA, v3{slots.x.data[k], slots.y.data[k], slots.z.data[k]}, ws.half))
         continue;
+      // What the refresh below needs of the slot, before it is taken anew.
+      const struct {
+        MDL_CollisionVolume* volume;
+        MDL_RigidBody* body;
+      } w = {ws.volume, ws.body};
       if (!examinePair(*this, engine, V, w.volume, bA, w.body)) continue;
       // Take again what the response or a handler may have changed, and
       // test the rest of the list against where V is now.
