@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/CTRL_Keys.h"
 #include "model/MDL_Objects.h"
@@ -97,12 +100,16 @@ static bool nearlySorted(MDL_SweepEntry** a, int n) {
   return true;
 }
 
+// The response of two bodies. weight gets the sum of both sides' weights
+// along n at their points, from before the impulses: what the position
+// correction needs, as long as no handler moved a body meanwhile.
 static void responseTwoBodies(MDL_Scene& world, CTRL_ScriptEngine* engine, MDL_RigidBody* bA, MDL_RigidBody* bB,
                               MDL_CollisionVolume* A, MDL_CollisionVolume* B, const v3& p, const v3& pB,
-                              const v3& n) {
+                              const v3& n, double& weight) {
   MDL_ContactSide sa, sb;
   MDL_iMakeSide(bA, p, n, sa);
   MDL_iMakeSide(bB, pB, n, sb);
+  weight = MDL_iSideWeight(sa) + MDL_iSideWeight(sb);
   double j = MDL_iContactImpulse(sa, sb, -(bA->elasticity + bB->elasticity) / 2);
   if (!(j < 0)) return;
   bA->applyImpulse(p, n * j);
@@ -128,19 +135,43 @@ static void responseTwoBodies(MDL_Scene& world, CTRL_ScriptEngine* engine, MDL_R
 }
 
 // What the sweep reads of a volume for its cheap tests: position, bounding
-// radius, layer, mask, deleted byte and body. Taken when the volume enters
-// the work list and taken again whenever the response may have moved it or
-// a script handler may have changed it, so that the tests read what the
-// volume itself holds. The coordinates are kept in separate flat arrays so
-// that the bounding-sphere test runs over the whole list at once.
+// radius, half size of its axis-aligned box, layer, mask, deleted byte and
+// body. Taken when the volume enters the work list and taken again whenever
+// the response may have moved it or a script handler may have changed it, so
+// that the tests read what the volume itself holds. The coordinates are kept
+// in separate flat arrays so that the bounding-sphere test runs over the
+// whole list at once.
 struct MDL_SweepSlot {
   MDL_CollisionVolume* volume;
   MDL_RigidBody* body;
-  int32_t layer, mask;
+  v3 half;
+  int32_t shape, layer, mask;
   uint8_t deleted;
 };
 
 namespace {
+
+// Half size of a volume's axis-aligned box, as the narrow phase reckons it
+// for spheres and boxes: the radius, or the sum of the columns' magnitudes.
+v3 boxHalfSize(MDL_CollisionVolume* v, const MDL_Frame& f) {
+  const v3* c = f.basis.c;
+  if (v->shape == VOLUME_SPHERE) {
+    double r = std::sqrt(MDL_iLength2(c[0]));
+    return {r, r, r};
+  }
+  return {std::fabs(c[0].x) + std::fabs(c[1].x) + std::fabs(c[2].x),
+          std::fabs(c[0].y) + std::fabs(c[1].y) + std::fabs(c[2].y),
+          std::fabs(c[0].z) + std::fabs(c[1].z) + std::fabs(c[2].z)};
+}
+
+// The narrow phase's first answer for two volumes without a cylinder: their
+// axis-aligned boxes are apart on some axis (the same arithmetic, so that
+// the sweep can skip the pair without asking).
+inline bool boxesApart(const v3& pa, const v3& ha, const v3& pb, const v3& hb) {
+  return std::fabs(pb.x - pa.x) - ha.x - hb.x > 0 || std::fabs(pb.y - pa.y) - ha.y - hb.y > 0 ||
+         std::fabs(pb.z - pa.z) - ha.z - hb.z > 0;
+}
+
 struct SweepSlots {
   CTRL_Array<MDL_SweepSlot> meta;
   CTRL_Array<MDL_RigidBody*> body;
@@ -150,13 +181,14 @@ struct SweepSlots {
 
   void clear() { meta.count = body.count = x.count = y.count = z.count = r.count = 0; }
   void take(int k, MDL_CollisionVolume* v) {
-    const v3& p = v->getGlobalFrame().position;
+    const MDL_Frame& f = v->getGlobalFrame();
+    const v3& p = f.position;
     x.data[k] = p.x;
     y.data[k] = p.y;
     z.data[k] = p.z;
     r.data[k] = v->boundingRadius;
     body.data[k] = v->getRigidBody();
-    meta.data[k] = {v, body.data[k], v->layer, v->mask, v->deleted};
+    meta.data[k] = {v, body.data[k], boxHalfSize(v, f), v->shape, v->layer, v->mask, v->deleted};
   }
   bool append(MDL_CollisionVolume* v) {
     int n = meta.count;
@@ -182,7 +214,9 @@ struct SweepSlots {
     cut(r, k);
   }
   // hits := the slots k in [from, to), in order, whose bounding spheres meet
-  // the sphere at (px, py, pz) with radius pr.
+  // the sphere at (px, py, pz) with radius pr. Two slots at a time where the
+  // processor has the vector unit every x86-64 one has; the arithmetic is
+  // the scalar one, operation for operation.
   void sphereTest(int from, int to, double px, double py, double pz, double pr) {
     const double* X = x.data;
     const double* Y = y.data;
@@ -190,7 +224,23 @@ struct SweepSlots {
     const double* R = r.data;
     int32_t* out = hits.data;
     int32_t n = 0;
-    for (int k = from; k < to; ++k) {
+    int k = from;
+#if defined(__SSE2__)
+    const __m128d PX = _mm_set1_pd(px), PY = _mm_set1_pd(py), PZ = _mm_set1_pd(pz), PR = _mm_set1_pd(pr);
+    for (; k + 2 <= to; k += 2) {
+      __m128d dx = _mm_sub_pd(_mm_loadu_pd(X + k), PX);
+      __m128d dy = _mm_sub_pd(_mm_loadu_pd(Y + k), PY);
+      __m128d dz = _mm_sub_pd(_mm_loadu_pd(Z + k), PZ);
+      __m128d reach = _mm_add_pd(_mm_loadu_pd(R + k), PR);
+      __m128d d2 = _mm_add_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)), _mm_mul_pd(dz, dz));
+      int m = _mm_movemask_pd(_mm_cmple_pd(d2, _mm_mul_pd(reach, reach)));
+      out[n] = k;
+      n += m & 1;
+      out[n] = k + 1;
+      n += m >> 1;
+    }
+#endif
+    for (; k < to; ++k) {
       double dx = X[k] - px, dy = Y[k] - py, dz = Z[k] - pz, reach = R[k] + pr;
       out[n] = k;
       n += dx * dx + dy * dy + dz * dz <= reach * reach;
@@ -199,6 +249,7 @@ struct SweepSlots {
   }
 };
 SweepSlots slots;
+
 }  // namespace
 
 // Steps 6 to 9 of the sweep for a pair that passed the cheap tests: A is the
@@ -217,29 +268,61 @@ static bool examinePair(MDL_Scene& world, CTRL_ScriptEngine* engine, MDL_Collisi
   // The handler may have deleted either side.
   if (A->deleted || B->deleted || (bA && bA->deleted) || (bB && bB->deleted)) return true;
   v3 pB = p - n * depth;
+  double W = 0;
+  // Impulses leave the frames as they are: without a script, the weights
+  // of the two-body response serve the correction too.
+  bool weighed = false;
   if (bA && bB) {
-    responseTwoBodies(world, engine, bA, bB, A, B, p, pB, n);
+    responseTwoBodies(world, engine, bA, bB, A, B, p, pB, n, W);
+    weighed = !world.proxy;
   } else if (bA) {
     bA->resolveStaticContact(engine, p, -n, world.elasticity, world.friction, A, B);
   } else {
     bB->resolveStaticContact(engine, p, n, world.elasticity, world.friction, B, A);
   }
-  double W = 0;
-  if (bA) W += bA->weightAlong(p - bA->getGlobalFrame().position, n);
-  if (bB) W += bB->weightAlong(pB - bB->getGlobalFrame().position, n);
+  if (!weighed) {
+    W = 0;
+    if (bA) W += bA->weightAlong(p - bA->getGlobalFrame().position, n);
+    if (bB) W += bB->weightAlong(pB - bB->getGlobalFrame().position, n);
+  }
   if (W == 0) return true;
   if (bA) bA->displace(p, n * (-depth / W));
   if (bB) bB->displace(pB, n * (depth / W));
   return true;
 }
 
+// True when some body carries more than one collision volume.
+static bool bodiesShareVolumes(const CTRL_Array<MDL_CollisionVolume*>& volumes) {
+  for (int i = 0; i < volumes.count; ++i) {
+    MDL_CollisionVolume* v = volumes.data[i];
+    MDL_RigidBody* b = v->getRigidBody();
+    if (!b || (b->firstChild == v && !v->nextSibling && !v->firstChild)) continue;
+    int found = 0;
+    // Pre-order walk of the body's subtree, without recursion.
+    for (MDL_Object* o = b->firstChild; o;) {
+      if (o->type == OBJECT_COLLISION_VOLUME && ++found > 1) return true;
+      if (o->firstChild) {
+        o = o->firstChild;
+        continue;
+      }
+      while (o != b && !o->nextSibling) o = o->parent;
+      o = o == b ? nullptr : o->nextSibling;
+    }
+  }
+  return false;
+}
+
 void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
   int nv = collisionVolumes.count;
   for (int i = 0; i < nv; ++i) MDL_iUpdateBoundingRadius(collisionVolumes.data[i]);
   // A body below another body moves with it: then every slot is taken anew
-  // after a response, not only those of the two bodies.
+  // after a response, not only those of the two bodies. When every body
+  // carries one volume and no script can run, a response moves at most the
+  // two volumes of the pair.
   bool nested = false;
   for (int i = 0; i < rigidBodies.count && !nested; ++i) nested = rigidBodies.data[i]->getRigidBody() != nullptr;
+  const bool retakeAll = proxy || nested;
+  const bool onlyThePair = !retakeAll && !bodiesShareVolumes(collisionVolumes);
   int ne = sweepEntries.count;
   for (int i = 0; i < ne; ++i) sweepValue(sweepEntries.data[i]);
   if (nearlySorted(sweepEntries.data, ne)) {
@@ -263,27 +346,49 @@ void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
     MDL_CollisionVolume* V = e->volume;
     if (V->deleted) continue;
     int na = activeVolumes.count;
+    // An end entry's volume is in the list (once); without handlers its
+    // place does not change until it is removed below.
+    int own = -1;
+    if (!e->isStart && onlyThePair)
+      for (int k = 0; k < na; ++k)
+        if (activeVolumes.data[k] == V) {
+          own = k;
+          break;
+        }
     const MDL_Frame* fa = &V->getGlobalFrame();
+    v3 halfA = boxHalfSize(V, *fa);
     MDL_RigidBody* bA = V->getRigidBody();
     slots.sphereTest(0, na, fa->position.x, fa->position.y, fa->position.z, V->boundingRadius);
     for (int h = 0; h < slots.hitCount; ++h) {
       int k = slots.hits.data[h];
-      const MDL_SweepSlot w = slots.meta.data[k];
+      const MDL_SweepSlot& ws = slots.meta.data[k];
       // The remaining cheap tests; none of them has side effects.
-      if (V->deleted || w.deleted || w.volume == V) continue;
-      if ((V->layer & w.mask) == 0 && (V->mask & w.layer) == 0) continue;
+      if (V->deleted || ws.deleted || ws.volume == V) continue;
+      if ((V->layer & ws.mask) == 0 && (V->mask & ws.layer) == 0) continue;
+      if (V->shape != VOLUME_CYLINDER && ws.shape != VOLUME_CYLINDER &&
+          boxesApart(fa->position, halfA, v3{slots.x.data[k], slots.y.data[k], slots.z.data[k]}, ws.half))
+        continue;
+      // What the refresh below needs of the slot, before it is taken anew.
+      const struct {
+        MDL_CollisionVolume* volume;
+        MDL_RigidBody* body;
+      } w = {ws.volume, ws.body};
       if (!examinePair(*this, engine, V, w.volume, bA, w.body)) continue;
       // Take again what the response or a handler may have changed, and
       // test the rest of the list against where V is now.
-      if (proxy || nested) {
+      if (retakeAll) {
         for (int m = 0; m < activeVolumes.count; ++m) slots.take(m, activeVolumes.data[m]);
         bA = V->getRigidBody();
+      } else if (onlyThePair) {
+        if (w.body) slots.take(k, w.volume);
+        if (bA && own >= 0) slots.take(own, V);
       } else {
         MDL_RigidBody* const* bodies = slots.body.data;
         for (int m = 0; m < activeVolumes.count; ++m)
           if (bodies[m] && (bodies[m] == bA || bodies[m] == w.body)) slots.take(m, activeVolumes.data[m]);
       }
       fa = &V->getGlobalFrame();
+      halfA = boxHalfSize(V, *fa);
       slots.sphereTest(k + 1, na, fa->position.x, fa->position.y, fa->position.z, V->boundingRadius);
       h = -1;
     }
@@ -291,14 +396,16 @@ void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
       activeVolumes.append(V);
       if (!slots.append(V)) return;
     } else {
-      for (int k = 0; k < activeVolumes.count; ++k)
-        if (activeVolumes.data[k] == V) {
-          std::memmove(&activeVolumes.data[k], &activeVolumes.data[k + 1],
-                       sizeof(MDL_CollisionVolume*) * size_t(activeVolumes.count - k - 1));
-          --activeVolumes.count;
-          slots.removeAt(k);
-          break;
+      int k = own;
+      if (k < 0)
+        for (k = 0; k < activeVolumes.count && activeVolumes.data[k] != V; ++k) {
         }
+      if (k < activeVolumes.count) {
+        std::memmove(&activeVolumes.data[k], &activeVolumes.data[k + 1],
+                     sizeof(MDL_CollisionVolume*) * size_t(activeVolumes.count - k - 1));
+        --activeVolumes.count;
+        slots.removeAt(k);
+      }
     }
   }
 }

@@ -3,6 +3,9 @@
 // height -1 to 1 along local z, mapped by the volume's global basis.
 #include <cfloat>
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "model/MDL_Objects.h"
 #include "physics/MDL_PhysicsMath.h"
@@ -168,8 +171,8 @@ bool boxSphere(const Shape& box, const Shape& sph, v3& point, v3& normal, double
   return true;
 }
 
-// The best axis of one kind (faces, or edge pairs): least overlap, ties to
-// the earlier id.
+// The axis of least overlap among those tried: ties go to the earlier id,
+// whatever order the axes are tried in.
 struct Candidate {
   double best = DBL_MAX;  // the winner's overlap, after finish()
   int winner = 1 << 30;
@@ -199,19 +202,142 @@ struct Candidate {
     axis = dir * ((sd < 0 ? -1.0 : 1.0) / len);
     best = u / len;
   }
-  // An edge pair's axis is taken only when it is clearly shallower than the
-  // best face: two flat faces resting on each other also give edge axes along
-  // their common normal, and the nearest points of those edge lines can lie
-  // off the other shape altogether.
-  static const Candidate& pick(Candidate& face, Candidate& edge) {
-    face.finish();
-    edge.finish();
-    if (!face.found()) return edge;
-    if (edge.found() && edge.best * kEdgeBias < face.best) return edge;
-    return face;
-  }
-  static constexpr double kEdgeBias = 1.05;
 };
+
+// A box column, or a cylinder's axis, counts as lying flat to a direction
+// when the sine of the angle between it and the direction's plane is below
+// this: the sign rule of the support point then picks an arbitrary corner of
+// a whole face or edge (squared, as it is compared).
+constexpr double kFlat2 = 1e-12;
+
+inline bool flatTo(const v3& c, double l2, const v3& a) {
+  double t = v3::dot(c, a);
+  return t * t <= kFlat2 * l2;
+}
+
+// What a shape shows farthest along a unit direction a: a point (0), an edge
+// or a cylinder's wall line (1), a face or a cap (2).
+int featureDim(const Shape& s, const v3& a) {
+  if (s.kind == VOLUME_CYLINDER) {
+    double along = v3::dot(s.u, a);
+    if (MDL_iLength2(a - s.u * along) <= kFlat2) return 2;
+    return along * along <= kFlat2 ? 1 : 0;
+  }
+  int n = 0;
+  for (int j = 0; j < 3; ++j) n += flatTo(s.c[j], MDL_iLength2(s.c[j]), a);
+  return n < 2 ? n : 2;
+}
+
+// The area of a face or cap farthest along a, to tell the larger of two.
+double featureArea(const Shape& s, const v3& a) {
+  if (s.kind == VOLUME_CYLINDER) return M_PI * s.radius * s.radius;
+  int flat[3], n = 0;
+  for (int j = 0; j < 3; ++j)
+    if (flatTo(s.c[j], MDL_iLength2(s.c[j]), a)) flat[n++] = j;
+  return n < 2 ? 0 : 4 * v3::length(MDL_iCross(s.c[flat[0]], s.c[flat[1]]));
+}
+
+inline double clamp1(double t) { return t < -1 ? -1 : (t > 1 ? 1 : t); }
+
+// The point of the shape's feature farthest along a that is nearest to q,
+// clamped to the feature; for a single point, the support point.
+v3 featurePoint(const Shape& s, const v3& a, const v3& q) {
+  if (s.kind == VOLUME_CYLINDER) {
+    double along = v3::dot(s.u, a);
+    v3 side = a - s.u * along;
+    if (MDL_iLength2(side) <= kFlat2) {
+      // The cap: q brought into its plane, then into its disc.
+      v3 centre = v3::dot(s.c[2], a) < 0 ? s.x - s.c[2] : s.x + s.c[2];
+      v3 w = q - centre;
+      w -= s.u * v3::dot(w, s.u);
+      double l = v3::length(w);
+      if (l > s.radius) w *= s.radius / l;
+      return centre + w;
+    }
+    if (along * along <= kFlat2 && v3::normalize(side)) {
+      // The wall line: as high as q, within the rims.
+      double l2 = MDL_iLength2(s.c[2]);
+      double t = l2 > 0 ? clamp1(v3::dot(q - s.x, s.c[2]) / l2) : 0;
+      return s.x + s.c[2] * t + side * s.radius;
+    }
+    return support(s, a);
+  }
+  v3 p = s.x;
+  for (int j = 0; j < 3; ++j) {
+    double l2 = MDL_iLength2(s.c[j]);
+    double t;
+    if (flatTo(s.c[j], l2, a)) t = l2 > 0 ? clamp1(v3::dot(q - s.x, s.c[j]) / l2) : 0;
+    else t = v3::dot(s.c[j], a) > 0 ? 1 : -1;
+    p += s.c[j] * t;
+  }
+  return p;
+}
+
+// The contact point when the support point the axis's rule relies on is not
+// unique: two faces, or a face and an edge, lie flat on each other. The point
+// of the larger feature nearest to the centre of the shape with the smaller
+// one is taken, then the point of the smaller feature nearest to that, so
+// that the point lies under the smaller feature, inside both shapes, and
+// near the middle of the touching patch when one shape rests well inside the
+// other's face. As the rule's points, it lies on the first shape's surface.
+v3 flatContactPoint(const Shape& a, const Shape& b, const v3& n, double depth) {
+  int da = featureDim(a, n), db = featureDim(b, -n);
+  bool aLarger = da != db ? da > db : featureArea(a, n) >= featureArea(b, -n);
+  if (aLarger) return featurePoint(b, -n, featurePoint(a, n, b.x)) + n * depth;
+  return featurePoint(a, n, featurePoint(b, -n, a.x));
+}
+
+// The nine edge-pair axes of two boxes, A's column i crossed with B's column
+// j at 3 i + j: the axis, its squared length, its dot product with the
+// centres' difference d and the overlap times its length.
+struct EdgeAxes {
+  double cx[10], cy[10], cz[10], len2[10], sd[10], u[10];
+};
+
+void edgeAxes(const v3* A, const v3* B, const v3& d, EdgeAxes& e) {
+#if defined(__SSE2__)
+  // Two axes at a time, each lane with the scalar arithmetic below,
+  // operation for operation; the tenth lane is a spare copy of the ninth.
+  const __m128d sign = _mm_set1_pd(-0.0);
+  auto dot = [](const v3& a, __m128d x, __m128d y, __m128d z) {
+    return _mm_add_pd(_mm_add_pd(_mm_mul_pd(_mm_set1_pd(a.x), x), _mm_mul_pd(_mm_set1_pd(a.y), y)),
+                      _mm_mul_pd(_mm_set1_pd(a.z), z));
+  };
+  for (int q = 0; q < 9; q += 2) {
+    int r = q + 1 < 9 ? q + 1 : q;
+    const v3 &a0 = A[q / 3], &b0 = B[q % 3], &a1 = A[r / 3], &b1 = B[r % 3];
+    __m128d ax = _mm_setr_pd(a0.x, a1.x), ay = _mm_setr_pd(a0.y, a1.y), az = _mm_setr_pd(a0.z, a1.z);
+    __m128d bx = _mm_setr_pd(b0.x, b1.x), by = _mm_setr_pd(b0.y, b1.y), bz = _mm_setr_pd(b0.z, b1.z);
+    __m128d cx = _mm_sub_pd(_mm_mul_pd(ay, bz), _mm_mul_pd(az, by));
+    __m128d cy = _mm_sub_pd(_mm_mul_pd(az, bx), _mm_mul_pd(ax, bz));
+    __m128d cz = _mm_sub_pd(_mm_mul_pd(ax, by), _mm_mul_pd(ay, bx));
+    __m128d len2 = _mm_add_pd(_mm_add_pd(_mm_mul_pd(cx, cx), _mm_mul_pd(cy, cy)), _mm_mul_pd(cz, cz));
+    __m128d sd = _mm_add_pd(_mm_add_pd(_mm_mul_pd(cx, _mm_set1_pd(d.x)), _mm_mul_pd(cy, _mm_set1_pd(d.y))),
+                            _mm_mul_pd(cz, _mm_set1_pd(d.z)));
+    __m128d ea = _mm_add_pd(_mm_add_pd(_mm_andnot_pd(sign, dot(A[0], cx, cy, cz)), _mm_andnot_pd(sign, dot(A[1], cx, cy, cz))),
+                            _mm_andnot_pd(sign, dot(A[2], cx, cy, cz)));
+    __m128d eb = _mm_add_pd(_mm_add_pd(_mm_andnot_pd(sign, dot(B[0], cx, cy, cz)), _mm_andnot_pd(sign, dot(B[1], cx, cy, cz))),
+                            _mm_andnot_pd(sign, dot(B[2], cx, cy, cz)));
+    __m128d u = _mm_sub_pd(_mm_add_pd(ea, eb), _mm_andnot_pd(sign, sd));
+    _mm_storeu_pd(e.cx + q, cx);
+    _mm_storeu_pd(e.cy + q, cy);
+    _mm_storeu_pd(e.cz + q, cz);
+    _mm_storeu_pd(e.len2 + q, len2);
+    _mm_storeu_pd(e.sd + q, sd);
+    _mm_storeu_pd(e.u + q, u);
+  }
+#else
+  for (int q = 0; q < 9; ++q) {
+    v3 c = MDL_iCross(A[q / 3], B[q % 3]);
+    e.cx[q] = c.x;
+    e.cy[q] = c.y;
+    e.cz[q] = c.z;
+    e.len2[q] = MDL_iLength2(c);
+    e.sd[q] = v3::dot(c, d);
+    e.u[q] = boxExtent(A, c) + boxExtent(B, c) - std::fabs(e.sd[q]);
+  }
+#endif
+}
 
 // Box against box over 15 axes in this order: for i = 0, 1, 2: A's column
 // i, B's column i, then A's column i crossed with B's columns 0, 1, 2 (ids
@@ -240,30 +366,36 @@ bool boxBox(const Shape& a, const Shape& b, v3& point, v3& normal, double& depth
     // A zero-length column gives no axis.
     if ((GA[i][i] > 0 && !(uA[i] > 0)) || (GB[i][i] > 0 && !(uB[i] > 0))) return false;
   }
-  Candidate face, edge;
+  Candidate won;
   for (int i = 0; i < 3; ++i) {
-    if (GA[i][i] > 0) face.take(uA[i], GA[i][i], dA[i], A[i], 5 * i);
-    if (GB[i][i] > 0) face.take(uB[i], GB[i][i], dB[i], B[i], 5 * i + 1);
+    if (GA[i][i] > 0) won.take(uA[i], GA[i][i], dA[i], A[i], 5 * i);
+    if (GB[i][i] > 0) won.take(uB[i], GB[i][i], dB[i], B[i], 5 * i + 1);
   }
+  EdgeAxes e;
+  edgeAxes(A, B, d, e);
   for (int i = 0; i < 3; ++i) {
     for (int j = 0; j < 3; ++j) {
-      v3 c = MDL_iCross(A[i], B[j]);
-      double len2 = MDL_iLength2(c);
-      if (!(len2 > kParallel2 * GA[i][i] * GB[j][j])) continue;
-      double sd = v3::dot(c, d);
-      double u = boxExtent(A, c) + boxExtent(B, c) - std::fabs(sd);
-      if (!(u > 0)) return false;
-      edge.take(u, len2, sd, c, 5 * i + 2 + j);
+      int q = 3 * i + j;
+      if (!(e.len2[q] > kParallel2 * GA[i][i] * GB[j][j])) continue;
+      if (!(e.u[q] > 0)) return false;
+      won.take(e.u[q], e.len2[q], e.sd[q], v3{e.cx[q], e.cy[q], e.cz[q]}, 5 * i + 2 + j);
     }
   }
-  const Candidate& won = Candidate::pick(face, edge);
+  won.finish();
   if (!won.found()) return false;
   int winner = won.winner;
   double best = won.best;
   normal = won.axis;
   depth = best;
-  v3 supportA = support(a, normal), supportB = support(b, -normal);
   int i = winner / 5, kind = winner % 5;
+  // A face axis relies on the other box's support point, an edge pair on
+  // both, beyond the edges' own directions.
+  if ((kind != 0 && featureDim(a, normal) >= (kind == 1 ? 1 : 2)) ||
+      (kind != 1 && featureDim(b, -normal) >= (kind == 0 ? 1 : 2))) {
+    point = flatContactPoint(a, b, normal, depth);
+    return true;
+  }
+  v3 supportA = support(a, normal), supportB = support(b, -normal);
   if (kind == 0) {
     point = supportB + normal * depth;
   } else if (kind == 1) {
@@ -279,7 +411,7 @@ bool boxCylinder(const Shape& box, const Shape& cyl, v3& point, v3& normal, doub
   // crossed with the cylinder's axis (ids 2 i, 2 i + 1); last the cylinder's
   // axis (id 6).
   const v3 d = cyl.x - box.x;
-  Candidate face, edge;
+  Candidate won;
   auto test = [&](const v3& a, int id, double minLength2, Candidate& into) {
     double len2 = MDL_iLength2(a);
     if (!(len2 > minLength2)) return true;
@@ -291,15 +423,22 @@ bool boxCylinder(const Shape& box, const Shape& cyl, v3& point, v3& normal, doub
   };
   double l2 = MDL_iLength2(cyl.c[2]);
   for (int i = 0; i < 3; ++i) {
-    if (!test(box.c[i], 2 * i, 0, face)) return false;
-    if (!test(MDL_iCross(box.c[i], cyl.c[2]), 2 * i + 1, kParallel2 * MDL_iLength2(box.c[i]) * l2, edge))
+    if (!test(box.c[i], 2 * i, 0, won)) return false;
+    if (!test(MDL_iCross(box.c[i], cyl.c[2]), 2 * i + 1, kParallel2 * MDL_iLength2(box.c[i]) * l2, won))
       return false;
   }
-  if (!test(cyl.c[2], 6, 0, face)) return false;
-  const Candidate& won = Candidate::pick(face, edge);
+  if (!test(cyl.c[2], 6, 0, won)) return false;
+  won.finish();
   if (!won.found()) return false;
   normal = won.axis;
   depth = won.best;
+  // A box face relies on the cylinder's support point, the cylinder's axis
+  // on the box's, an edge pair on the box's beyond its edge's direction.
+  bool boxFace = won.winner < 6 && won.winner % 2 == 0, cylAxis = won.winner == 6;
+  if ((!boxFace && featureDim(box, normal) >= (cylAxis ? 1 : 2)) || (boxFace && featureDim(cyl, -normal) >= 1)) {
+    point = flatContactPoint(box, cyl, normal, depth);
+    return true;
+  }
   v3 supportBox = support(box, normal), supportCyl = support(cyl, -normal);
   if (won.winner < 6 && won.winner % 2 == 0) {
     point = supportCyl + normal * depth;

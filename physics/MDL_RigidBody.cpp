@@ -73,9 +73,9 @@ double MDL_RigidBody::weightAlong(const v3& arm, const v3& n) {
 }
 
 // Turns the basis by the global rotation vector theta, keeping the body's
-// chosen column.
-static void turnBody(MDL_RigidBody* body, const v3& theta) {
-  MDL_Frame& f = body->editGlobalFrame();
+// chosen column. f is the body's global frame, already opened for editing
+// (its descendants invalid and following), which nothing has read since.
+static void turnBody(MDL_RigidBody* body, MDL_Frame& f, const v3& theta) {
   f.inverseDirty = 1;
   MDL_iIntegrateRotation(f.basis, theta, body->axisIndex);
 }
@@ -86,7 +86,7 @@ void MDL_RigidBody::displace(const v3& p, const v3& D) {
   v3 r = p - f.position;
   v3 c = MDL_iScale(inverseInertia, MDL_iToFrame(f, MDL_iCross(r, D)));
   if (MDL_iIsZero(c)) return;
-  turnBody(this, m33::apply(f.basis, c));
+  turnBody(this, f, m33::apply(f.basis, c));
   angularSpeedDirty = 1;
 }
 
@@ -147,8 +147,10 @@ void MDL_RigidBody::integrate(double dt, const v3& gravity) {
   if (inverseMass != 0) a = force * inverseMass + gravity;
   double e, c1, c2;
   dampingFactors(damping, dt, e, c1, c2);
-  if (!MDL_iIsZero(a)) editGlobalFrame().position += a * c2;
-  if (!MDL_iIsZero(speed)) editGlobalFrame().position += speed * c1;
+  // The frame is opened for editing once, by the first change.
+  MDL_Frame* edited = nullptr;
+  if (!MDL_iIsZero(a)) (edited = &editGlobalFrame())->position += a * c2;
+  if (!MDL_iIsZero(speed)) (edited ? edited : (edited = &editGlobalFrame()))->position += speed * c1;
   speed = speed * e + a * c1;
 
   double ea, d1, d2;
@@ -157,7 +159,7 @@ void MDL_RigidBody::integrate(double dt, const v3& gravity) {
   v3 alpha = m33::apply(f.basis, MDL_iScale(inverseInertia, MDL_iToFrame(f, torque)));
   v3 w = *getAngularSpeed();
   v3 theta = w * d1 + alpha * d2;
-  if (!MDL_iIsZero(theta)) turnBody(this, theta);
+  if (!MDL_iIsZero(theta)) turnBody(this, edited ? *edited : editGlobalFrame(), theta);
   // The torque enters the momentum already multiplied by the inverse
   // inertia; content is tuned to this.
   angularMomentum = angularMomentum * ea + alpha * d1;
