@@ -2,16 +2,17 @@
 // reports how much of it is sound, and the longest stretch of sound in which
 // every byte equals the byte one ring earlier: a player whose mixer stopped
 // feeding the ring plays that ring over and over.
-//   ring_repeat FILE RING_BYTES
-// prints "sound S repeat R" (seconds, at 44,100 frames per second).
+//   ring_repeat FILE RING_BYTES [FROM TO]
+// prints "sound S repeat R" (seconds, at 44,100 frames per second), for the
+// bytes from FROM to TO when given (the whole file otherwise).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: ring_repeat FILE RING_BYTES\n");
+    if (argc != 3 && argc != 5) {
+        fprintf(stderr, "usage: ring_repeat FILE RING_BYTES [FROM TO]\n");
         return 2;
     }
     FILE *f = fopen(argv[1], "rb");
@@ -30,8 +31,13 @@ int main(int argc, char **argv) {
 
     // Frame by frame (4 bytes): loud when a sample stands above the noise
     // floor; repeated when the frame equals the one a ring earlier.
-    size_t frames = bytes.size() / 4, loud = 0, run = 0, longest = 0;
-    for (size_t i = 0; i < frames; i++) {
+    size_t frames = bytes.size() / 4, loud = 0, run = 0, longest = 0, first = 0;
+    if (argc == 5) {
+        first = strtoul(argv[3], nullptr, 10) / 4;
+        size_t last = strtoul(argv[4], nullptr, 10) / 4;
+        if (last < frames) frames = last;
+    }
+    for (size_t i = first; i < frames; i++) {
         const uint8_t *p = &bytes[4 * i];
         int16_t left = static_cast<int16_t>(p[0] | (p[1] << 8)), right = static_cast<int16_t>(p[2] | (p[3] << 8));
         bool isLoud = abs(left) > 64 || abs(right) > 64;
