@@ -326,8 +326,8 @@ MDL_Mesh::~MDL_Mesh()
     MDL_Material::destroy(heldMaterial);
     material = heldMaterial = nullptr;
     shadowSideQuads.resize(0);
-    shadowFrontCap.resize(0);
-    shadowBackCap.resize(0);
+    shadowCapIndices.resize(0);
+    shadowFarPoints.resize(0);
     MDL_ModelsSet* set = sourceSet;
     bool retained = retainsSourceSet;
     sourceSet = nullptr;
@@ -472,8 +472,8 @@ void MDL_Mesh::updateShadowGeometry(MDL_Lamp* lamp)
     if (!moved && !lamp->moved && shadowLamp == lamp) return;
     shadowLamp = lamp;
     shadowSideQuads.reuse();
-    shadowFrontCap.reuse();
-    shadowBackCap.reuse();
+    shadowCapIndices.reuse();
+    shadowFarPoints.reuse();
     moved = 0;
 
     MDL_Face* fs = getFaces();
@@ -510,7 +510,7 @@ void MDL_Mesh::updateShadowGeometry(MDL_Lamp* lamp)
     light.direction = -lampZ;
     light.extrusion = lamp->shadowDepth / scale;
     VIEW_iBuildShadowVolume(geometry, light, lamp->shadowType == SHADOW_ZFAIL,
-                            {&shadowSideQuads, &shadowFrontCap, &shadowBackCap}, &fs[0].facing, sizeof(MDL_Face));
+                            {&shadowSideQuads, &shadowCapIndices, &shadowFarPoints}, &fs[0].facing, sizeof(MDL_Face));
 }
 
 // ---------------------------------------------------------------- animated meshes
