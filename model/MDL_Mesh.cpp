@@ -722,13 +722,16 @@ static void MDL_iSkinGroupPlain(MDL_SKIN_GROUP_ARGS)
 // same order, so the sums come out bit for bit the same. A sum is read and
 // written as its x and y pair and its z alone, so that nothing beyond a
 // vertex is touched.
-#define MDL_SKIN_WIDE_LOAD(at) \
-    _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(at)), _mm_load_sd((at) + 2), 1)
-#define MDL_SKIN_WIDE_STORE(at, sum)                              \
-    do {                                                          \
-        _mm_storeu_pd(at, _mm256_castpd256_pd128(sum));           \
-        _mm_store_sd((at) + 2, _mm256_extractf128_pd(sum, 1));    \
-    } while (0)
+__attribute__((target("arch=x86-64-v3"))) static inline __m256d MDL_iLoadV3(const double* at)
+{
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(at)), _mm_load_sd(at + 2), 1);
+}
+
+__attribute__((target("arch=x86-64-v3"))) static inline void MDL_iStoreV3(double* at, __m256d v)
+{
+    _mm_storeu_pd(at, _mm256_castpd256_pd128(v));
+    _mm_store_sd(at + 2, _mm256_extractf128_pd(v, 1));
+}
 
 #ifndef MDL_SKIN_AHEAD
 #define MDL_SKIN_AHEAD 256
@@ -753,14 +756,14 @@ __attribute__((target("arch=x86-64-v3"))) static void MDL_iSkinGroupFused(MDL_SK
         t = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(p + 1), t);
         t = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(p + 2), t);
         double* out = &positions[v].x;
-        MDL_SKIN_WIDE_STORE(out, _mm256_fmadd_pd(t, w, MDL_SKIN_WIDE_LOAD(out)));
+        MDL_iStoreV3(out, _mm256_fmadd_pd(t, w, MDL_iLoadV3(out)));
         if (v < nn) {
             const double* q = &rn[n].x;
             __m256d u = _mm256_mul_pd(c0, _mm256_broadcast_sd(q));
             u = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(q + 1), u);
             u = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(q + 2), u);
             double* nout = &normals[v].x;
-            MDL_SKIN_WIDE_STORE(nout, _mm256_fmadd_pd(u, w, MDL_SKIN_WIDE_LOAD(nout)));
+            MDL_iStoreV3(nout, _mm256_fmadd_pd(u, w, MDL_iLoadV3(nout)));
         }
     }
 }
