@@ -173,12 +173,13 @@ bool buildPlain(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, 
     if (lit == 0)
         return true;
 
-    CTRL_Array<v3>& far = t_extruded;
+    // With caps the far points are the back cap's vertices as well.
+    CTRL_Array<v3>& far = caps ? *out.far : t_extruded;
     bool ok = lit <= (uint32_t)(INT32_MAX / 3) && far.grow(mesh.vertexCount);
     if (ok)
         extrude(positions, vertexCount, light, far.data);
     if (ok && caps)
-        ok = room(*out.frontCap, 3 * (int32_t)lit) && room(*out.backCap, 3 * (int32_t)lit);
+        ok = room(*out.capIndices, 3 * (int32_t)lit);
 
     CTRL_Array<v3>& sides = *out.sides;
     for (uint32_t t = 0; t < n && ok; t++) {
@@ -207,12 +208,9 @@ bool buildPlain(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, 
             sides.count += 6;
         }
         if (caps) {
-            v3* f = out.frontCap->data + out.frontCap->count;
-            v3* k = out.backCap->data + out.backCap->count;
-            f[0] = p[0], f[1] = p[1], f[2] = p[2];
-            k[0] = q[0], k[1] = q[1], k[2] = q[2];
-            out.frontCap->count += 3;
-            out.backCap->count += 3;
+            uint32_t* k = out.capIndices->data + out.capIndices->count;
+            k[0] = ix[0], k[1] = ix[1], k[2] = ix[2];
+            out.capIndices->count += 3;
         }
     }
     return ok;
@@ -426,8 +424,8 @@ WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& 
     return lit;
 }
 
-// Side quads along the silhouette and, with CAPS, both caps (their room
-// already made), for every lit face. Flags are read eight at a time, so that
+// Side quads along the silhouette and, with CAPS, the caps' corner indices
+// (their room already made), for every lit face. Flags are read eight at a time, so that
 // runs of faces turned away cost one test; `flags` has eight zero bytes past
 // the triangles.
 template <bool CAPS>
@@ -440,8 +438,7 @@ WIDE bool emitWide(const VIEW_ShadowGeometry& mesh, const PaddedVertex* rows, co
         mesh.neighbours ? reinterpret_cast<const uint8_t*>(mesh.neighbours) : reinterpret_cast<const uint8_t*>(none);
     const size_t neighbourStride = mesh.neighbours ? mesh.neighbourStride : 0;
     CTRL_Array<v3>& sides = *out.sides;
-    double* front = CAPS ? &out.frontCap->data[0].x : nullptr;
-    double* back = CAPS ? &out.backCap->data[0].x : nullptr;
+    uint32_t* cap = CAPS ? out.capIndices->data : nullptr;
     for (uint32_t group = 0; group < n; group += 8) {
         uint64_t word;
         std::memcpy(&word, flags + group, sizeof word);
@@ -449,17 +446,9 @@ WIDE bool emitWide(const VIEW_ShadowGeometry& mesh, const PaddedVertex* rows, co
             const uint32_t t = group + (uint32_t)__builtin_ctzll(word) / 8;
             word &= word - 1;   // each flag byte is 0 or 1
             const uint32_t* ix = mesh.indices + 3 * (size_t)t;
-            const PaddedVertex &r0 = rows[ix[0]], &r1 = rows[ix[1]], &r2 = rows[ix[2]];
-            const __m256d p0 = _mm256_load_pd(r0.p), p1 = _mm256_load_pd(r1.p), p2 = _mm256_load_pd(r2.p);
-            const __m256d q0 = _mm256_load_pd(r0.q), q1 = _mm256_load_pd(r1.q), q2 = _mm256_load_pd(r2.q);
             if (CAPS) {
-                _mm256_storeu_pd(front, p0);
-                _mm256_storeu_pd(front + 3, p1);
-                _mm256_storeu_pd(front + 6, p2);
-                _mm256_storeu_pd(back, q0);
-                _mm256_storeu_pd(back + 3, q1);
-                _mm256_storeu_pd(back + 6, q2);
-                front += 9, back += 9;
+                std::memcpy(cap, ix, 3 * sizeof *ix);
+                cap += 3;
             }
             uint32_t other[3];
             std::memcpy(other, neighbourBytes + neighbourStride * t, sizeof other);
@@ -467,6 +456,9 @@ WIDE bool emitWide(const VIEW_ShadowGeometry& mesh, const PaddedVertex* rows, co
                        open2 = !(other[2] < n && flags[other[2]]);
             if (!(open0 | open1 | open2))
                 continue;
+            const PaddedVertex &r0 = rows[ix[0]], &r1 = rows[ix[1]], &r2 = rows[ix[2]];
+            const __m256d p0 = _mm256_load_pd(r0.p), p1 = _mm256_load_pd(r1.p), p2 = _mm256_load_pd(r2.p);
+            const __m256d q0 = _mm256_load_pd(r0.q), q1 = _mm256_load_pd(r1.q), q2 = _mm256_load_pd(r2.q);
             // Silhouette edge a -> b of a lit face: the quad b a a' b', wound
             // so that it faces out of the volume.
             auto quad = [&](__m256d pa, __m256d pb, __m256d qa, __m256d qb) WIDE {
@@ -506,15 +498,20 @@ WIDE bool buildWide(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& lig
     if (lit > (uint32_t)(INT32_MAX / 3) - 1)
         return false;
     extrudeRows(vertexCount, light, rows);
-    // One element of slack past what is written, for the spare lane.
-    if (caps && !(room(*out.frontCap, 3 * (int32_t)lit + 1) && room(*out.backCap, 3 * (int32_t)lit + 1)))
-        return false;
+    if (caps) {
+        // One element of slack past the far points, for the spare lane.
+        if (vertexCount > (uint32_t)INT32_MAX - 1 || !out.far->grow((int32_t)vertexCount + 1) ||
+            !room(*out.capIndices, 3 * (int32_t)lit))
+            return false;
+        double* w = &out.far->data[0].x;
+        for (uint32_t v = 0; v < vertexCount; v++, w += 3)
+            _mm256_storeu_pd(w, _mm256_load_pd(rows[v].q));
+        out.far->count = (int32_t)vertexCount;
+    }
 
     const bool ok = caps ? emitWide<true>(mesh, rows, flags, out) : emitWide<false>(mesh, rows, flags, out);
-    if (ok && caps) {
-        out.frontCap->count = 3 * (int32_t)lit;
-        out.backCap->count = 3 * (int32_t)lit;
-    }
+    if (ok && caps)
+        out.capIndices->count = 3 * (int32_t)lit;
     return ok;
 }
 
@@ -527,8 +524,8 @@ bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowL
                              VIEW_ShadowArrays out, uint8_t* facingBytes, size_t facingStride)
 {
     out.sides->reuse();
-    out.frontCap->reuse();
-    out.backCap->reuse();
+    out.capIndices->reuse();
+    out.far->reuse();
     if (!mesh.positions || !mesh.indices || mesh.vertexCount <= 0 || mesh.triangleCount == 0)
         return true;
     bool ok;
@@ -540,8 +537,8 @@ bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowL
         ok = buildPlain(mesh, light, caps, out, facingBytes, facingStride);
     if (!ok) {
         out.sides->resize(0);
-        out.frontCap->resize(0);
-        out.backCap->resize(0);
+        out.capIndices->resize(0);
+        out.far->resize(0);
     }
     return ok;
 }

@@ -3,10 +3,14 @@
 // Plain geometry with no GL, shared by the meshes that keep their volumes and
 // the renderer that draws them.
 //
-// Winding: every side-quad and front-cap triangle is counter-clockwise seen
-// from outside the volume; back-cap triangles keep the winding of the faces
-// they were extruded from, so they are counter-clockwise seen from inside.
-// The stencil passes draw the back cap with the opposite front face.
+// Winding: every side-quad triangle is counter-clockwise seen from outside
+// the volume. The caps are the faces turned towards the lamp, given as their
+// corners' indices: the front cap takes them from the mesh's own positions,
+// the back cap from the far points (every vertex pushed away from the lamp).
+// Front-cap triangles are counter-clockwise seen from outside; back-cap
+// triangles keep the winding of the faces they were extruded from, so they
+// are counter-clockwise seen from inside. The stencil passes draw the back
+// cap with the opposite front face.
 #pragma once
 
 #include "base/CTRL_Array.h"
@@ -43,19 +47,20 @@ struct VIEW_ShadowLight {
 };
 
 struct VIEW_ShadowArrays {
-    CTRL_Array<v3>* sides;
-    CTRL_Array<v3>* frontCap;
-    CTRL_Array<v3>* backCap;
+    CTRL_Array<v3>* sides;            // whole triangles
+    CTRL_Array<uint32_t>* capIndices; // three corners per face turned towards the lamp
+    CTRL_Array<v3>* far;              // one per vertex of the mesh
 };
 
 // Rebuilds the three arrays (emptied first). A face turns towards the lamp
 // when its normal (P1 - P0) x (P2 - P0) points at it; the edges between a
-// facing face and one that is not (or none) become side quads. Caps are
-// built only when `caps` is set. Triangles with an index outside the
-// vertices are left out, and a neighbour outside the triangles counts as
-// none. `facing` is scratch space kept by the caller between calls.
-// Answers false when the arrays could not grow (they are then empty). The
-// arrays keep their storage from build to build.
+// facing face and one that is not (or none) become side quads. Caps (their
+// indices and the far points) are built only when `caps` is set and some
+// face turns towards the lamp. Triangles with an index outside the vertices
+// are left out, and a neighbour outside the triangles counts as none.
+// `facing` is scratch space kept by the caller between calls. Answers false
+// when the arrays could not grow (they are then empty). The arrays keep
+// their storage from build to build.
 bool VIEW_iBuildShadowVolume(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, bool caps,
                              VIEW_ShadowArrays out, std::vector<uint8_t>& facing);
 // The same with the facing flags written where the caller keeps them: one

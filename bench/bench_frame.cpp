@@ -6,11 +6,17 @@
 //                is left is the renderer's own CPU work (shadow volumes,
 //                transparency ordering, matrices, lights, buffer upkeep,
 //                overlays and texts, the calls themselves);
-//   BM_Memcpy    writing the frame's shadow-volume and transparent-triangle
-//                bytes once (one memcpy of the same byte count).
-// Prints the own work's share of the frame (real time), the heap
-// allocations of a steady frame, and last `ratio R`: own work over the
-// memcpy, in CPU time.
+//   BM_Memcpy    writing the bytes of the triangles that the frame's shadow
+//                passes and transparent pass draw once (one memcpy of the
+//                same byte count): the volumes as whole triangles (side
+//                quads and both caps, three doubles a corner) and the
+//                ordered transparent arrays.
+// Every side checks its result once its timing is done (the volumes against
+// a rebuild by the plain steps, the copy against its source). Prints the
+// own work's share of the frame (real time), the bytes the volumes really
+// write (the caps are corner indices into the mesh's positions and its far
+// points), the heap allocations of a steady frame, and last `ratio R`: own
+// work over the memcpy, in CPU time.
 //
 // Needs an X display; without one it runs itself on a virtual server.
 #include <benchmark/benchmark.h>
@@ -33,6 +39,7 @@
 #include "render/VIEW_Scene3D.h"
 #include "render/VIEW_Shadow.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -231,19 +238,55 @@ struct Bench {
         glFinish();
     }
 
-    // What the frame writes: the volumes' vertices and the ordered
-    // transparent triangles' arrays.
-    size_t frameBytes()
+    // What the frame draws: the volumes as whole triangles (each cap corner
+    // once for the front cap and once for the back cap) and the ordered
+    // transparent triangles' arrays; with `written`, what the volumes
+    // really write instead (sides, cap indices, far points).
+    size_t frameBytes(bool written = false)
     {
         size_t n = 0;
         for (MDL_Object* o : scene.meshes) {
             MDL_Mesh* m = static_cast<MDL_Mesh*>(o);
-            n += sizeof(v3) * size_t(m->shadowSideQuads.count + m->shadowFrontCap.count + m->shadowBackCap.count);
+            n += sizeof(v3) * size_t(m->shadowSideQuads.count);
+            if (written)
+                n += sizeof(uint32_t) * size_t(m->shadowCapIndices.count) + sizeof(v3) * size_t(m->shadowFarPoints.count);
+            else
+                n += 2 * sizeof(v3) * size_t(m->shadowCapIndices.count);
         }
         const VIEW_Transparency& t = view.transparency;
         n += sizeof(v3) * size_t(t.positions.count + t.normals.count) + sizeof(v2) * size_t(t.uvs.count) +
              sizeof(VIEW_Rgba) * size_t(t.colours.count) + sizeof(void*) * size_t(t.materials.count);
         return n;
+    }
+
+    // Every caster's volume is this frame's and has the bytes that the
+    // plain steps give for the same lamp; something is drawn transparent.
+    bool volumesRight()
+    {
+        MDL_Lamp* l = VIEW_iFindShadowLamp(scene.lamps, nullptr);
+        int checked = 0;
+        for (MDL_Object* o : scene.meshes) {
+            if (!VIEW_iCastsShadow(o))
+                continue;
+            MDL_Mesh* m = static_cast<MDL_Mesh*>(o);
+            if (m->shadowLamp != l || m->shadowSideQuads.count <= 0 || m->shadowCapIndices.count <= 0)
+                return false;
+            if (checked++ % 7)
+                continue;
+            const std::vector<v3> sides(m->shadowSideQuads.begin(), m->shadowSideQuads.end());
+            const std::vector<uint32_t> caps(m->shadowCapIndices.begin(), m->shadowCapIndices.end());
+            const std::vector<v3> far(m->shadowFarPoints.begin(), m->shadowFarPoints.end());
+            const bool before = VIEW_iShadowWideSteps(false);
+            m->shadowLamp = nullptr;
+            m->updateShadowGeometry(l);
+            VIEW_iShadowWideSteps(before);
+            auto same = [](const auto& a, const auto& b) {
+                return a.size() == size_t(b.count) && (a.empty() || !std::memcmp(a.data(), b.data, sizeof(a[0]) * a.size()));
+            };
+            if (!same(sides, m->shadowSideQuads) || !same(caps, m->shadowCapIndices) || !same(far, m->shadowFarPoints))
+                return false;
+        }
+        return checked > 0 && view.transparency.positions.count > 0;
     }
 };
 
@@ -260,6 +303,8 @@ void BM_Frame(benchmark::State& state)
     Bench& b = bench();
     for (auto _ : state)
         b.drawFrame();
+    if (!b.volumesRight())
+        state.SkipWithError("shadow volumes are wrong");
 }
 
 void BM_OwnWork(benchmark::State& state)
@@ -269,14 +314,19 @@ void BM_OwnWork(benchmark::State& state)
     for (auto _ : state)
         b.drawFrame();
     null_gl::off();
+    if (!b.volumesRight())
+        state.SkipWithError("shadow volumes are wrong");
 }
 
 void BM_Memcpy(benchmark::State& state)
 {
+    std::fill(g_to.begin(), g_to.end(), 0);
     for (auto _ : state) {
         std::memcpy(g_to.data(), g_from.data(), g_to.size());
         benchmark::ClobberMemory();
     }
+    if (g_to != g_from)
+        state.SkipWithError("copy is wrong");
 }
 
 }   // namespace
@@ -318,7 +368,9 @@ int main(int argc, char** argv)
             std::printf("last allocation from %p (+%#lx)\n", c, (unsigned long)((char*)c - (char*)info.dli_fbase));
     }
     const size_t bytes = b.frameBytes();
-    g_from.assign(bytes, 1);
+    g_from.resize(bytes);
+    for (size_t i = 0; i < bytes; i++)
+        g_from[i] = uint8_t(i * 131 + 7);
     g_to.assign(bytes, 0);
 
     auto config = [](benchmark::internal::Benchmark* x) { x->Unit(benchmark::kMillisecond)->MinTime(0.5); };
@@ -330,6 +382,7 @@ int main(int argc, char** argv)
                 reporter.best("BM_OwnWork") * 1e3, reporter.best("BM_Frame", bench_ratio::Clock::Real) * 1e3,
                 bytes / 1e6, reporter.best("BM_Memcpy") * 1e3);
     std::printf("own work share of the frame: %.3f\n", share);
+    std::printf("bytes the volumes and transparent arrays write: %.1f MB\n", b.frameBytes(true) / 1e6);
     if (ALLOC_COUNT_WORKS)
         std::printf("heap allocations per steady frame: %.1f\n", allocations / 5.0);
     else

@@ -15,6 +15,10 @@
 #include <memory>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 static char* MDL_iCopyName(const char* s)
 {
     if (!s) return nullptr;
@@ -322,8 +326,8 @@ MDL_Mesh::~MDL_Mesh()
     MDL_Material::destroy(heldMaterial);
     material = heldMaterial = nullptr;
     shadowSideQuads.resize(0);
-    shadowFrontCap.resize(0);
-    shadowBackCap.resize(0);
+    shadowCapIndices.resize(0);
+    shadowFarPoints.resize(0);
     MDL_ModelsSet* set = sourceSet;
     bool retained = retainsSourceSet;
     sourceSet = nullptr;
@@ -468,8 +472,8 @@ void MDL_Mesh::updateShadowGeometry(MDL_Lamp* lamp)
     if (!moved && !lamp->moved && shadowLamp == lamp) return;
     shadowLamp = lamp;
     shadowSideQuads.reuse();
-    shadowFrontCap.reuse();
-    shadowBackCap.reuse();
+    shadowCapIndices.reuse();
+    shadowFarPoints.reuse();
     moved = 0;
 
     MDL_Face* fs = getFaces();
@@ -506,7 +510,7 @@ void MDL_Mesh::updateShadowGeometry(MDL_Lamp* lamp)
     light.direction = -lampZ;
     light.extrusion = lamp->shadowDepth / scale;
     VIEW_iBuildShadowVolume(geometry, light, lamp->shadowType == SHADOW_ZFAIL,
-                            {&shadowSideQuads, &shadowFrontCap, &shadowBackCap}, &fs[0].facing, sizeof(MDL_Face));
+                            {&shadowSideQuads, &shadowCapIndices, &shadowFarPoints}, &fs[0].facing, sizeof(MDL_Face));
 }
 
 // ---------------------------------------------------------------- animated meshes
@@ -713,9 +717,56 @@ static void MDL_iSkinGroupPlain(MDL_SKIN_GROUP_ARGS)
 }
 
 #if defined(__x86_64__)
+// The fused body with one entry a step in 4-wide registers: lanes x, y, z
+// and a spare, the columns of R against the entry's broadcast components.
+// Lane by lane these are the very multiply-adds of the body above, in the
+// same order, so the sums come out bit for bit the same. A sum is read and
+// written as its x and y pair and its z alone, so that nothing beyond a
+// vertex is touched.
+__attribute__((target("arch=x86-64-v3"))) static inline __m256d MDL_iLoadV3(const double* at)
+{
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(at)), _mm_load_sd(at + 2), 1);
+}
+
+__attribute__((target("arch=x86-64-v3"))) static inline void MDL_iStoreV3(double* at, __m256d v)
+{
+    _mm_storeu_pd(at, _mm256_castpd256_pd128(v));
+    _mm_store_sd(at + 2, _mm256_extractf128_pd(v, 1));
+}
+
+#ifndef MDL_SKIN_AHEAD
+#define MDL_SKIN_AHEAD 256
+#endif
 __attribute__((target("arch=x86-64-v3"))) static void MDL_iSkinGroupFused(MDL_SKIN_GROUP_ARGS)
 {
-    MDL_SKIN_GROUP_BODY(__builtin_fma)
+    const __m256d c0 = _mm256_setr_pd(R.c[0].x, R.c[0].y, R.c[0].z, 0.0);
+    const __m256d c1 = _mm256_setr_pd(R.c[1].x, R.c[1].y, R.c[1].z, 0.0);
+    const __m256d c2 = _mm256_setr_pd(R.c[2].x, R.c[2].y, R.c[2].z, 0.0);
+    const __m256d ov = _mm256_setr_pd(o.x, o.y, o.z, 0.0);
+    for (int32_t n = 0; n < count; n++) {
+        // Indices that name no vertex of this mesh (the 16-bit "none" index
+        // included) are dropped.
+        // The rest data streams in from memory: asked for a few lines ahead.
+        _mm_prefetch(reinterpret_cast<const char*>(rp + n) + MDL_SKIN_AHEAD, _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(rn + n) + MDL_SKIN_AHEAD, _MM_HINT_T0);
+        const uint32_t v = uint32_t(vertices[n]);
+        if (v >= nv) continue;
+        const __m256d w = _mm256_broadcast_sd(weights + n);
+        const double* p = &rp[n].x;
+        __m256d t = _mm256_fmadd_pd(c0, _mm256_broadcast_sd(p), ov);
+        t = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(p + 1), t);
+        t = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(p + 2), t);
+        double* out = &positions[v].x;
+        MDL_iStoreV3(out, _mm256_fmadd_pd(t, w, MDL_iLoadV3(out)));
+        if (v < nn) {
+            const double* q = &rn[n].x;
+            __m256d u = _mm256_mul_pd(c0, _mm256_broadcast_sd(q));
+            u = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(q + 1), u);
+            u = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(q + 2), u);
+            double* nout = &normals[v].x;
+            MDL_iStoreV3(nout, _mm256_fmadd_pd(u, w, MDL_iLoadV3(nout)));
+        }
+    }
 }
 
 static const bool MDL_gFusedMultiplyAdd = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");

@@ -160,8 +160,11 @@ public:
     uint8_t ownMaterial = 0;
     uint32_t displayMode = DISPLAY_MODE_NORMAL;
     CTRL_Array<v3> shadowSideQuads;   // whole triangles, mesh-local
-    CTRL_Array<v3> shadowFrontCap;
-    CTRL_Array<v3> shadowBackCap;
+    // The caps: corner indices of the faces turned towards the lamp, drawn
+    // from the mesh's own positions (front) and from the far points, one
+    // per vertex pushed away from the lamp (back).
+    CTRL_Array<uint32_t> shadowCapIndices;
+    CTRL_Array<v3> shadowFarPoints;
     MDL_Lamp* shadowLamp = nullptr;
     uint8_t geometryChanged = 0;
 

@@ -354,6 +354,19 @@ void VIEW_OpenGL::drawShadowVolumes(MDL_Scene* scene, bool zFail)
         glVertexPointer(3, GL_DOUBLE, 0, a.data);
         glDrawArrays(GL_TRIANGLES, 0, a.count);
     };
+    // The caps' corners are the mesh's own positions (front) and its far
+    // points (back); a volume built for other geometry than the mesh has
+    // now (a far point for every vertex) draws no caps.
+    auto capOf = [](MDL_Mesh* m, bool front) {
+        const CTRL_Array<uint32_t>& ix = m->shadowCapIndices;
+        if (ix.count <= 0 || !m->meshData || m->shadowFarPoints.count != m->meshData->vertexCount)
+            return;
+        const double* corners = front ? m->getVertex(0) : &m->shadowFarPoints.data[0].x;
+        if (!corners)
+            return;
+        glVertexPointer(3, GL_DOUBLE, 0, corners);
+        glDrawElements(GL_TRIANGLES, ix.count, GL_UNSIGNED_INT, ix.data);
+    };
 
     if (!zFail) {
         glDepthFunc(GL_LEQUAL);
@@ -369,18 +382,18 @@ void VIEW_OpenGL::drawShadowVolumes(MDL_Scene* scene, bool zFail)
     glStencilOp(GL_KEEP, GL_INCR, GL_KEEP);
     each([&](MDL_Mesh* m) {
         glFrontFace(GL_CW);
-        arrayOf(m->shadowFrontCap);
+        capOf(m, true);
         arrayOf(m->shadowSideQuads);
         glFrontFace(GL_CCW);
-        arrayOf(m->shadowBackCap);
+        capOf(m, false);
     });
     glStencilOp(GL_KEEP, GL_DECR, GL_KEEP);
     each([&](MDL_Mesh* m) {
         glFrontFace(GL_CCW);
-        arrayOf(m->shadowFrontCap);
+        capOf(m, true);
         arrayOf(m->shadowSideQuads);
         glFrontFace(GL_CW);
-        arrayOf(m->shadowBackCap);
+        capOf(m, false);
     });
 }
 
@@ -394,7 +407,7 @@ void VIEW_OpenGL::refreshShadowVolumes(MDL_Scene* scene, MDL_Lamp* lamp, bool zF
         if (!VIEW_iCastsShadow(o))
             continue;
         MDL_Mesh* m = static_cast<MDL_Mesh*>(o);
-        bool capsMissing = zFail && m->shadowSideQuads.count > 0 && m->shadowFrontCap.count == 0;
+        bool capsMissing = zFail && m->shadowSideQuads.count > 0 && m->shadowCapIndices.count == 0;
         if (m->shadowLamp == lamp && !capsMissing)
             continue;
         m->shadowLamp = nullptr;

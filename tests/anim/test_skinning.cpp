@@ -7,6 +7,10 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 #include "anim_fixture.h"
 #include "model/MDL_Bone.h"
@@ -313,3 +317,127 @@ TEST(Skinning, CloneAndPurgeKeepBoneReferencesSound)
 }
 
 }  // namespace
+
+namespace {
+
+template <typename T>
+T* filled(size_t n)
+{
+    return static_cast<T*>(std::calloc(n, sizeof(T)));
+}
+
+// Skinning in the plain order, one binding after the other and one entry
+// after the other, with the multiply-adds the player uses on this
+// processor: the result every faster pass must give bit for bit.
+void referenceSkin(MDL_AnimatedMesh& m, std::vector<v3>& pos, std::vector<v3>& nrm, std::vector<v3>& faceNormals)
+{
+    const bool fused = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    auto madd = [fused](double a, double b, double c) { return fused ? std::fma(a, b, c) : a * b + c; };
+    const MDL_MeshData& d = *m.meshData;
+    const uint32_t nv = uint32_t(d.vertexCount), nn = uint32_t(std::min(d.normalCount, d.vertexCount));
+    pos.assign(nv, v3{0, 0, 0});
+    nrm.assign(nn, v3{0, 0, 0});
+    const MDL_Frame& mf = m.getGlobalFrame();
+    MDL_Frame::validateInverse(mf);
+    for (int32_t b = 0; b < m.boneCount; b++) {
+        const MDL_VertexGroup& g = *m.vertexGroups[b];
+        const MDL_Frame& bf = m.boneList[b]->getGlobalFrame();
+        const v3 o = m33::apply(mf.inverse, bf.position - mf.position);
+        m33 R;
+        m33::multiply(R, mf.inverse, bf.basis);
+        for (int32_t e = 0; e < g.count; e++) {
+            const uint32_t v = uint32_t(g.vertices[e]);
+            if (v >= nv) continue;
+            const double w = g.weights[e];
+            const v3 p = g.restPositions[e], q = g.restNormals[e];
+            for (int k = 0; k < 3; k++) {
+                const double rx = (&R.c[0].x)[k], ry = (&R.c[1].x)[k], rz = (&R.c[2].x)[k];
+                double& out = (&pos[v].x)[k];
+                out = madd(madd(rz, p.z, madd(ry, p.y, madd(rx, p.x, (&o.x)[k]))), w, out);
+                if (v < nn) {
+                    double& nout = (&nrm[v].x)[k];
+                    nout = madd(madd(rz, q.z, madd(ry, q.y, rx * q.x)), w, nout);
+                }
+            }
+        }
+    }
+    faceNormals.assign(d.triangleCount, v3{0, 0, 0});
+    for (uint32_t t = 0; t < d.triangleCount; t++) {
+        const uint32_t* ix = d.indices + 3 * size_t(t);
+        if (ix[0] >= nv || ix[1] >= nv || ix[2] >= nv) {
+            faceNormals[t] = m.faces[t].normal;
+            continue;
+        }
+        const v3 a = pos[ix[1]] - pos[ix[0]], c = pos[ix[2]] - pos[ix[0]];
+        faceNormals[t] = {madd(a.y, c.z, -(a.z * c.y)), madd(a.z, c.x, -(a.x * c.z)), madd(a.x, c.y, -(a.y * c.x))};
+    }
+}
+
+}  // namespace
+
+// Many bones with uneven weights, a vertex listed twice in one group,
+// indices outside the mesh, fewer normals than vertices, a triangle naming
+// a missing vertex, values near the ends of the double range and a group
+// of every length from 0 up: skinned positions, normals and face normals
+// equal the plain per-binding order bit for bit.
+TEST(Skinning, ResultsEqualThePlainOrderBitForBit)
+{
+    const int32_t nv = 97, bones = 11;
+    MDL_MeshData d;
+    d.vertexCount = nv;
+    d.normalCount = nv - 6;
+    d.positions = filled<double>(3 * size_t(nv));
+    d.normals = filled<double>(3 * size_t(nv));
+    for (int32_t i = 0; i < 3 * nv; i++) d.positions[i] = std::sin(0.37 * i) * 5, d.normals[i] = std::cos(0.11 * i);
+    d.triangleCount = uint32_t(nv - 2);
+    d.indices = filled<uint32_t>(3 * size_t(d.triangleCount));
+    d.faces = filled<MDL_Face>(d.triangleCount);
+    for (uint32_t t = 0; t < d.triangleCount; t++) {
+        d.indices[3 * t] = t, d.indices[3 * t + 1] = t + 1, d.indices[3 * t + 2] = (t * 7 + 2) % uint32_t(nv);
+        new (&d.faces[t]) MDL_Face();
+    }
+    d.indices[3 * 5 + 1] = uint32_t(nv) + 3;
+    std::vector<std::unique_ptr<MDL_VertexGroup>> groups;
+    std::vector<std::unique_ptr<MDL_Bone>> boneObjects;
+    MDL_AnimatedMesh m;
+    m.meshData = &d;
+    m.editGlobalFrame().position = {0.5, -1, 2};
+    m33::fromEulerAngles(m.editGlobalFrame().basis, 0.3, -0.2, 0.9);
+    m.editGlobalFrame().inverseDirty = 1;
+    ASSERT_TRUE(m.setBindings(bones));
+    const double odd[] = {1e-300, -1e-300, 0.0, -0.0, 1e300, 3.0, -7.5};
+    for (int32_t b = 0; b < bones; b++) {
+        auto g = std::make_unique<MDL_VertexGroup>();
+        g->count = b * 9 + (b == 0 ? 0 : 1);
+        g->vertices = filled<int32_t>(size_t(g->count) + 1);
+        g->weights = filled<double>(size_t(g->count) + 1);
+        g->restPositions = filled<v3>(size_t(g->count) + 1);
+        g->restNormals = filled<v3>(size_t(g->count) + 1);
+        for (int32_t e = 0; e < g->count; e++) {
+            g->vertices[e] = (e * 13 + b * 5) % (nv + 4) - (e == 3 ? nv + 10 : 0);
+            g->weights[e] = 0.05 + 0.9 * std::fabs(std::sin(1.7 * e + b));
+            const double s = (e % 17 == 0) ? odd[(e + b) % 7] : 1.0;
+            g->restPositions[e] = v3{std::sin(e + 0.5 * b), std::cos(2.0 * e), 0.3 * e - b} * s;
+            g->restNormals[e] = v3{std::cos(e * 0.7), std::sin(b * 0.3), s};
+        }
+        if (g->count > 4) g->vertices[4] = g->vertices[2];  // listed twice
+        auto bone = std::make_unique<MDL_Bone>();
+        MDL_Frame& f = bone->editLocalFrame();
+        f.position = {0.1 * b, -0.3 * b, 1.0 / (b + 1)};
+        m33::fromEulerAngles(f.basis, 0.2 * b, 0.1 - 0.05 * b, 0.7 * b);
+        f.inverseDirty = 1;
+        m.vertexGroups[b] = g.get();
+        m.boneList[b] = bone.get();
+        groups.push_back(std::move(g));
+        boneObjects.push_back(std::move(bone));
+    }
+    m.resetSkin();
+    m.update(true);
+    std::vector<v3> pos, nrm, fn;
+    referenceSkin(m, pos, nrm, fn);
+    EXPECT_EQ(std::memcmp(pos.data(), m.skinnedPositions, sizeof(v3) * pos.size()), 0);
+    EXPECT_EQ(std::memcmp(nrm.data(), m.skinnedNormals, sizeof(v3) * nrm.size()), 0);
+    for (uint32_t t = 0; t < d.triangleCount; t++)
+        EXPECT_EQ(std::memcmp(&fn[t], &m.faces[t].normal, sizeof(v3)), 0) << t;
+    m.meshData = nullptr;
+}

@@ -75,13 +75,32 @@ Mesh square()
     return m;
 }
 
+// A built volume, with its caps also laid out as whole triangles (their
+// corners looked up through the cap indices) for the checks below.
 struct Volume {
-    CTRL_Array<v3> sides, front, back;
+    CTRL_Array<v3> sides, far, front, back;
+    CTRL_Array<uint32_t> capIndices;
     std::vector<uint8_t> scratch;
-    bool build(const Mesh& m, const VIEW_ShadowLight& l, bool caps)
+    bool build(const VIEW_ShadowGeometry& g, const VIEW_ShadowLight& l, bool caps)
     {
-        return VIEW_iBuildShadowVolume(m.geometry(), l, caps, {&sides, &front, &back}, scratch);
+        const bool ok = VIEW_iBuildShadowVolume(g, l, caps, {&sides, &capIndices, &far}, scratch);
+        front.resize(0);
+        back.resize(0);
+        if (capIndices.count > 0) {
+            EXPECT_EQ(far.count, g.vertexCount);
+        }
+        for (int32_t i = 0; i < capIndices.count; i++) {
+            const uint32_t v = capIndices[i];
+            if (v >= (uint32_t)g.vertexCount || v >= (uint32_t)far.count) {
+                ADD_FAILURE() << "cap index " << v << " past the vertices";
+                continue;
+            }
+            front.push({g.positions[3 * v], g.positions[3 * v + 1], g.positions[3 * v + 2]});
+            back.push(far[(int32_t)v]);
+        }
+        return ok;
     }
+    bool build(const Mesh& m, const VIEW_ShadowLight& l, bool caps) { return build(m.geometry(), l, caps); }
 };
 
 VIEW_ShadowLight pointLamp(v3 p, double depth = 30)
@@ -450,15 +469,18 @@ TEST(ShadowVolume, FourAtATimeGivesThePlainBytes)
         const bool before = VIEW_iShadowWideSteps(false);
         const bool builtPlain = plain.build(m, c.light, c.caps);
         VIEW_iShadowWideSteps(true);
-        const bool builtWide =
-            c.normals ? VIEW_iBuildShadowVolume(withNormals, c.light, c.caps, {&wide.sides, &wide.front, &wide.back},
-                                                wide.scratch)
-                      : wide.build(m, c.light, c.caps);
+        const bool builtWide = c.normals ? wide.build(withNormals, c.light, c.caps) : wide.build(m, c.light, c.caps);
         VIEW_iShadowWideSteps(before);
         ASSERT_TRUE(builtPlain);
         ASSERT_TRUE(builtWide);
         EXPECT_GT(plain.sides.count, 0);
         EXPECT_EQ(plain.scratch, wide.scratch);
+        EXPECT_EQ(plain.capIndices.count, wide.capIndices.count);
+        if (plain.capIndices.count > 0 && plain.capIndices.count == wide.capIndices.count) {
+            EXPECT_EQ(std::memcmp(plain.capIndices.data, wide.capIndices.data,
+                                  sizeof(uint32_t) * (size_t)plain.capIndices.count),
+                      0);
+        }
         for (auto [a, b] : {std::pair{&plain.sides, &wide.sides}, {&plain.front, &wide.front}, {&plain.back, &wide.back}}) {
             ASSERT_EQ(a->count, b->count);
             if (a->count > 0) {

@@ -353,8 +353,8 @@ TEST(MeshShadow, SilhouetteOfAQuadAndZeroScale)
     lamp.shadowType = SHADOW_ZFAIL;
     mesh.updateShadowGeometry(&lamp);
     EXPECT_EQ(mesh.shadowSideQuads.count, 4 * 6);  // four outline edges
-    EXPECT_EQ(mesh.shadowFrontCap.count, 6);
-    EXPECT_EQ(mesh.shadowBackCap.count, 6);
+    EXPECT_EQ(mesh.shadowCapIndices.count, 6);
+    EXPECT_EQ(mesh.shadowFarPoints.count, 4);
     EXPECT_EQ(d->faces[0].facing, 1);
 
     MDL_Frame& f = mesh.editGlobalFrame();
