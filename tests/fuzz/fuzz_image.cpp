@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "media/VIEW_Budget.h"
 #include "media/VIEW_Image.h"
 #include "media/VIEW_Texture.h"
 #include "package/CTRL_File.h"
@@ -34,26 +35,32 @@ static void fitAndHalve(const VIEW_Image& decoded)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     CTRL_iSetDebugSink(discard, nullptr);
+    // A budget of 32 MiB: large pictures take the refusal path.
+    VIEW_iSetBudgetLimit(32u << 20);
     VIEW_ImageSource src{"fuzz", data, size};
-    VIEW_Image img;
-    for (int pass = 0; pass < 2; pass++) {
-        bool ok = pass == 0 ? VIEW_iDecodePng(&img, src) : VIEW_iDecodeJpeg(&img, src);
-        if (!ok) continue;
-        uint64_t pixels = uint64_t(img.width) * img.height;
-        if (pixels <= (1u << 22)) fitAndHalve(img);
-        if (pixels <= 4096) {
-            VIEW_iResizeBilinear(&img, img.width * 2 + 1, img.height + 3);
-            VIEW_iResizeArea(&img, img.width / 3 + 1, img.height / 2 + 1);
+    {
+        VIEW_Image img;
+        for (int pass = 0; pass < 2; pass++) {
+            bool ok = pass == 0 ? VIEW_iDecodePng(&img, src) : VIEW_iDecodeJpeg(&img, src);
+            if (!ok) continue;
+            uint64_t pixels = uint64_t(img.width) * img.height;
+            if (pixels <= (1u << 22)) fitAndHalve(img);
+            if (pixels <= 4096) {
+                VIEW_iResizeBilinear(&img, img.width * 2 + 1, img.height + 3);
+                VIEW_iResizeArea(&img, img.width / 3 + 1, img.height / 2 + 1);
+            }
+        }
+        // The bytes after a 4-byte header as an RGB frame of the size it gives.
+        if (size >= 4) {
+            uint32_t w = 1 + (data[0] | (data[1] & 0x0F) << 8), h = 1 + (data[2] | (data[3] & 0x0F) << 8);
+            if (uint64_t(w) * h * 3 <= size - 4) {
+                VIEW_Image scratch;
+                VIEW_iShrinkFrame(data + 4, w, h, 3, 16, &scratch);
+            }
         }
     }
-    // The bytes after a 4-byte header as an RGB frame of the size it gives.
-    if (size >= 4) {
-        uint32_t w = 1 + (data[0] | (data[1] & 0x0F) << 8), h = 1 + (data[2] | (data[3] & 0x0F) << 8);
-        if (uint64_t(w) * h * 3 <= size - 4) {
-            VIEW_Image scratch;
-            VIEW_iShrinkFrame(data + 4, w, h, 3, 16, &scratch);
-        }
-    }
+    // Every picture is gone: every byte it took is back.
+    if (VIEW_iBudgetUsed() != 0) std::abort();
     uint8_t* copy = static_cast<uint8_t*>(std::malloc(size ? size : 1));
     if (size) std::memcpy(copy, data, size);
     VIEW_Texture texture("fuzz", copy, uint32_t(size), 1);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "media/VIEW_Budget.h"
 #include "media/VIEW_Stream.h"
 #include "package/CTRL_File.h"
 
@@ -48,10 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     file->size = (uint32_t)size;
     file->ownsData = 1;
     file->extracted = 1;
-    VIEW_Stream s(file);
-    for (int i = 0; i < 12; i++) advance(s, 0.1);
-    const double times[] = {std::nan(""), 1e300, -1e300, 0.3, s.duration() / 2, 0.0};
-    for (double t : times) s.seek(t);
-    for (int i = 0; i < 6; i++) advance(s, 0.05);
+    // A budget of 16 MiB: the largest pictures take the refusal path.
+    VIEW_iSetBudgetLimit(16u << 20);
+    {
+        VIEW_Stream s(file);
+        for (int i = 0; i < 12; i++) advance(s, 0.1);
+        const double times[] = {std::nan(""), 1e300, -1e300, 0.3, s.duration() / 2, 0.0};
+        for (double t : times) s.seek(t);
+        for (int i = 0; i < 6; i++) advance(s, 0.05);
+    }
+    // The stream is gone: every byte it took is back.
+    if (VIEW_iBudgetUsed() != 0) std::abort();
     return 0;
 }
