@@ -337,9 +337,10 @@ TEST(VideoStream, SoundOfOneBytePacketsIsDecodedOnlyASecondAhead)
     const std::string bytes = encodeVideo(o);
     ASSERT_LT(bytes.size(), 40000u);
     {
+        FixedOutput output(1764);  // 0.04 s a frame; outlives the player below
         Player p(bytes);
         VIEW_Stream& s = *p.stream;
-        p.rig.controller->sound = new FixedOutput(1764);  // 0.04 s a frame
+        p.rig.controller->sound = &output;
         ASSERT_EQ(s.sample.channels.count, 2);
         for (int n = 2; n <= 60; n++) {
             p.step(n == 2 ? 0.02 : 0.04);  // mid-frame to mid-frame
