@@ -320,10 +320,15 @@ static bool MDL_iStartsWith(const char* p, const char* prefix, bool ignoreCase)
 }
 
 // The first end marker at or after p, or null when the text has none.
+// A plain scan rather than strstr: a sanitizer's strstr measures the whole
+// rest of the text on every call, which makes a long document quadratic.
 static const char* MDL_iSkipPast(const char* p, const char* marker)
 {
-    const char* at = std::strstr(p, marker);
-    return at ? at + std::strlen(marker) : nullptr;
+    const size_t n = std::strlen(marker);
+    if (n == 0) return p;
+    for (; *p; p++)
+        if (*p == marker[0] && std::strncmp(p, marker, n) == 0) return p + n;
+    return nullptr;
 }
 
 // The "<?xml" declaration, read as the parser reads it: quoted values only
