@@ -13,17 +13,27 @@
 #include "physics/MDL_Scene.h"
 #include "tests/overlay/overlay_rig.h"
 
-TEST(DemoOverlay, ViewportAndOverlaysExist)
+namespace {
+
+// Loads the demo package as the player embeds it and starts its scripts.
+void startDemo(ScriptRig& rig)
 {
     std::ifstream in(HALVORIN_BINARY_DIR "/content/demo.pkg", std::ios::binary);
     ASSERT_TRUE(in) << "the demo package is built with the player";
     std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    ScriptRig rig;
     auto* package = new CTRL_Package();
     ASSERT_TRUE(CTRL_iResizeByteBuffer(package, uint32_t(bytes.size())));
     std::copy(bytes.begin(), bytes.end(), package->data);
     ASSERT_TRUE(CTRL_iLoadPackage(rig.controller, package));
     ASSERT_TRUE(rig.engine->start()) << rig.firstError();
+}
+
+}  // namespace
+
+TEST(DemoOverlay, ViewportAndOverlaysExist)
+{
+    ScriptRig rig;
+    ASSERT_NO_FATAL_FAILURE(startDemo(rig));
     EXPECT_TRUE(rig.controller->errors.empty()) << rig.firstError();
     EXPECT_NE(rig.log.text().find("overlay: frame of 4 points"), std::string::npos) << rig.log.text();
 
@@ -51,15 +61,8 @@ TEST(DemoOverlay, ViewportAndOverlaysExist)
 // of every viewport that follows it in the list.
 TEST(DemoOverlay, NoViewportCoversACaption)
 {
-    std::ifstream in(HALVORIN_BINARY_DIR "/content/demo.pkg", std::ios::binary);
-    ASSERT_TRUE(in) << "the demo package is built with the player";
-    std::string bytes((std::istreambuf_iterator<char>(in)), {});
     ScriptRig rig;
-    auto* package = new CTRL_Package();
-    ASSERT_TRUE(CTRL_iResizeByteBuffer(package, uint32_t(bytes.size())));
-    std::copy(bytes.begin(), bytes.end(), package->data);
-    ASSERT_TRUE(CTRL_iLoadPackage(rig.controller, package));
-    ASSERT_TRUE(rig.engine->start()) << rig.firstError();
+    ASSERT_NO_FATAL_FAILURE(startDemo(rig));
 
     const auto& vps = rig.controller->viewports;
     int captions = 0;
