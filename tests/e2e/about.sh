@@ -7,10 +7,8 @@
 #   about.sh PACKER BARE_PLAYER DEMO_STAGE RING_REPEAT SOURCE_DIR WORKDIR
 set -eu
 packer=$1 bare=$2 stage=$3 repeat=$4 src=$5 work=$6
-fail() { echo "FAIL: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
-for tool in xdotool xwininfo; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "$tool not found: skipped"; exit 77; }
-done
+. "$(dirname "$0")/lib.sh"
+need xdotool xwininfo
 [ -x "$packer" ] && [ -x "$bare" ] && [ -x "$repeat" ] && [ -d "$stage" ] || fail "no packer, player or demo"
 
 content="$work/about-content"
@@ -29,24 +27,13 @@ function startup()
   print("e2e: ready")
 end
 LUA
-"$packer" build "$content" "$src/content/keys/demo.key" -o "$work/about.pkg" >/dev/null || fail "packing"
-"$packer" embed "$bare" "$work/about.pkg" -o "$work/halvorin-about" >/dev/null || fail "embedding"
-chmod +x "$work/halvorin-about"
+pack "$packer" "$bare" "$content" "$src/content/keys/demo.key" "$work/halvorin-about"
 
 log="$work/about.err" sound="$work/about.raw"
 rm -f "$sound"
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$sound" "$work/halvorin-about" >"$work/about.out" 2>"$log" &
 pid=$!
-wid=""
-for _ in $(seq 1 200); do
-  for id in $(xdotool search --name '^Halvorin$' 2>/dev/null || true); do
-    if xwininfo -tree -id "$id" 2>/dev/null | grep -qE ' 1024x768\+'; then wid=$id; fi
-  done
-  [ -n "$wid" ] && grep -q "e2e: ready" "$log" && break
-  kill -0 "$pid" 2>/dev/null || fail "player ended early: $(cat "$log")"
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no player window"
+findwindow 200 "e2e: ready"
 sleep 2  # the sound gets going
 
 # The menu bar runs along the top of the window: File, Langage, View, Help.

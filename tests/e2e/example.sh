@@ -5,22 +5,10 @@
 #   example.sh PACKER BARE_PLAYER SOURCE_DIR WORKDIR
 set -eu
 packer=$1 bare=$2 src=$3 work=$4
-fail() { echo "FAIL: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
-for tool in xdotool xwininfo; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "$tool not found: skipped"; exit 77; }
-done
+. "$(dirname "$0")/lib.sh"
+need xdotool xwininfo
 [ -x "$packer" ] && [ -x "$bare" ] || fail "no packer or player"
 mkdir -p "$work"
-
-# Waits up to twenty seconds for a line in the log.
-waitlog() {
-  for _ in $(seq 1 200); do
-    grep -q "$1" "$log" && return 0
-    kill -0 "$pid" 2>/dev/null || return 1
-    sleep 0.1
-  done
-  return 1
-}
 
 expect1="example: lit scene with Box and Floor"
 expect2="example: label says Click the box"
@@ -46,28 +34,19 @@ for step in 1 2 3 4 5; do
   i=1
   while [ "$i" -le "$step" ]; do
     eval "want=\$expect$i"
-    waitlog "$want" || fail "step $step: no '$want' in the log: $(cat "$log")"
+    waitlog "$want" 200 || fail "step $step: no '$want' in the log: $(cat "$log")"
     i=$((i + 1))
   done
 
   if [ "$step" -eq 5 ]; then
-    wid=""
-    for _ in $(seq 1 100); do
-      for id in $(xdotool search --name '^Halvorin$' 2>/dev/null || true); do
-        if xwininfo -tree -id "$id" 2>/dev/null | grep -qE ' 1024x768\+'; then wid=$id; fi
-      done
-      [ -n "$wid" ] && break
-      sleep 0.1
-    done
-    [ -n "$wid" ] || fail "no player window"
-    origin=$(xwininfo -tree -id "$wid" | grep -E ' 1024x768\+' | head -n 1 | awk '{print $NF}')
-    ox=$(echo "$origin" | cut -d+ -f2) oy=$(echo "$origin" | cut -d+ -f3)
+    findwindow 100
+    origin
     # The box stands in the middle of the picture.
     xdotool mousemove $((ox + 512)) $((oy + 400))
     sleep 0.3
     xdotool click 1
-    waitlog "example: click sound at the box" || fail "no sound on the click: $(cat "$log")"
-    waitlog "example: box clicked 1 time" || fail "the click did not reach the box: $(cat "$log")"
+    waitlog "example: click sound at the box" 200 || fail "no sound on the click: $(cat "$log")"
+    waitlog "example: box clicked 1 time" 200 || fail "the click did not reach the box: $(cat "$log")"
   fi
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true

@@ -7,10 +7,8 @@
 #   keys.sh PACKER BARE_PLAYER SOURCE_DIR WORKDIR
 set -eu
 packer=$1 bare=$2 src=$3 work=$4
-fail() { echo "FAIL: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
-for tool in xdotool xwininfo setxkbmap; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "$tool not found: skipped"; exit 77; }
-done
+. "$(dirname "$0")/lib.sh"
+need xdotool xwininfo setxkbmap
 [ -x "$packer" ] && [ -x "$bare" ] || fail "no packer or player"
 
 content="$work/keys-content"
@@ -35,23 +33,12 @@ setCallback(CB_EVENT, function(kind, a)
 end)
 function startup() print("e2e: ready") end
 LUA
-"$packer" build "$content" "$src/content/keys/demo.key" -o "$work/keys.pkg" >/dev/null || fail "packing"
-"$packer" embed "$bare" "$work/keys.pkg" -o "$work/halvorin-keys" >/dev/null || fail "embedding"
-chmod +x "$work/halvorin-keys"
+pack "$packer" "$bare" "$content" "$src/content/keys/demo.key" "$work/halvorin-keys"
 
 log="$work/keys.err"
 "$work/halvorin-keys" >"$work/keys.out" 2>"$log" &
 pid=$!
-wid=""
-for _ in $(seq 1 150); do
-  for id in $(xdotool search --name '^Halvorin$' 2>/dev/null || true); do
-    if xwininfo -tree -id "$id" 2>/dev/null | grep -qE ' 1024x768\+'; then wid=$id; fi
-  done
-  [ -n "$wid" ] && grep -q "e2e: ready" "$log" && break
-  kill -0 "$pid" 2>/dev/null || fail "player ended early: $(cat "$log")"
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no player window"
+findwindow 150 "e2e: ready"
 
 # The layout changes while the player runs (the server would reset it when
 # its last client left).
@@ -67,10 +54,7 @@ xdotool key Alt_L F1
 sleep 0.5
 about=$(xdotool search --name '^About Halvorin$' 2>/dev/null || true)
 xdotool key F2
-for _ in $(seq 1 100); do
-  grep -q "e2e: held" "$log" && break
-  sleep 0.1
-done
+waitlog "e2e: held" || true
 setxkbmap us || true
 kill "$pid"
 wait "$pid" 2>/dev/null || true

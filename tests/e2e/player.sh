@@ -10,10 +10,8 @@
 set -eu
 player=$1 work=$2 mode=$3
 mkdir -p "$work"
-fail() { echo "FAIL: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
-for tool in xdotool xwininfo import convert; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "$tool not found: skipped"; exit 77; }
-done
+. "$(dirname "$0")/lib.sh"
+need xdotool xwininfo import convert
 [ -x "$player" ] || fail "no player at $player"
 
 if [ "$mode" = damaged ]; then
@@ -27,28 +25,14 @@ if [ "$mode" = damaged ]; then
   player=$copy
 fi
 
-"$player" >"$work/$mode.out" 2>"$work/$mode.err" &
+log="$work/$mode.err"
+"$player" >"$work/$mode.out" 2>"$log" &
 pid=$!
-
-# The player's top-level window: titled Halvorin, with the drawing area inside.
-wid=""
-for _ in $(seq 1 150); do
-  for id in $(xdotool search --name '^Halvorin$' 2>/dev/null || true); do
-    if xwininfo -tree -id "$id" 2>/dev/null | grep -qE ' 1024x768\+'; then wid=$id; fi
-  done
-  [ -n "$wid" ] && break
-  kill -0 "$pid" 2>/dev/null || fail "player ended early: $(cat "$work/$mode.err")"
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no window titled Halvorin with a 1024x768 client area"
+findwindow 150
 [ "$(xdotool getwindowname "$wid")" = Halvorin ] || fail "title is not Halvorin"
 sleep 2  # frames run
 
-# The drawing area: the child window of exactly 1024 x 768.
-canvas=$(xwininfo -tree -id "$wid" | grep -E ' 1024x768\+' | head -n 1 || true)
-[ -n "$canvas" ] || { xwininfo -tree -id "$wid"; fail "no 1024x768 client area"; }
-origin=$(echo "$canvas" | awk '{print $NF}')          # +X+Y on the screen
-ox=$(echo "$origin" | cut -d+ -f2) oy=$(echo "$origin" | cut -d+ -f3)
+origin
 height=$(xwininfo -id "$wid" | awk '/Height:/ {print $2}')
 [ "$height" -gt 768 ] || fail "no menu bar above the client area (window height $height)"
 

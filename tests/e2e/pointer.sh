@@ -9,10 +9,8 @@
 # 128 / 512 * 8 = 2 along y.
 set -eu
 packer=$1 bare=$2 src=$3 work=$4
-fail() { echo "FAIL: $*"; [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null; exit 1; }
-for tool in xdotool xwininfo; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "$tool not found: skipped"; exit 77; }
-done
+. "$(dirname "$0")/lib.sh"
+need xdotool xwininfo
 [ -x "$packer" ] && [ -x "$bare" ] || fail "no packer or player"
 
 content="$work/pointer-content"
@@ -46,39 +44,19 @@ mover:setCallback(CB_MOUSE_UP, function(self)
 end)
 function startup() print("e2e: ready") end
 LUA
-"$packer" build "$content" "$src/content/keys/demo.key" -o "$work/pointer.pkg" >/dev/null || fail "packing"
-"$packer" embed "$bare" "$work/pointer.pkg" -o "$work/halvorin-pointer" >/dev/null || fail "embedding"
-chmod +x "$work/halvorin-pointer"
+pack "$packer" "$bare" "$content" "$src/content/keys/demo.key" "$work/halvorin-pointer"
 
-"$work/halvorin-pointer" >"$work/pointer.out" 2>"$work/pointer.err" &
+log="$work/pointer.err"
+"$work/halvorin-pointer" >"$work/pointer.out" 2>"$log" &
 pid=$!
-wid=""
-for _ in $(seq 1 150); do
-  for id in $(xdotool search --name '^Halvorin$' 2>/dev/null || true); do
-    if xwininfo -tree -id "$id" 2>/dev/null | grep -qE ' 1024x768\+'; then wid=$id; fi
-  done
-  [ -n "$wid" ] && grep -q "e2e: ready" "$work/pointer.err" && break
-  kill -0 "$pid" 2>/dev/null || fail "player ended early: $(cat "$work/pointer.err")"
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no player window"
-origin=$(xwininfo -tree -id "$wid" | grep -E ' 1024x768\+' | head -n 1 | awk '{print $NF}')
-ox=$(echo "$origin" | cut -d+ -f2) oy=$(echo "$origin" | cut -d+ -f3)
+findwindow 150 "e2e: ready"
+origin
 sleep 1
-
-# Waits up to ten seconds for a line in the player's log.
-waitlog() {
-  for _ in $(seq 1 100); do
-    grep -q "$1" "$work/pointer.err" && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 xdotool mousemove $((ox + 320)) $((oy + 384))
 sleep 0.3
 xdotool click 1
-waitlog "e2e: clicked target" || fail "the click on the mesh fired no callback: $(cat "$work/pointer.err")"
+waitlog "e2e: clicked target" || fail "the click on the mesh fired no callback: $(cat "$log")"
 
 xdotool mousemove $((ox + 704)) $((oy + 384))
 sleep 0.3
@@ -89,8 +67,8 @@ for step in 1 2 3 4 5 6 7 8; do
 done
 sleep 1  # frames carry the mover to the pointer
 xdotool mouseup 1
-waitlog "e2e: mover at" || fail "the drag ended without a release: $(cat "$work/pointer.err")"
-line=$(grep "e2e: mover at" "$work/pointer.err" | tail -n 1)
+waitlog "e2e: mover at" || fail "the drag ended without a release: $(cat "$log")"
+line=$(grep "e2e: mover at" "$log" | tail -n 1)
 echo "$line"
 echo "$line" | awk '{ dx = $4 - 3; dy = $5 - 2; dz = $6; exit !(dx * dx + dy * dy + dz * dz < 0.01) }' ||
   fail "the mover is not under the pointer (want 3 2 0): $line"

@@ -4,10 +4,10 @@
 #   runaway.sh PACKER BARE_PLAYER SOURCE_DIR WORKDIR
 set -eu
 packer=$1 bare=$2 src=$3 work=$4
+. "$(dirname "$0")/lib.sh"
+# A player held by the script may not end on a plain kill.
 fail() { echo "FAIL: $*"; [ -n "${pid:-}" ] && kill -9 "$pid" 2>/dev/null; exit 1; }
-for tool in xdotool xwininfo; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "$tool not found: skipped"; exit 77; }
-done
+need xdotool xwininfo
 [ -x "$packer" ] && [ -x "$bare" ] || fail "no packer or player"
 
 content="$work/runaway-content"
@@ -22,22 +22,12 @@ function startup()
   end)
 end
 LUA
-"$packer" build "$content" "$src/content/keys/demo.key" -o "$work/runaway.pkg" >/dev/null || fail "packing"
-"$packer" embed "$bare" "$work/runaway.pkg" -o "$work/halvorin-runaway" >/dev/null || fail "embedding"
-chmod +x "$work/halvorin-runaway"
+pack "$packer" "$bare" "$content" "$src/content/keys/demo.key" "$work/halvorin-runaway"
 
 log="$work/runaway.err"
 "$work/halvorin-runaway" >"$work/runaway.out" 2>"$log" &
 pid=$!
-wid=""
-for _ in $(seq 1 150); do
-  for id in $(xdotool search --name '^Halvorin$' 2>/dev/null || true); do
-    if xwininfo -tree -id "$id" 2>/dev/null | grep -qE ' 1024x768\+'; then wid=$id; fi
-  done
-  [ -n "$wid" ] && grep -q "e2e: looping" "$log" && break
-  kill -0 "$pid" 2>/dev/null || fail "player ended early: $(cat "$log")"
-  sleep 0.1
-done
+findwindow 150 "e2e: looping"
 grep -q "e2e: looping" "$log" || fail "the update never ran"
 sleep 1
 kill -0 "$pid" 2>/dev/null || fail "player ended by itself"
