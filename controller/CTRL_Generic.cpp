@@ -416,6 +416,7 @@ void CTRL_Generic::detachOne(MDL_Object* object)
 {
     object->unlinkFromParent();
     object->deleted = 1;
+    MDL_iTouch(object);
 
     if (object->type == OBJECT_CAMERA || object->type == OBJECT_MIKE) {
         for (MDL_Viewport* vp : viewports) {

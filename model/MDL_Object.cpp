@@ -9,6 +9,8 @@
 #include "base/LMP_ProxyLink.h"
 #include "base/MDL_XmlValues.h"
 
+MDL_TouchedVolumes* MDL_iTouched = nullptr;
+
 const char* const MDL_objectTypeNames[MDL_OBJECT_TYPE_COUNT] = {
     "None",  "Lamp",  "Camera", "Mesh",     "RigidBody",       "Sound",  "Bone", "AnimatedMesh",
     "Text",  "RtfText", "Image", "Mike", "Polyline", "CollisionVolume", "Locator",
@@ -116,11 +118,13 @@ void MDL_Object::invalidateDescendants() {
       [](MDL_Object* c, MDL_Object*) {
         c->globalValid = 0;
         c->moved = 1;
+        MDL_iTouch(c);
       });
 }
 
 MDL_Frame& MDL_Object::editLocalFrame() {
   moved = 1;
+  MDL_iTouch(this);
   validateLocalFrame();
   invalidateDescendants();
   globalValid = 0;
@@ -129,6 +133,7 @@ MDL_Frame& MDL_Object::editLocalFrame() {
 
 MDL_Frame& MDL_Object::editGlobalFrame() {
   moved = 1;
+  MDL_iTouch(this);
   validateGlobalFrame();
   invalidateDescendants();
   localValid = 0;
@@ -145,6 +150,7 @@ void MDL_Object::addChild(MDL_Object* child) {
     last->nextSibling = child;
   }
   child->moved = 1;
+  MDL_iTouch(child);
   child->validateGlobalFrame();
   child->invalidateDescendants();
   child->localValid = 0;
@@ -161,6 +167,7 @@ void MDL_Object::unlinkFromParent() {
   }
   nextSibling = nullptr;
   parent = nullptr;
+  MDL_iTouch(this);
 }
 
 bool MDL_Object::hasAncestor(const MDL_Object* ancestor) const {
@@ -243,6 +250,7 @@ bool MDL_Object::load(const TiXmlElement* element) {
   MDL_iParseNumbers(MDL_iElementText(matrix), m, 16);
   validateLocalFrame();
   moved = 1;
+  MDL_iTouch(this);
   invalidateDescendants();
   globalValid = 0;
   MDL_iSetFrameFromColumns(localFrame, m);

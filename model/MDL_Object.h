@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/CTRL_Array.h"
 #include "math/MDL_Frame.h"
 
 // A record's link to its script proxy (the same alias as script/LMP_Proxy.h).
@@ -123,6 +124,19 @@ class MDL_Object {
   MDL_Frame localFrame;
   uint8_t localValid = 1;
 };
+
+// While a contact pass runs it keeps here the collision volumes whose place,
+// parent, collision layer or mask, or deleted mark changed, so that after a
+// pair it takes only those anew (null when no pass runs). A volume may be
+// listed more than once; lost is set when the list could not grow.
+struct MDL_TouchedVolumes {
+  CTRL_Array<MDL_Object*> list;
+  bool lost = false;
+};
+extern MDL_TouchedVolumes* MDL_iTouched;
+inline void MDL_iTouch(MDL_Object* o) {
+  if (MDL_iTouched && o->type == OBJECT_COLLISION_VOLUME && !MDL_iTouched->list.append(o)) MDL_iTouched->lost = true;
+}
 
 // A stack of objects for walking trees without recursion: the first few
 // entries live in place, deeper walks grow onto the heap.

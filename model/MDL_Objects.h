@@ -94,6 +94,8 @@ class MDL_CollisionVolume : public MDL_Object {
  public:
   explicit MDL_CollisionVolume(int32_t shape);
   MDL_CollisionVolume(const MDL_CollisionVolume& source) = default;
+  // Lets a running contact pass know that the layer or mask changed.
+  void layersChanged() { MDL_iTouch(this); }
   double boundingRadius = 0.0;
   int32_t shape;
   int32_t layer = 1;

@@ -17,6 +17,7 @@
 
 void (*MDL_contactProbe)(MDL_CollisionVolume*, MDL_CollisionVolume*, void*) = nullptr;
 void* MDL_contactProbeData = nullptr;
+bool MDL_contactRetakesEverySlot = false;
 
 void MDL_iUpdateBoundingRadius(MDL_CollisionVolume* v) {
   const MDL_Frame& f = v->getGlobalFrame();
@@ -250,6 +251,31 @@ struct SweepSlots {
 };
 SweepSlots slots;
 
+// The volumes that responses and handlers change while a pass runs. The
+// pass that starts while another runs lists its own; the outer one then
+// takes every slot anew, since it cannot tell what the inner one moved.
+MDL_TouchedVolumes touched;
+struct TouchWatch {
+  MDL_TouchedVolumes* outer;
+  MDL_TouchedVolumes own;
+  MDL_TouchedVolumes* list;
+  TouchWatch() : outer(MDL_iTouched), list(outer ? &own : &touched) {
+    list->list.count = 0;
+    list->lost = false;
+    MDL_iTouched = list;
+  }
+  ~TouchWatch() {
+    MDL_iTouched = outer;
+    if (outer) outer->lost = true;
+  }
+};
+
+// Beyond this many listed volumes, taking every slot costs less than
+// finding each of them in the list.
+constexpr int kFewTouched = 16;
+// Spans of the list tested at once against a volume's bounding sphere.
+constexpr int kFirstSpan = 16, kLongestSpan = 1 << 20;
+
 }  // namespace
 
 // Steps 6 to 9 of the sweep for a pair that passed the cheap tests: A is the
@@ -338,6 +364,8 @@ void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
   // activeVolumes entry for entry.
   activeVolumes.count = 0;
   slots.clear();
+  TouchWatch watch;
+  MDL_TouchedVolumes& changed = *watch.list;
   // Handlers may add volumes (and so entries) while the pass runs: walk the
   // entries sorted above by index, re-reading the storage each time.
   for (int i = 0; i < ne && i < sweepEntries.count; ++i) {
@@ -358,39 +386,65 @@ void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
     const MDL_Frame* fa = &V->getGlobalFrame();
     v3 halfA = boxHalfSize(V, *fa);
     MDL_RigidBody* bA = V->getRigidBody();
-    slots.sphereTest(0, na, fa->position.x, fa->position.y, fa->position.z, V->boundingRadius);
-    for (int h = 0; h < slots.hitCount; ++h) {
-      int k = slots.hits.data[h];
-      const MDL_SweepSlot& ws = slots.meta.data[k];
-      // The remaining cheap tests; none of them has side effects.
-      if (V->deleted || ws.deleted || ws.volume == V) continue;
-      if ((V->layer & ws.mask) == 0 && (V->mask & ws.layer) == 0) continue;
-      if (V->shape != VOLUME_CYLINDER && ws.shape != VOLUME_CYLINDER &&
-          boxesApart(fa->position, halfA, v3{slots.x.data[k], slots.y.data[k], slots.z.data[k]}, ws.half))
-        continue;
-      // What the refresh below needs of the slot, before it is taken anew.
-      const struct {
-        MDL_CollisionVolume* volume;
-        MDL_RigidBody* body;
-      } w = {ws.volume, ws.body};
-      if (!examinePair(*this, engine, V, w.volume, bA, w.body)) continue;
-      // Take again what the response or a handler may have changed, and
-      // test the rest of the list against where V is now.
-      if (retakeAll) {
-        for (int m = 0; m < activeVolumes.count; ++m) slots.take(m, activeVolumes.data[m]);
-        bA = V->getRigidBody();
-      } else if (onlyThePair) {
-        if (w.body) slots.take(k, w.volume);
-        if (bA && own >= 0) slots.take(own, V);
-      } else {
-        MDL_RigidBody* const* bodies = slots.body.data;
-        for (int m = 0; m < activeVolumes.count; ++m)
-          if (bodies[m] && (bodies[m] == bA || bodies[m] == w.body)) slots.take(m, activeVolumes.data[m]);
+    // The list is tested in spans that grow while nothing answers: after a
+    // pair moved something, only the rest of the list is tested again, so a
+    // crowd of touching volumes costs one short span per pair rather than
+    // the whole rest of the list.
+    for (int from = 0, span = kFirstSpan; from < na;) {
+      const int to = na - from > span ? from + span : na;
+      slots.sphereTest(from, to, fa->position.x, fa->position.y, fa->position.z, V->boundingRadius);
+      from = to;
+      if (span < kLongestSpan) span *= 2;
+      for (int h = 0; h < slots.hitCount; ++h) {
+        int k = slots.hits.data[h];
+        const MDL_SweepSlot& ws = slots.meta.data[k];
+        // The remaining cheap tests; none of them has side effects.
+        if (V->deleted || ws.deleted || ws.volume == V) continue;
+        if ((V->layer & ws.mask) == 0 && (V->mask & ws.layer) == 0) continue;
+        if (V->shape != VOLUME_CYLINDER && ws.shape != VOLUME_CYLINDER &&
+            boxesApart(fa->position, halfA, v3{slots.x.data[k], slots.y.data[k], slots.z.data[k]}, ws.half))
+          continue;
+        // What the refresh below needs of the slot, before it is taken anew.
+        const struct {
+          MDL_CollisionVolume* volume;
+          MDL_RigidBody* body;
+        } w = {ws.volume, ws.body};
+        changed.list.count = 0;
+        changed.lost = false;
+        if (!examinePair(*this, engine, V, w.volume, bA, w.body)) continue;
+        // Take again what the response or a handler may have changed, and
+        // test the rest of the list against where V is now.
+        if (retakeAll) {
+          if (changed.lost || changed.list.count > kFewTouched || MDL_contactRetakesEverySlot) {
+            for (int m = 0; m < activeVolumes.count; ++m) slots.take(m, activeVolumes.data[m]);
+          } else {
+            // Every volume that moved, changed body, layers or deleted mark
+            // was listed as it changed; the others' slots still hold.
+            MDL_CollisionVolume* const* list = activeVolumes.data;
+            for (int t = 0; t < changed.list.count; ++t) {
+              const MDL_Object* c = changed.list.data[t];
+              for (int m = 0; m < activeVolumes.count; ++m)
+                if (list[m] == c) {
+                  slots.take(m, list[m]);
+                  break;
+                }
+            }
+          }
+          bA = V->getRigidBody();
+        } else if (onlyThePair) {
+          if (w.body) slots.take(k, w.volume);
+          if (bA && own >= 0) slots.take(own, V);
+        } else {
+          MDL_RigidBody* const* bodies = slots.body.data;
+          for (int m = 0; m < activeVolumes.count; ++m)
+            if (bodies[m] && (bodies[m] == bA || bodies[m] == w.body)) slots.take(m, activeVolumes.data[m]);
+        }
+        fa = &V->getGlobalFrame();
+        halfA = boxHalfSize(V, *fa);
+        from = k + 1;
+        span = kFirstSpan;
+        break;
       }
-      fa = &V->getGlobalFrame();
-      halfA = boxHalfSize(V, *fa);
-      slots.sphereTest(k + 1, na, fa->position.x, fa->position.y, fa->position.z, V->boundingRadius);
-      h = -1;
     }
     if (e->isStart) {
       activeVolumes.append(V);

@@ -64,3 +64,7 @@ void MDL_iUpdateBoundingRadius(MDL_CollisionVolume* volume);
 // Null (the default) costs one test per contact.
 extern void (*MDL_contactProbe)(MDL_CollisionVolume* a, MDL_CollisionVolume* b, void* data);
 extern void* MDL_contactProbeData;
+// When set, a pass whose responses or handlers may move any volume takes
+// every slot anew after each pair instead of only the volumes that changed
+// (tests compare the two).
+extern bool MDL_contactRetakesEverySlot;

@@ -113,6 +113,7 @@ void MDL_Scene::addObject(MDL_Object* object) {
   object->validateLocalFrame();
   object->invalidateDescendants();
   object->globalValid = 0;
+  MDL_iTouch(object);
 }
 
 MDL_Spring* MDL_Scene::addSpring() {

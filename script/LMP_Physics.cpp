@@ -246,8 +246,10 @@ const LMP_MethodEntry<LMP_RigidBody> LMP_RigidBody::methods[] = {
 const LMP_MethodEntry<LMP_CollisionVolume> LMP_CollisionVolume::methods[] = {
     LMP_iGetter<LMP_CollisionVolume, &MDL_CollisionVolume::layer>("getCollisionLayer"),
     LMP_iGetter<LMP_CollisionVolume, &MDL_CollisionVolume::mask>("getCollisionMask"),
-    LMP_iSetter<LMP_CollisionVolume, &MDL_CollisionVolume::layer>("setCollisionLayer"),
-    LMP_iSetter<LMP_CollisionVolume, &MDL_CollisionVolume::mask>("setCollisionMask"),
+    LMP_iSetter<LMP_CollisionVolume, &MDL_CollisionVolume::layer, &MDL_CollisionVolume::layersChanged>(
+        "setCollisionLayer"),
+    LMP_iSetter<LMP_CollisionVolume, &MDL_CollisionVolume::mask, &MDL_CollisionVolume::layersChanged>(
+        "setCollisionMask"),
     {nullptr, nullptr, nullptr},
 };
 
