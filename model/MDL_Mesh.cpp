@@ -86,86 +86,34 @@ struct MDL_AdjacencyTriangle {
     uint32_t link[3];
 };
 
-}  // namespace
-
-// Corners are matched by position, not by index, so seams with duplicated
-// vertices are joined. Each distinct position gets a number first (positions
-// compare with ==, so a NaN corner matches nothing); the candidates of a
-// corner are then the corners with the same number, in triangle and corner
-// order, and edges compare as pairs of numbers.
+// The rule itself, for the triangles flagged crowded (those with an edge
+// whose pair three or more edges share); every other link is already in
+// place. The candidates of a corner are the triangles with a corner at the
+// same position, in triangle and corner order.
 //
-// Triangles are taken in order and each links to later triangles only: an
-// earlier triangle u has already met t (they share the position at u's
-// corner on the common edge), and at that meeting every pair of matching
-// edges of u and t was linked or found one side taken; links are never
-// undone, so no such pair can link later. Each position's candidates are
-// therefore consumed from the front as the triangles pass.
-void MDL_MeshData::buildAdjacency()
+// Each triangle links to later triangles only: an earlier triangle u has
+// already met t (they share the position at u's corner on the common edge),
+// and at that meeting every pair of matching edges of u and t was linked or
+// found one side taken; links are never undone, so no such pair can link
+// later. Each position's candidates are therefore consumed from the front as
+// the triangles pass. Edges of other pairs than the crowded ones find no
+// open match: they are linked already, or no other edge has their pair.
+void MDL_iMatchCrowded(MDL_AdjacencyTriangle* tri, uint32_t triangles, uint32_t distinct, const uint8_t* crowded)
 {
-    if (!faces || !indices || !positions) return;
-    if (triangleCount == 0) return;
-    const uint32_t triangles = triangleCount;
     const size_t corners = size_t(triangles) * 3;
-
-    // Numbered once per vertex (a vertex serves several corners) through an
-    // open-addressed table of vertex numbers; a vertex with a NaN coordinate,
-    // or an index past the vertices, gives each of its corners a number of
-    // its own.
-    constexpr uint32_t UNNUMBERED = 0xFFFFFFFFu;
-    const uint32_t vertices = vertexCount > 0 ? uint32_t(vertexCount) : 0;
-    std::vector<uint32_t> vertexId(vertices, UNNUMBERED);
-    uint32_t distinct = 0;
-    {
-        size_t size = 16;
-        while (size < 2 * size_t(vertices)) size *= 2;
-        const size_t mask = size - 1;
-        std::vector<uint32_t> slots(size, UNNUMBERED);
-        for (uint32_t v = 0; v < vertices; v++) {
-            const double* pv = positions + 3 * size_t(v);
-            if (std::isnan(pv[0]) || std::isnan(pv[1]) || std::isnan(pv[2])) continue;
-            for (size_t s = MDL_iPositionHash(pv) & mask;; s = (s + 1) & mask) {
-                const uint32_t w = slots[s];
-                if (w == UNNUMBERED) {
-                    slots[s] = v;
-                    vertexId[v] = distinct++;
-                    break;
-                }
-                if (MDL_iSamePosition(positions + 3 * size_t(w), pv)) {
-                    vertexId[v] = vertexId[w];
-                    break;
-                }
-            }
-        }
-    }
-    // Corners numbered, and counted by number (next[p + 1]; a corner that
-    // takes a number of its own adds a counter). Storage whose every element
-    // is written before it is read is left uninitialised.
-    const auto tri = std::make_unique_for_overwrite<MDL_AdjacencyTriangle[]>(triangles);
+    // Triangles of each position, in the order their corners were met:
+    // list[next[p] .. end[p]) are those not yet passed.
     const auto list = std::make_unique_for_overwrite<uint32_t[]>(corners);
     std::vector<uint32_t> next(size_t(distinct) + 1, 0), end;
     for (uint32_t t = 0; t < triangles; t++)
-        for (int c = 0; c < 3; c++) {
-            const uint32_t v = indices[3 * size_t(t) + c];
-            uint32_t p;
-            if (v < vertices && vertexId[v] != UNNUMBERED) {
-                p = vertexId[v];
-            } else {
-                p = distinct++;
-                next.push_back(0);
-            }
-            tri[t].id[c] = p;
-            tri[t].link[c] = MDL_NO_FACE;
-            next[p + 1]++;
-        }
-
-    // Triangles of each position, in the order their corners were met:
-    // list[next[p] .. end[p]) are those not yet passed.
+        for (int c = 0; c < 3; c++) next[tri[t].id[c] + 1]++;
     for (uint32_t p = 0; p < distinct; p++) next[p + 1] += next[p];
     end.assign(next.begin(), next.end() - 1);
     for (uint32_t t = 0; t < triangles; t++)
         for (int c = 0; c < 3; c++) list[end[tri[t].id[c]]++] = t;
 
     for (uint32_t t = 0; t < triangles; t++) {
+        if (!crowded[t]) continue;
         MDL_AdjacencyTriangle& ft = tri[t];
         // Only t changes its own links while its candidates are met (they
         // all come after it), so they are kept at hand and stored at the end.
@@ -208,6 +156,129 @@ void MDL_MeshData::buildAdjacency()
         }
         for (int k = 0; k < 3; k++) ft.link[k] = link[k];
     }
+}
+
+}  // namespace
+
+// Corners are matched by position, not by index, so seams with duplicated
+// vertices are joined. Each distinct position gets a number first (positions
+// compare with ==, so a NaN corner matches nothing); edges then compare as
+// pairs of numbers, either way round.
+//
+// The rule: triangles are taken in order, and each open edge of a triangle t
+// takes the first open edge with the same pair of the first later triangle
+// that has one, later triangles being met position by position, as they
+// come at t's corners in turn. A link is never undone.
+//
+// Edges of different pairs never meet, so each pair is settled on its own.
+// Almost every pair belongs to one edge (open) or two: two edges of
+// different triangles link, two of one degenerate triangle stay open, which
+// is what the rule gives them. These are found by sorting the edges by pair,
+// without looking at neighbouring triangles. Only where three or more edges
+// share a pair does the order of the rule decide; the triangles with such an
+// edge are then matched by the rule itself, below.
+void MDL_MeshData::buildAdjacency()
+{
+    if (!faces || !indices || !positions) return;
+    if (triangleCount == 0) return;
+    const uint32_t triangles = triangleCount;
+    const size_t corners = size_t(triangles) * 3;
+
+    // Numbered once per vertex (a vertex serves several corners) through an
+    // open-addressed table of vertex numbers; a vertex with a NaN coordinate,
+    // or an index past the vertices, gives each of its corners a number of
+    // its own.
+    constexpr uint32_t UNNUMBERED = 0xFFFFFFFFu;
+    const uint32_t vertices = vertexCount > 0 ? uint32_t(vertexCount) : 0;
+    std::vector<uint32_t> vertexId(vertices, UNNUMBERED);
+    uint32_t distinct = 0;
+    {
+        size_t size = 16;
+        while (size < 2 * size_t(vertices)) size *= 2;
+        const size_t mask = size - 1;
+        std::vector<uint32_t> slots(size, UNNUMBERED);
+        for (uint32_t v = 0; v < vertices; v++) {
+            const double* pv = positions + 3 * size_t(v);
+            if (std::isnan(pv[0]) || std::isnan(pv[1]) || std::isnan(pv[2])) continue;
+            for (size_t s = MDL_iPositionHash(pv) & mask;; s = (s + 1) & mask) {
+                const uint32_t w = slots[s];
+                if (w == UNNUMBERED) {
+                    slots[s] = v;
+                    vertexId[v] = distinct++;
+                    break;
+                }
+                if (MDL_iSamePosition(positions + 3 * size_t(w), pv)) {
+                    vertexId[v] = vertexId[w];
+                    break;
+                }
+            }
+        }
+    }
+    // Storage whose every element is written before it is read is left
+    // uninitialised.
+    const auto tri = std::make_unique_for_overwrite<MDL_AdjacencyTriangle[]>(triangles);
+    for (uint32_t t = 0; t < triangles; t++)
+        for (int c = 0; c < 3; c++) {
+            const uint32_t v = indices[3 * size_t(t) + c];
+            tri[t].id[c] = v < vertices && vertexId[v] != UNNUMBERED ? vertexId[v] : distinct++;
+            tri[t].link[c] = MDL_NO_FACE;
+        }
+
+    // Edges (3 t + k, across corners k and k + 1) bucketed by the smaller
+    // number of their pair, in edge order, each entry the larger number
+    // above the edge; bucket p ends at start[p] once filled.
+    std::vector<uint8_t> crowded;  // per triangle, only once a pair of three or more edges is met
+    if (corners <= UINT32_MAX) {
+        std::vector<uint32_t> start(size_t(distinct) + 1, 0);
+        const auto pairOf = [&](uint32_t t, int k, uint32_t* lo, uint32_t* hi) {
+            const uint32_t a = tri[t].id[k], b = tri[t].id[k == 2 ? 0 : k + 1];
+            *lo = a < b ? a : b;
+            *hi = a < b ? b : a;
+        };
+        for (uint32_t t = 0; t < triangles; t++)
+            for (int k = 0; k < 3; k++) {
+                uint32_t lo, hi;
+                pairOf(t, k, &lo, &hi);
+                start[lo + 1]++;
+            }
+        for (uint32_t p = 0; p < distinct; p++) start[p + 1] += start[p];
+        const auto edges = std::make_unique_for_overwrite<uint64_t[]>(corners);
+        for (uint32_t t = 0; t < triangles; t++)
+            for (int k = 0; k < 3; k++) {
+                uint32_t lo, hi;
+                pairOf(t, k, &lo, &hi);
+                edges[start[lo]++] = uint64_t(hi) << 32 | (3 * t + uint32_t(k));
+            }
+        for (uint32_t p = 0, begin = 0; p < distinct; begin = start[p++]) {
+            uint64_t* b = edges.get() + begin;
+            const uint32_t n = start[p] - begin;
+            if (n < 2) continue;
+            // Sorted by pair, then edge; buckets hold a few edges each, so
+            // a plain insertion sort serves them, std::sort the rare big one.
+            if (n <= 16) {
+                for (uint32_t i = 1; i < n; i++)
+                    for (uint32_t j = i; j > 0 && b[j - 1] > b[j]; j--) std::swap(b[j - 1], b[j]);
+            } else {
+                std::sort(b, b + n);
+            }
+            for (uint32_t i = 0, j; i < n; i = j) {
+                for (j = i + 1; j < n && b[j] >> 32 == b[i] >> 32; j++) {}
+                if (j - i == 2) {
+                    const uint32_t e = uint32_t(b[i]), f = uint32_t(b[i + 1]);
+                    if (e / 3 != f / 3) {
+                        tri[e / 3].link[e % 3] = f / 3;
+                        tri[f / 3].link[f % 3] = e / 3;
+                    }
+                } else if (j - i > 2) {
+                    if (crowded.empty()) crowded.assign(triangles, 0);
+                    for (uint32_t k = i; k < j; k++) crowded[uint32_t(b[k]) / 3] = 1;
+                }
+            }
+        }
+    } else {
+        crowded.assign(triangles, 1);
+    }
+    if (!crowded.empty()) MDL_iMatchCrowded(tri.get(), triangles, distinct, crowded.data());
     for (uint32_t t = 0; t < triangles; t++)
         for (int k = 0; k < 3; k++) faces[t].neighbours[k] = tri[t].link[k];
 }

@@ -40,6 +40,48 @@ MDL_MeshData* makeData(const std::vector<double>& pos, const std::vector<uint32_
 
 bool samePos(const double* a, const double* b) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; }
 
+// The links, exactly: a plain scan written straight from the rule, with no
+// numbering of positions and no shortcuts. Triangles in order; for each of
+// its corners, every corner of another triangle at the same position, in
+// triangle and corner order; each open edge of the first triangle takes the
+// first open edge of the other that joins the same two positions. A corner
+// whose index is past the vertices or whose position has a NaN matches only
+// itself. Links per edge, 3 t + e.
+std::vector<uint32_t> plainLinks(const std::vector<double>& pos, const std::vector<uint32_t>& tri)
+{
+    const uint32_t nv = uint32_t(pos.size() / 3);
+    const size_t corners = tri.size();
+    auto valid = [&](size_t i) {
+        const uint32_t v = tri[i];
+        return v < nv && !std::isnan(pos[3 * v]) && !std::isnan(pos[3 * v + 1]) && !std::isnan(pos[3 * v + 2]);
+    };
+    auto same = [&](size_t i, size_t j) {
+        return i == j || (valid(i) && valid(j) && samePos(&pos[3 * tri[i]], &pos[3 * tri[j]]));
+    };
+    const uint32_t T = uint32_t(corners / 3);
+    std::vector<uint32_t> want(corners, MDL_NO_FACE);
+    for (uint32_t t = 0; t < T; t++)
+        for (int c = 0; c < 3; c++)
+            for (size_t j = 0; j < corners; j++) {
+                const uint32_t u = uint32_t(j / 3);
+                if (u == t || !same(3 * t + c, j)) continue;
+                for (int e = 0; e < 3; e++) {
+                    if (want[3 * t + e] != MDL_NO_FACE) continue;
+                    const size_t a = 3 * t + e, b = 3 * t + (e + 1) % 3;
+                    for (int k = 0; k < 3; k++) {
+                        if (want[3 * u + k] != MDL_NO_FACE) continue;
+                        const size_t ua = 3 * u + k, ub = 3 * u + (k + 1) % 3;
+                        if ((same(a, ua) && same(b, ub)) || (same(a, ub) && same(b, ua))) {
+                            want[3 * t + e] = u;
+                            want[3 * u + k] = t;
+                            break;
+                        }
+                    }
+                }
+            }
+    return want;
+}
+
 // Möller-Trumbore, two-sided; distance in units of d.
 bool refRay(const v3& o, const v3& d, const double* a, const double* b, const double* c, double* t)
 {
@@ -115,15 +157,10 @@ TEST(MeshAdjacency, MatchesBruteForceEdgeSearch)
     }
 }
 
-// The links, exactly: a plain scan written straight from the rule, with no
-// numbering of positions and no shortcuts. Triangles in order; for each of
-// its corners, every corner of another triangle at the same position, in
-// triangle and corner order; each open edge of the first triangle takes the
-// first open edge of the other that joins the same two positions. A corner
-// whose index is past the vertices or whose position has a NaN matches only
-// itself. Random meshes on a small lattice give shared edges, three and more
-// triangles on one edge, repeated and degenerate triangles (two or three
-// corners at one position), signed zeros, NaN vertices and bad indices.
+// The links, exactly, against the plain scan. Random meshes on a small
+// lattice give shared edges, three and more triangles on one edge, repeated
+// and degenerate triangles (two or three corners at one position), signed
+// zeros, NaN vertices and bad indices.
 TEST(MeshAdjacency, SameLinksAsPlainScanInOrder)
 {
     std::mt19937 rng(11);
@@ -148,38 +185,67 @@ TEST(MeshAdjacency, SameLinksAsPlainScanInOrder)
         }
         MDL_MeshData* d = makeData(pos, tri, false);
 
-        const size_t corners = tri.size();
-        auto valid = [&](size_t i) {
-            const uint32_t v = tri[i];
-            return v < uint32_t(nv) && !std::isnan(pos[3 * v]) && !std::isnan(pos[3 * v + 1]) &&
-                   !std::isnan(pos[3 * v + 2]);
-        };
-        auto same = [&](size_t i, size_t j) {
-            return i == j || (valid(i) && valid(j) && samePos(&pos[3 * tri[i]], &pos[3 * tri[j]]));
-        };
-        const uint32_t T = uint32_t(corners / 3);
-        std::vector<uint32_t> want(corners, MDL_NO_FACE);
-        for (uint32_t t = 0; t < T; t++)
-            for (int c = 0; c < 3; c++)
-                for (size_t j = 0; j < corners; j++) {
-                    const uint32_t u = uint32_t(j / 3);
-                    if (u == t || !same(3 * t + c, j)) continue;
-                    for (int e = 0; e < 3; e++) {
-                        if (want[3 * t + e] != MDL_NO_FACE) continue;
-                        const size_t a = 3 * t + e, b = 3 * t + (e + 1) % 3;
-                        for (int k = 0; k < 3; k++) {
-                            if (want[3 * u + k] != MDL_NO_FACE) continue;
-                            const size_t ua = 3 * u + k, ub = 3 * u + (k + 1) % 3;
-                            if ((same(a, ua) && same(b, ub)) || (same(a, ub) && same(b, ua))) {
-                                want[3 * t + e] = u;
-                                want[3 * u + k] = t;
-                                break;
-                            }
-                        }
-                    }
-                }
+        const std::vector<uint32_t> want = plainLinks(pos, tri);
+        const uint32_t T = uint32_t(tri.size() / 3);
         ASSERT_EQ(d->triangleCount, T);
         for (uint32_t t = 0; t < T; t++)
+            for (int e = 0; e < 3; e++)
+                ASSERT_EQ(d->faces[t].neighbours[e], want[3 * t + e])
+                    << "round " << round << " triangle " << t << " edge " << e;
+        delete d;
+    }
+}
+
+// Grids as content has them, mostly two triangles an edge and open borders,
+// spoilt here and there: seams of duplicated vertices, triangles dropped
+// (holes), repeated or flipped (three and four triangles on an edge, some
+// with all three positions shared), degenerate, with a NaN corner or a bad
+// index. Links that two edges settle and links that the order of many
+// settles sit side by side in one mesh and must both be those of the plain
+// scan.
+TEST(MeshAdjacency, SpoiltGridsSameLinksAsPlainScan)
+{
+    std::mt19937 rng(23);
+    for (int round = 0; round < 12; round++) {
+        const int nx = 6 + int(rng() % 10), ny = 4 + int(rng() % 8);
+        std::vector<double> pos;
+        for (int y = 0; y <= ny; y++)
+            for (int x = 0; x <= nx; x++) pos.insert(pos.end(), {double(x), double(y), x == 0 ? -0.0 : 0.0});
+        const uint32_t grid = uint32_t(pos.size() / 3);
+        // A copy of every vertex for seams, some of them NaN.
+        for (uint32_t v = 0; v < grid; v++) {
+            pos.insert(pos.end(), {pos[3 * v], pos[3 * v + 1], pos[3 * v + 2] + 0.0});
+            if (rng() % 50 == 0) pos[pos.size() - 1] = std::nan("");
+        }
+        auto pick = [&](uint32_t v) { return rng() % 6 == 0 ? v + grid : v; };
+        std::vector<uint32_t> tri;
+        for (int y = 0; y < ny; y++)
+            for (int x = 0; x < nx; x++) {
+                const uint32_t a = uint32_t(y * (nx + 1) + x), b = a + 1, c = a + uint32_t(nx) + 1, d = c + 1;
+                const uint32_t quad[2][3] = {{a, b, d}, {a, d, c}};
+                for (const auto& q : quad) {
+                    const unsigned r = rng() % 40;
+                    if (r == 0) continue;  // hole
+                    uint32_t t[3] = {pick(q[0]), pick(q[1]), pick(q[2])};
+                    if (r == 1) t[2] = t[1];                  // degenerate
+                    if (r == 2) t[0] = grid * 2 + rng() % 3;  // past the vertices
+                    tri.insert(tri.end(), {t[0], t[1], t[2]});
+                    if (r == 3) tri.insert(tri.end(), {t[0], t[1], t[2]});          // repeated
+                    if (r == 4) tri.insert(tri.end(), {pick(q[1]), pick(q[0]), pick(q[2])});  // flipped copy
+                    if (r == 5) tri.insert(tri.end(), {t[0], pick(q[1]), uint32_t(rng() % grid)});  // fin
+                }
+            }
+        // A few triangles moved to the end, so that partners come in any order.
+        for (int i = 0; i < 4 && tri.size() >= 6; i++) {
+            const size_t at = 3 * (rng() % (tri.size() / 3));
+            const uint32_t t[3] = {tri[at], tri[at + 1], tri[at + 2]};
+            tri.erase(tri.begin() + long(at), tri.begin() + long(at) + 3);
+            tri.insert(tri.end(), {t[0], t[1], t[2]});
+        }
+        MDL_MeshData* d = makeData(pos, tri, false);
+        const std::vector<uint32_t> want = plainLinks(pos, tri);
+        ASSERT_EQ(d->triangleCount, uint32_t(tri.size() / 3));
+        for (uint32_t t = 0; t < d->triangleCount; t++)
             for (int e = 0; e < 3; e++)
                 ASSERT_EQ(d->faces[t].neighbours[e], want[3 * t + e])
                     << "round " << round << " triangle " << t << " edge " << e;
