@@ -370,11 +370,15 @@ WIDE uint32_t faceWide(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& 
             for (uint32_t k = 0; k < 4; k++)
                 m |= (uint32_t)facesLamp(mesh, light, t + k) << k;
         }
-        for (uint32_t k = 0; k < 4; k++) {
-            const uint8_t f = (m >> k) & 1;
-            facingBytes[facingStride * (t + k)] = f;
-            flags[t + k] = f;
-        }
+        // The four bits spread to the low bit of four bytes (the shifted
+        // copies of m do not overlap, so nothing carries).
+        const uint32_t spread = (m * 0x00204081u) & 0x01010101u;
+        std::memcpy(flags + t, &spread, sizeof spread);
+        uint8_t* facing = facingBytes + facingStride * t;
+        facing[0] = m & 1;
+        facing[facingStride] = (m >> 1) & 1;
+        facing[2 * facingStride] = (m >> 2) & 1;
+        facing[3 * facingStride] = (m >> 3) & 1;
         lit += (uint32_t)__builtin_popcount(m);
     }
     for (; t < n; t++) {
