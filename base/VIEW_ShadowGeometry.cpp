@@ -434,6 +434,18 @@ WIDE bool emitWide(const VIEW_ShadowGeometry& mesh, const v3* far, const uint8_t
     for (uint32_t group = 0; group < n; group += 8) {
         uint64_t word;
         std::memcpy(&word, flags + group, sizeof word);
+        if (word == 0x0101010101010101u) {
+            // Eight lit faces in a row (inside a lit region, the common case).
+            if (CAPS) {
+                std::memcpy(cap, indices + 3 * (size_t)group, 24 * sizeof(uint32_t));
+                cap += 24;
+            }
+            for (uint32_t t = group; t < group + 8; t++) {
+                silhouette[found] = t;
+                found += openEdges(neighbourBytes, neighbourStride, flags, n, t) != 0;
+            }
+            continue;
+        }
         while (word) {
             const uint32_t t = group + (uint32_t)__builtin_ctzll(word) / 8;
             word &= word - 1;   // each flag byte is 0 or 1
