@@ -1,5 +1,6 @@
 #include "base/VIEW_ShadowGeometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -20,21 +21,39 @@ inline v3 corner(const double* positions, uint32_t index)
     return {p[0], p[1], p[2]};
 }
 
-// Every vertex pushed away from the lamp by the extrusion length: far =
-// p + unit(p - lamp) * extrusion, or p where that direction has no length.
-// Two vertices at a time on SSE2 with the very same operations (IEEE
-// division and square root give the same bits in either width).
+// Every vertex from `from` on pushed away from the lamp by the extrusion
+// length: far = p + (p - lamp) * (extrusion / |p - lamp|), or p where that
+// direction has no length (one division per vertex rather than one per
+// coordinate); for a sun, the same with its direction for every vertex.
+void extrudeFrom(const double* positions, uint32_t from, uint32_t vertexCount, const VIEW_ShadowLight& light, v3* far)
+{
+    if (light.directional) {
+        const v3 d = light.direction;
+        const double L = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+        const bool moves = L > 0;
+        const v3 offset = d * (light.extrusion / L);
+        for (uint32_t v = from; v < vertexCount; v++) {
+            const v3 p = corner(positions, v);
+            far[v] = moves ? p + offset : p;
+        }
+        return;
+    }
+    for (uint32_t v = from; v < vertexCount; v++) {
+        const v3 p = corner(positions, v);
+        const v3 d = p - light.position;
+        const double L = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+        far[v] = L > 0 ? p + d * (light.extrusion / L) : p;
+    }
+}
+
+// The same for every vertex, two at a time on SSE2 with the very same
+// operations (IEEE division and square root give the same bits in either
+// width).
 void extrude(const double* positions, uint32_t vertexCount, const VIEW_ShadowLight& light, v3* far)
 {
     uint32_t v = 0;
     if (light.directional) {
-        v3 d = light.direction;
-        const bool moves = v3::normalize(d);
-        const v3 offset = d * light.extrusion;
-        for (; v < vertexCount; v++) {
-            const v3 p = corner(positions, v);
-            far[v] = moves ? p + offset : p;
-        }
+        extrudeFrom(positions, 0, vertexCount, light, far);
         return;
     }
 #if defined(__SSE2__)
@@ -48,21 +67,18 @@ void extrude(const double* positions, uint32_t vertexCount, const VIEW_ShadowLig
         __m128d dx = _mm_sub_pd(x, lx), dy = _mm_sub_pd(y, ly), dz = _mm_sub_pd(z, lz);
         const __m128d L = _mm_sqrt_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)), _mm_mul_pd(dz, dz)));
         const __m128d moves = _mm_cmpgt_pd(L, _mm_setzero_pd());
-        dx = _mm_div_pd(dx, L), dy = _mm_div_pd(dy, L), dz = _mm_div_pd(dz, L);
-        const __m128d fx = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(x, _mm_mul_pd(dx, k))), _mm_andnot_pd(moves, x));
-        const __m128d fy = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(y, _mm_mul_pd(dy, k))), _mm_andnot_pd(moves, y));
-        const __m128d fz = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(z, _mm_mul_pd(dz, k))), _mm_andnot_pd(moves, z));
+        const __m128d r = _mm_div_pd(k, L);
+        dx = _mm_mul_pd(dx, r), dy = _mm_mul_pd(dy, r), dz = _mm_mul_pd(dz, r);
+        const __m128d fx = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(x, dx)), _mm_andnot_pd(moves, x));
+        const __m128d fy = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(y, dy)), _mm_andnot_pd(moves, y));
+        const __m128d fz = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(z, dz)), _mm_andnot_pd(moves, z));
         double* w = &far[v].x;
         _mm_storeu_pd(w, _mm_unpacklo_pd(fx, fy));
         _mm_storeu_pd(w + 2, _mm_shuffle_pd(fz, fx, 0b10));
         _mm_storeu_pd(w + 4, _mm_unpackhi_pd(fy, fz));
     }
 #endif
-    for (; v < vertexCount; v++) {
-        const v3 p = corner(positions, v);
-        v3 d = p - light.position;
-        far[v] = v3::normalize(d) ? p + d * light.extrusion : p;
-    }
+    extrudeFrom(positions, v, vertexCount, light, far);
 }
 
 // Room for k more elements without moving the count; false when the array
@@ -218,50 +234,24 @@ bool buildPlain(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, 
 
 #if defined(SHADOW_WIDE)
 
-// Four at a time on AVX2, chosen at run time. Every vertex is copied once
-// into a table of 64-byte rows, its position and its far point each padded
-// to four doubles, so that a corner is one aligned 32-byte load; the facing
+// Four at a time on AVX2, chosen at run time. A corner (a position or a far
+// point, three packed doubles) is one masked 32-byte load that never reads
+// past its own three values, so the last vertex needs no slack. The facing
 // test and the extrusion run four lanes with the very operations of the
 // one-at-a-time code (no fused multiply-add), so they give the same bits.
 // Output vertices are written as 32-byte stores 24 bytes apart, each one's
 // spare lane overwritten by the next; the last one's lands in a slack
 // element kept past the count.
-struct alignas(64) PaddedVertex {
-    double p[4];
-    double q[4];
-};
-
-struct PaddedTable {
-    PaddedVertex* rows = nullptr;
-    uint32_t capacity = 0;
-    PaddedTable() = default;
-    PaddedTable(const PaddedTable&) = delete;
-    PaddedTable& operator=(const PaddedTable&) = delete;
-    ~PaddedTable() { std::free(rows); }
-    bool grow(uint32_t n)
-    {
-        if (n <= capacity)
-            return true;
-        uint64_t cap = capacity < 256 ? 256 : capacity;
-        while (cap < n)
-            cap *= 2;
-        void* p = std::aligned_alloc(alignof(PaddedVertex), sizeof(PaddedVertex) * (size_t)cap);
-        if (!p)
-            return false;
-        std::free(rows);
-        rows = static_cast<PaddedVertex*>(p);
-        capacity = (uint32_t)cap;
-        return true;
-    }
-};
-
-thread_local PaddedTable t_padded;
-
 bool g_wide = __builtin_cpu_supports("avx2");
 
 #define WIDE __attribute__((target("avx2")))
 
-// (x0 x1 x2 x3), (y..), (z..) of four padded rows, and back.
+WIDE inline __m256d loadCorner(const double* p)
+{
+    return _mm256_maskload_pd(p, _mm256_setr_epi64x(-1, -1, -1, 0));
+}
+
+// (x0 x1 x2 x3), (y..), (z..) of four corners (their fourth lanes unread).
 WIDE inline void transpose(__m256d r0, __m256d r1, __m256d r2, __m256d r3, __m256d& x, __m256d& y, __m256d& z)
 {
     const __m256d t0 = _mm256_unpacklo_pd(r0, r1), t1 = _mm256_unpackhi_pd(r0, r1);
@@ -271,75 +261,54 @@ WIDE inline void transpose(__m256d r0, __m256d r1, __m256d r2, __m256d r3, __m25
     z = _mm256_permute2f128_pd(t0, t2, 0x31);
 }
 
-WIDE inline void untranspose(__m256d x, __m256d y, __m256d z, double* r0, double* r1, double* r2, double* r3)
+// (x..), (y..), (z..) of the four vertices a b c d.
+WIDE inline void corners(const double* positions, uint32_t a, uint32_t b, uint32_t c, uint32_t d, __m256d& x,
+                         __m256d& y, __m256d& z)
 {
-    const __m256d zero = _mm256_setzero_pd();
-    const __m256d u0 = _mm256_unpacklo_pd(x, y), u1 = _mm256_unpackhi_pd(x, y);
-    const __m256d u2 = _mm256_unpacklo_pd(z, zero), u3 = _mm256_unpackhi_pd(z, zero);
-    _mm256_store_pd(r0, _mm256_permute2f128_pd(u0, u2, 0x20));
-    _mm256_store_pd(r1, _mm256_permute2f128_pd(u1, u3, 0x20));
-    _mm256_store_pd(r2, _mm256_permute2f128_pd(u0, u2, 0x31));
-    _mm256_store_pd(r3, _mm256_permute2f128_pd(u1, u3, 0x31));
+    transpose(loadCorner(positions + 3 * (size_t)a), loadCorner(positions + 3 * (size_t)b),
+              loadCorner(positions + 3 * (size_t)c), loadCorner(positions + 3 * (size_t)d), x, y, z);
 }
 
-// The position part of every vertex's row.
-WIDE void fillRows(const double* positions, uint32_t vertexCount, PaddedVertex* rows)
-{
-    const __m256d zero = _mm256_setzero_pd();
-    uint32_t v = 0;
-    for (; v + 4 <= vertexCount; v += 4) {
-        // a = x0 y0 z0 x1, b = y1 z1 x2 y2, c = z2 x3 y3 z3.
-        const double* p = positions + 3 * (size_t)v;
-        const __m256d a = _mm256_loadu_pd(p), b = _mm256_loadu_pd(p + 4), c = _mm256_loadu_pd(p + 8);
-        const __m256d r0 = _mm256_blend_pd(a, zero, 0b1000);
-        const __m256d r1 = _mm256_blend_pd(_mm256_permute4x64_pd(_mm256_permute2f128_pd(a, b, 0x21), 0b11111001), zero, 0b1000);
-        const __m256d r2 = _mm256_blend_pd(_mm256_permute2f128_pd(b, c, 0x21), zero, 0b1000);
-        const __m256d r3 = _mm256_blend_pd(_mm256_permute4x64_pd(c, 0b11111001), zero, 0b1000);
-        _mm256_store_pd(rows[v].p, r0);
-        _mm256_store_pd(rows[v + 1].p, r1);
-        _mm256_store_pd(rows[v + 2].p, r2);
-        _mm256_store_pd(rows[v + 3].p, r3);
-    }
-    for (; v < vertexCount; v++) {
-        const double* p = positions + 3 * (size_t)v;
-        _mm256_store_pd(rows[v].p, _mm256_setr_pd(p[0], p[1], p[2], 0));
-    }
-}
-
-WIDE void extrudeRows(uint32_t vertexCount, const VIEW_ShadowLight& light, PaddedVertex* rows)
+// Every vertex pushed away from the lamp, straight into the far points:
+// the same results as extrude() above, four vertices at a time.
+WIDE void extrudeWide(const double* positions, uint32_t vertexCount, const VIEW_ShadowLight& light, v3* far)
 {
     uint32_t v = 0;
-    if (light.directional) {
-        v3 d = light.direction;
-        const bool moves = v3::normalize(d);
-        const v3 offset = d * light.extrusion;
-        const __m256d o = moves ? _mm256_setr_pd(offset.x, offset.y, offset.z, 0) : _mm256_setzero_pd();
-        for (; v < vertexCount; v++)
-            _mm256_store_pd(rows[v].q, _mm256_add_pd(_mm256_load_pd(rows[v].p), o));
-        return;
+    if (!light.directional) {
+        const __m256d lx = _mm256_set1_pd(light.position.x), ly = _mm256_set1_pd(light.position.y),
+                      lz = _mm256_set1_pd(light.position.z), k = _mm256_set1_pd(light.extrusion);
+        for (; v + 4 <= vertexCount; v += 4) {
+            // a = x0 y0 z0 x1, b = y1 z1 x2 y2, c = z2 x3 y3 z3: four rows
+            // x y z -, then across.
+            const double* p = positions + 3 * (size_t)v;
+            const __m256d a = _mm256_loadu_pd(p), b = _mm256_loadu_pd(p + 4), c = _mm256_loadu_pd(p + 8);
+            const __m256d r1 = _mm256_permute4x64_pd(_mm256_permute2f128_pd(a, b, 0x21), 0b11111001);
+            const __m256d r2 = _mm256_permute2f128_pd(b, c, 0x21), r3 = _mm256_permute4x64_pd(c, 0b11111001);
+            __m256d x, y, z;
+            transpose(a, r1, r2, r3, x, y, z);
+            const __m256d dx = _mm256_sub_pd(x, lx), dy = _mm256_sub_pd(y, ly), dz = _mm256_sub_pd(z, lz);
+            const __m256d L = _mm256_sqrt_pd(
+                _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)), _mm256_mul_pd(dz, dz)));
+            const __m256d moves = _mm256_cmp_pd(L, _mm256_setzero_pd(), _CMP_GT_OQ);
+            const __m256d r = _mm256_div_pd(k, L);
+            const __m256d fx = _mm256_blendv_pd(x, _mm256_add_pd(x, _mm256_mul_pd(dx, r)), moves);
+            const __m256d fy = _mm256_blendv_pd(y, _mm256_add_pd(y, _mm256_mul_pd(dy, r)), moves);
+            const __m256d fz = _mm256_blendv_pd(z, _mm256_add_pd(z, _mm256_mul_pd(dz, r)), moves);
+            // Four rows x y z 0, each written 24 bytes after the last; the
+            // fourth one's spare lane lands on the next vertex (or the slack).
+            const __m256d zero = _mm256_setzero_pd();
+            const __m256d u0 = _mm256_unpacklo_pd(fx, fy), u1 = _mm256_unpackhi_pd(fx, fy);
+            const __m256d u2 = _mm256_unpacklo_pd(fz, zero), u3 = _mm256_unpackhi_pd(fz, zero);
+            double* w = &far[v].x;
+            _mm256_storeu_pd(w, _mm256_permute2f128_pd(u0, u2, 0x20));
+            _mm256_storeu_pd(w + 3, _mm256_permute2f128_pd(u1, u3, 0x20));
+            _mm256_storeu_pd(w + 6, _mm256_permute2f128_pd(u0, u2, 0x31));
+            _mm256_storeu_pd(w + 9, _mm256_permute2f128_pd(u1, u3, 0x31));
+        }
     }
-    const __m256d lx = _mm256_set1_pd(light.position.x), ly = _mm256_set1_pd(light.position.y),
-                  lz = _mm256_set1_pd(light.position.z), k = _mm256_set1_pd(light.extrusion);
-    for (; v + 4 <= vertexCount; v += 4) {
-        __m256d x, y, z;
-        transpose(_mm256_load_pd(rows[v].p), _mm256_load_pd(rows[v + 1].p), _mm256_load_pd(rows[v + 2].p),
-                  _mm256_load_pd(rows[v + 3].p), x, y, z);
-        __m256d dx = _mm256_sub_pd(x, lx), dy = _mm256_sub_pd(y, ly), dz = _mm256_sub_pd(z, lz);
-        const __m256d L =
-            _mm256_sqrt_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)), _mm256_mul_pd(dz, dz)));
-        const __m256d moves = _mm256_cmp_pd(L, _mm256_setzero_pd(), _CMP_GT_OQ);
-        dx = _mm256_div_pd(dx, L), dy = _mm256_div_pd(dy, L), dz = _mm256_div_pd(dz, L);
-        const __m256d fx = _mm256_blendv_pd(x, _mm256_add_pd(x, _mm256_mul_pd(dx, k)), moves);
-        const __m256d fy = _mm256_blendv_pd(y, _mm256_add_pd(y, _mm256_mul_pd(dy, k)), moves);
-        const __m256d fz = _mm256_blendv_pd(z, _mm256_add_pd(z, _mm256_mul_pd(dz, k)), moves);
-        untranspose(fx, fy, fz, rows[v].q, rows[v + 1].q, rows[v + 2].q, rows[v + 3].q);
-    }
-    for (; v < vertexCount; v++) {
-        const v3 p{rows[v].p[0], rows[v].p[1], rows[v].p[2]};
-        v3 d = p - light.position;
-        const v3 f = v3::normalize(d) ? p + d * light.extrusion : p;
-        _mm256_store_pd(rows[v].q, _mm256_setr_pd(f.x, f.y, f.z, 0));
-    }
+    // The rest one at a time, and every vertex of a sun (one addition each).
+    if (v < vertexCount)
+        extrudeFrom(positions, v, vertexCount, light, far);
 }
 
 // Which of four faces (first corners x0 y0 z0, normals nx ny nz) turn
@@ -356,7 +325,7 @@ WIDE inline uint32_t facingMask(const VIEW_ShadowLight& light, __m256d tx, __m25
 }
 
 // Facing flags of every triangle; answers how many face the lamp.
-WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light, const PaddedVertex* rows,
+WIDE uint32_t faceWide(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& light,
                        uint8_t* flags, uint8_t* facingBytes, size_t facingStride)
 {
     const uint32_t n = mesh.triangleCount, vertexCount = (uint32_t)mesh.vertexCount;
@@ -366,6 +335,7 @@ WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& 
     const __m256i last = _mm256_set1_epi32((int)(vertexCount - 1));
     const uint8_t* normals = reinterpret_cast<const uint8_t*>(mesh.faceNormals);
     const size_t normalStride = mesh.faceNormalStride;
+    const double* positions = mesh.positions;
     uint32_t lit = 0, t = 0;
     for (; t + 4 <= n; t += 4) {
         const uint32_t* ix = mesh.indices + 3 * (size_t)t;
@@ -381,8 +351,7 @@ WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& 
             // The stored normals: the same numbers, without the corners of
             // every face (the fifth face bounds the last 32-byte read).
             __m256d x0, y0, z0, nx, ny, nz;
-            transpose(_mm256_load_pd(rows[ix[0]].p), _mm256_load_pd(rows[ix[3]].p), _mm256_load_pd(rows[ix[6]].p),
-                      _mm256_load_pd(rows[ix[9]].p), x0, y0, z0);
+            corners(positions, ix[0], ix[3], ix[6], ix[9], x0, y0, z0);
             const uint8_t* nt = normals + normalStride * t;
             transpose(_mm256_loadu_pd(reinterpret_cast<const double*>(nt)),
                       _mm256_loadu_pd(reinterpret_cast<const double*>(nt + normalStride)),
@@ -391,12 +360,9 @@ WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& 
             m = facingMask(light, tx, ty, tz, x0, y0, z0, nx, ny, nz);
         } else if (inside) {
             __m256d x0, y0, z0, x1, y1, z1, x2, y2, z2;
-            transpose(_mm256_load_pd(rows[ix[0]].p), _mm256_load_pd(rows[ix[3]].p), _mm256_load_pd(rows[ix[6]].p),
-                      _mm256_load_pd(rows[ix[9]].p), x0, y0, z0);
-            transpose(_mm256_load_pd(rows[ix[1]].p), _mm256_load_pd(rows[ix[4]].p), _mm256_load_pd(rows[ix[7]].p),
-                      _mm256_load_pd(rows[ix[10]].p), x1, y1, z1);
-            transpose(_mm256_load_pd(rows[ix[2]].p), _mm256_load_pd(rows[ix[5]].p), _mm256_load_pd(rows[ix[8]].p),
-                      _mm256_load_pd(rows[ix[11]].p), x2, y2, z2);
+            corners(positions, ix[0], ix[3], ix[6], ix[9], x0, y0, z0);
+            corners(positions, ix[1], ix[4], ix[7], ix[10], x1, y1, z1);
+            corners(positions, ix[2], ix[5], ix[8], ix[11], x2, y2, z2);
             const __m256d ax = _mm256_sub_pd(x1, x0), ay = _mm256_sub_pd(y1, y0), az = _mm256_sub_pd(z1, z0);
             const __m256d bx = _mm256_sub_pd(x2, x0), by = _mm256_sub_pd(y2, y0), bz = _mm256_sub_pd(z2, z0);
             const __m256d nx = _mm256_sub_pd(_mm256_mul_pd(ay, bz), _mm256_mul_pd(az, by)),
@@ -408,11 +374,15 @@ WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& 
             for (uint32_t k = 0; k < 4; k++)
                 m |= (uint32_t)facesLamp(mesh, light, t + k) << k;
         }
-        for (uint32_t k = 0; k < 4; k++) {
-            const uint8_t f = (m >> k) & 1;
-            facingBytes[facingStride * (t + k)] = f;
-            flags[t + k] = f;
-        }
+        // The four bits spread to the low bit of four bytes (the shifted
+        // copies of m do not overlap, so nothing carries).
+        const uint32_t spread = (m * 0x00204081u) & 0x01010101u;
+        std::memcpy(flags + t, &spread, sizeof spread);
+        uint8_t* facing = facingBytes + facingStride * t;
+        facing[0] = m & 1;
+        facing[facingStride] = (m >> 1) & 1;
+        facing[2 * facingStride] = (m >> 2) & 1;
+        facing[3 * facingStride] = (m >> 3) & 1;
         lit += (uint32_t)__builtin_popcount(m);
     }
     for (; t < n; t++) {
@@ -424,12 +394,33 @@ WIDE uint32_t faceRows(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& 
     return lit;
 }
 
+// Lit faces with an edge on the silhouette, found in a first pass that takes
+// no branch on the neighbours' flags (most lit faces have none open, and
+// which ones do is hard to foresee). Kept between calls.
+thread_local CTRL_Array<uint32_t> t_silhouette;
+
+// Which edges of lit face t border a face that is not lit (or none), as bits;
+// a neighbour outside the triangles reads the zero flag past them.
+inline uint32_t openEdges(const uint8_t* neighbourBytes, size_t neighbourStride, const uint8_t* flags, uint32_t n,
+                          uint32_t t)
+{
+    // Three plain loads (one wide copy to the stack and back stalls the
+    // loads that follow it).
+    const uint8_t* nb = neighbourBytes + neighbourStride * t;
+    uint32_t o0, o1, o2;
+    std::memcpy(&o0, nb, sizeof o0);
+    std::memcpy(&o1, nb + 4, sizeof o1);
+    std::memcpy(&o2, nb + 8, sizeof o2);
+    return (uint32_t)!flags[std::min(o0, n)] | (uint32_t)!flags[std::min(o1, n)] << 1 |
+           (uint32_t)!flags[std::min(o2, n)] << 2;
+}
+
 // Side quads along the silhouette and, with CAPS, the caps' corner indices
-// (their room already made), for every lit face. Flags are read eight at a time, so that
-// runs of faces turned away cost one test; `flags` has eight zero bytes past
-// the triangles.
+// (their room already made), for every lit face; `silhouette` has room for
+// every lit face. Flags are read eight at a time, so that runs of faces
+// turned away cost one test; `flags` has eight zero bytes past the triangles.
 template <bool CAPS>
-WIDE bool emitWide(const VIEW_ShadowGeometry& mesh, const PaddedVertex* rows, const uint8_t* flags,
+WIDE bool emitWide(const VIEW_ShadowGeometry& mesh, const v3* far, const uint8_t* flags, uint32_t* silhouette,
                    VIEW_ShadowArrays out)
 {
     const uint32_t n = mesh.triangleCount;
@@ -437,47 +428,63 @@ WIDE bool emitWide(const VIEW_ShadowGeometry& mesh, const PaddedVertex* rows, co
     const uint8_t* neighbourBytes =
         mesh.neighbours ? reinterpret_cast<const uint8_t*>(mesh.neighbours) : reinterpret_cast<const uint8_t*>(none);
     const size_t neighbourStride = mesh.neighbours ? mesh.neighbourStride : 0;
-    CTRL_Array<v3>& sides = *out.sides;
+    const uint32_t* const indices = mesh.indices;
     uint32_t* cap = CAPS ? out.capIndices->data : nullptr;
+    uint32_t found = 0;
     for (uint32_t group = 0; group < n; group += 8) {
         uint64_t word;
         std::memcpy(&word, flags + group, sizeof word);
+        if (word == 0x0101010101010101u) {
+            // Eight lit faces in a row (inside a lit region, the common case).
+            if (CAPS) {
+                std::memcpy(cap, indices + 3 * (size_t)group, 24 * sizeof(uint32_t));
+                cap += 24;
+            }
+            for (uint32_t t = group; t < group + 8; t++) {
+                silhouette[found] = t;
+                found += openEdges(neighbourBytes, neighbourStride, flags, n, t) != 0;
+            }
+            continue;
+        }
         while (word) {
             const uint32_t t = group + (uint32_t)__builtin_ctzll(word) / 8;
             word &= word - 1;   // each flag byte is 0 or 1
-            const uint32_t* ix = mesh.indices + 3 * (size_t)t;
             if (CAPS) {
-                std::memcpy(cap, ix, 3 * sizeof *ix);
+                std::memcpy(cap, indices + 3 * (size_t)t, 3 * sizeof(uint32_t));
                 cap += 3;
             }
-            uint32_t other[3];
-            std::memcpy(other, neighbourBytes + neighbourStride * t, sizeof other);
-            const bool open0 = !(other[0] < n && flags[other[0]]), open1 = !(other[1] < n && flags[other[1]]),
-                       open2 = !(other[2] < n && flags[other[2]]);
-            if (!(open0 | open1 | open2))
-                continue;
-            const PaddedVertex &r0 = rows[ix[0]], &r1 = rows[ix[1]], &r2 = rows[ix[2]];
-            const __m256d p0 = _mm256_load_pd(r0.p), p1 = _mm256_load_pd(r1.p), p2 = _mm256_load_pd(r2.p);
-            const __m256d q0 = _mm256_load_pd(r0.q), q1 = _mm256_load_pd(r1.q), q2 = _mm256_load_pd(r2.q);
-            // Silhouette edge a -> b of a lit face: the quad b a a' b', wound
-            // so that it faces out of the volume.
-            auto quad = [&](__m256d pa, __m256d pb, __m256d qa, __m256d qb) WIDE {
-                if (sides.count > sides.capacity - 7 && !room(sides, 7))
-                    return false;
-                double* w = &sides.data[sides.count].x;
-                _mm256_storeu_pd(w, pb);
-                _mm256_storeu_pd(w + 3, pa);
-                _mm256_storeu_pd(w + 6, qa);
-                _mm256_storeu_pd(w + 9, pb);
-                _mm256_storeu_pd(w + 12, qa);
-                _mm256_storeu_pd(w + 15, qb);
-                sides.count += 6;
-                return true;
-            };
-            if ((open0 && !quad(p0, p1, q0, q1)) || (open1 && !quad(p1, p2, q1, q2)) ||
-                (open2 && !quad(p2, p0, q2, q0)))
-                return false;
+            silhouette[found] = t;
+            found += openEdges(neighbourBytes, neighbourStride, flags, n, t) != 0;
         }
+    }
+
+    CTRL_Array<v3>& sides = *out.sides;
+    const double* positions = mesh.positions;
+    for (uint32_t k = 0; k < found; k++) {
+        const uint32_t t = silhouette[k];
+        const uint32_t open = openEdges(neighbourBytes, neighbourStride, flags, n, t);
+        const uint32_t* ix = mesh.indices + 3 * (size_t)t;
+        const __m256d p0 = loadCorner(positions + 3 * (size_t)ix[0]), p1 = loadCorner(positions + 3 * (size_t)ix[1]),
+                      p2 = loadCorner(positions + 3 * (size_t)ix[2]);
+        const __m256d q0 = loadCorner(&far[ix[0]].x), q1 = loadCorner(&far[ix[1]].x), q2 = loadCorner(&far[ix[2]].x);
+        // Silhouette edge a -> b of a lit face: the quad b a a' b', wound so
+        // that it faces out of the volume.
+        auto quad = [&](__m256d pa, __m256d pb, __m256d qa, __m256d qb) WIDE {
+            if (sides.count > sides.capacity - 7 && !room(sides, 7))
+                return false;
+            double* w = &sides.data[sides.count].x;
+            _mm256_storeu_pd(w, pb);
+            _mm256_storeu_pd(w + 3, pa);
+            _mm256_storeu_pd(w + 6, qa);
+            _mm256_storeu_pd(w + 9, pb);
+            _mm256_storeu_pd(w + 12, qa);
+            _mm256_storeu_pd(w + 15, qb);
+            sides.count += 6;
+            return true;
+        };
+        if (((open & 1) && !quad(p0, p1, q0, q1)) || ((open & 2) && !quad(p1, p2, q1, q2)) ||
+            ((open & 4) && !quad(p2, p0, q2, q0)))
+            return false;
     }
     return true;
 }
@@ -486,30 +493,29 @@ WIDE bool buildWide(const VIEW_ShadowGeometry& mesh, const VIEW_ShadowLight& lig
                     uint8_t* facingBytes, size_t facingStride)
 {
     const uint32_t n = mesh.triangleCount, vertexCount = (uint32_t)mesh.vertexCount;
-    if (n > (uint32_t)INT32_MAX - 8 || !t_facing.grow((int32_t)n + 8) || !t_padded.grow(vertexCount))
+    if (n > (uint32_t)INT32_MAX - 8 || !t_facing.grow((int32_t)n + 8))
         return buildPlain(mesh, light, caps, out, facingBytes, facingStride);
-    PaddedVertex* rows = t_padded.rows;
     uint8_t* flags = t_facing.data;
     std::memset(flags + n, 0, 8);
-    fillRows(mesh.positions, vertexCount, rows);
-    const uint32_t lit = faceRows(mesh, light, rows, flags, facingBytes, facingStride);
+    const uint32_t lit = faceWide(mesh, light, flags, facingBytes, facingStride);
     if (lit == 0)
         return true;
-    if (lit > (uint32_t)(INT32_MAX / 3) - 1)
+    // With caps the far points are the back cap's vertices as well; one
+    // element of slack past them, for the spare lane of the last store.
+    CTRL_Array<v3>& far = caps ? *out.far : t_extruded;
+    if (lit > (uint32_t)(INT32_MAX / 3) - 1 || vertexCount > (uint32_t)INT32_MAX - 1 ||
+        !far.grow((int32_t)vertexCount + 1))
         return false;
-    extrudeRows(vertexCount, light, rows);
-    if (caps) {
-        // One element of slack past the far points, for the spare lane.
-        if (vertexCount > (uint32_t)INT32_MAX - 1 || !out.far->grow((int32_t)vertexCount + 1) ||
-            !room(*out.capIndices, 3 * (int32_t)lit))
-            return false;
-        double* w = &out.far->data[0].x;
-        for (uint32_t v = 0; v < vertexCount; v++, w += 3)
-            _mm256_storeu_pd(w, _mm256_load_pd(rows[v].q));
-        out.far->count = (int32_t)vertexCount;
-    }
+    far.count = (int32_t)vertexCount;
+    extrudeWide(mesh.positions, vertexCount, light, far.data);
+    if (caps && !room(*out.capIndices, 3 * (int32_t)lit))
+        return false;
 
-    const bool ok = caps ? emitWide<true>(mesh, rows, flags, out) : emitWide<false>(mesh, rows, flags, out);
+    if (!t_silhouette.grow((int32_t)lit))
+        return false;
+    uint32_t* silhouette = t_silhouette.data;
+    const bool ok = caps ? emitWide<true>(mesh, far.data, flags, silhouette, out)
+                         : emitWide<false>(mesh, far.data, flags, silhouette, out);
     if (ok && caps)
         out.capIndices->count = 3 * (int32_t)lit;
     return ok;
