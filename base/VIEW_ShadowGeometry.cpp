@@ -22,16 +22,14 @@ inline v3 corner(const double* positions, uint32_t index)
 }
 
 // Every vertex from `from` on pushed away from the lamp by the extrusion
-// length: far = p + (p - lamp) * (extrusion / |p - lamp|), or p where that
-// direction has no length (one division per vertex rather than one per
-// coordinate); for a sun, the same with its direction for every vertex.
+// length: far = p + unit(p - lamp) * extrusion, or p where that direction has
+// no length; for a sun, p + unit(direction) * extrusion.
 void extrudeFrom(const double* positions, uint32_t from, uint32_t vertexCount, const VIEW_ShadowLight& light, v3* far)
 {
     if (light.directional) {
-        const v3 d = light.direction;
-        const double L = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
-        const bool moves = L > 0;
-        const v3 offset = d * (light.extrusion / L);
+        v3 d = light.direction;
+        const bool moves = v3::normalize(d);
+        const v3 offset = d * light.extrusion;
         for (uint32_t v = from; v < vertexCount; v++) {
             const v3 p = corner(positions, v);
             far[v] = moves ? p + offset : p;
@@ -40,9 +38,8 @@ void extrudeFrom(const double* positions, uint32_t from, uint32_t vertexCount, c
     }
     for (uint32_t v = from; v < vertexCount; v++) {
         const v3 p = corner(positions, v);
-        const v3 d = p - light.position;
-        const double L = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
-        far[v] = L > 0 ? p + d * (light.extrusion / L) : p;
+        v3 d = p - light.position;
+        far[v] = v3::normalize(d) ? p + d * light.extrusion : p;
     }
 }
 
@@ -67,11 +64,10 @@ void extrude(const double* positions, uint32_t vertexCount, const VIEW_ShadowLig
         __m128d dx = _mm_sub_pd(x, lx), dy = _mm_sub_pd(y, ly), dz = _mm_sub_pd(z, lz);
         const __m128d L = _mm_sqrt_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)), _mm_mul_pd(dz, dz)));
         const __m128d moves = _mm_cmpgt_pd(L, _mm_setzero_pd());
-        const __m128d r = _mm_div_pd(k, L);
-        dx = _mm_mul_pd(dx, r), dy = _mm_mul_pd(dy, r), dz = _mm_mul_pd(dz, r);
-        const __m128d fx = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(x, dx)), _mm_andnot_pd(moves, x));
-        const __m128d fy = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(y, dy)), _mm_andnot_pd(moves, y));
-        const __m128d fz = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(z, dz)), _mm_andnot_pd(moves, z));
+        dx = _mm_div_pd(dx, L), dy = _mm_div_pd(dy, L), dz = _mm_div_pd(dz, L);
+        const __m128d fx = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(x, _mm_mul_pd(dx, k))), _mm_andnot_pd(moves, x));
+        const __m128d fy = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(y, _mm_mul_pd(dy, k))), _mm_andnot_pd(moves, y));
+        const __m128d fz = _mm_or_pd(_mm_and_pd(moves, _mm_add_pd(z, _mm_mul_pd(dz, k))), _mm_andnot_pd(moves, z));
         double* w = &far[v].x;
         _mm_storeu_pd(w, _mm_unpacklo_pd(fx, fy));
         _mm_storeu_pd(w + 2, _mm_shuffle_pd(fz, fx, 0b10));
@@ -286,14 +282,14 @@ WIDE void extrudeWide(const double* positions, uint32_t vertexCount, const VIEW_
             const __m256d r2 = _mm256_permute2f128_pd(b, c, 0x21), r3 = _mm256_permute4x64_pd(c, 0b11111001);
             __m256d x, y, z;
             transpose(a, r1, r2, r3, x, y, z);
-            const __m256d dx = _mm256_sub_pd(x, lx), dy = _mm256_sub_pd(y, ly), dz = _mm256_sub_pd(z, lz);
+            __m256d dx = _mm256_sub_pd(x, lx), dy = _mm256_sub_pd(y, ly), dz = _mm256_sub_pd(z, lz);
             const __m256d L = _mm256_sqrt_pd(
                 _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)), _mm256_mul_pd(dz, dz)));
             const __m256d moves = _mm256_cmp_pd(L, _mm256_setzero_pd(), _CMP_GT_OQ);
-            const __m256d r = _mm256_div_pd(k, L);
-            const __m256d fx = _mm256_blendv_pd(x, _mm256_add_pd(x, _mm256_mul_pd(dx, r)), moves);
-            const __m256d fy = _mm256_blendv_pd(y, _mm256_add_pd(y, _mm256_mul_pd(dy, r)), moves);
-            const __m256d fz = _mm256_blendv_pd(z, _mm256_add_pd(z, _mm256_mul_pd(dz, r)), moves);
+            dx = _mm256_div_pd(dx, L), dy = _mm256_div_pd(dy, L), dz = _mm256_div_pd(dz, L);
+            const __m256d fx = _mm256_blendv_pd(x, _mm256_add_pd(x, _mm256_mul_pd(dx, k)), moves);
+            const __m256d fy = _mm256_blendv_pd(y, _mm256_add_pd(y, _mm256_mul_pd(dy, k)), moves);
+            const __m256d fz = _mm256_blendv_pd(z, _mm256_add_pd(z, _mm256_mul_pd(dz, k)), moves);
             // Four rows x y z 0, each written 24 bytes after the last; the
             // fourth one's spare lane lands on the next vertex (or the slack).
             const __m256d zero = _mm256_setzero_pd();

@@ -383,8 +383,9 @@ TEST(ShadowVolume, WideStepsMatchOneAtATime)
                 v3 d = c.light.directional ? c.light.direction : p - c.light.position;
                 const double L = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
                 front.push_back(p);
-                const double r = c.light.extrusion / L;
-                back.push_back(L > 0 ? v3{p.x + d.x * r, p.y + d.y * r, p.z + d.z * r} : p);
+                back.push_back(L > 0 ? v3{p.x + d.x / L * c.light.extrusion, p.y + d.y / L * c.light.extrusion,
+                                          p.z + d.z / L * c.light.extrusion}
+                                     : p);
             }
         }
         ASSERT_FALSE(front.empty());
