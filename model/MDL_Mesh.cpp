@@ -859,8 +859,19 @@ __attribute__((target("arch=x86-64-v3"))) static void MDL_iSkinGroupFused(MDL_SK
     }
 }
 
-static const bool MDL_gFusedMultiplyAdd = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+static bool MDL_gFusedMultiplyAdd = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #endif
+
+bool MDL_iSetWideSkinning(bool allow)
+{
+#if defined(__x86_64__)
+    MDL_gFusedMultiplyAdd = allow && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return MDL_gFusedMultiplyAdd;
+#else
+    (void)allow;
+    return false;
+#endif
+}
 
 // Face normals (P1 - P0) x (P2 - P0) of the skinned positions; triangles
 // with an index outside the vertices keep theirs.
