@@ -762,9 +762,9 @@ __attribute__((target("arch=x86-64-v3"))) static inline void MDL_iToEntries(__m2
     c = _mm256_permute2f128_pd(zx, yz, 0x31);
 }
 
-// The carried rest data of four entries (twelve doubles at d), weighted by
-// the entry weights laid out as the doubles are (w0 w0 w0 w1 | ...), added
-// to the twelve doubles at out.
+// The carried rest data of four entries (one register per component),
+// weighted by the entry weights laid out as the doubles are
+// (w0 w0 w0 w1 | ...), added to the twelve doubles at out.
 __attribute__((target("arch=x86-64-v3"))) static inline void MDL_iAddRun(double* out, __m256d x, __m256d y,
                                                                          __m256d z, const __m256d w[3])
 {
