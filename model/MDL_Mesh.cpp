@@ -805,8 +805,51 @@ __attribute__((target("arch=x86-64-v3"))) static inline void MDL_iStoreV3(double
     _mm_store_sd(at + 2, _mm256_extractf128_pd(v, 1));
 }
 
+// Four entries whose vertices follow each other (v, v + 1, v + 2, v + 3),
+// the usual case in a group built ring by ring: their rest data and their
+// sums are twelve doubles each in a row, x0 y0 z0 x1 | y1 z1 x2 y2 |
+// z2 x3 y3 z3. The rest data is turned into one register per component
+// (lanes the four entries), carried by R and o there, turned back and added
+// to the sums with whole-register loads and stores.
+__attribute__((target("arch=x86-64-v3"))) static inline void MDL_iToComponents(__m256d a, __m256d b, __m256d c,
+                                                                               __m256d& x, __m256d& y, __m256d& z)
+{
+    const __m256d xy = _mm256_blend_pd(a, b, 0b1100);        // x0 y0 x2 y2
+    const __m256d yz = _mm256_blend_pd(b, c, 0b1100);        // y1 z1 y3 z3
+    const __m256d zx = _mm256_permute2f128_pd(a, c, 0x21);   // z0 x1 z2 x3
+    x = _mm256_shuffle_pd(xy, zx, 0b1010);
+    y = _mm256_shuffle_pd(xy, yz, 0b0101);
+    z = _mm256_shuffle_pd(zx, yz, 0b1010);
+}
+
+__attribute__((target("arch=x86-64-v3"))) static inline void MDL_iToEntries(__m256d x, __m256d y, __m256d z,
+                                                                            __m256d& a, __m256d& b, __m256d& c)
+{
+    const __m256d xy = _mm256_shuffle_pd(x, y, 0b0000);      // x0 y0 x2 y2
+    const __m256d yz = _mm256_shuffle_pd(y, z, 0b1111);      // y1 z1 y3 z3
+    const __m256d zx = _mm256_shuffle_pd(z, x, 0b1010);      // z0 x1 z2 x3
+    a = _mm256_permute2f128_pd(xy, zx, 0x20);
+    b = _mm256_blend_pd(yz, xy, 0b1100);
+    c = _mm256_permute2f128_pd(zx, yz, 0x31);
+}
+
+// The carried rest data of four entries (one register per component),
+// weighted by the entry weights laid out as the doubles are
+// (w0 w0 w0 w1 | ...), added to the twelve doubles at out.
+__attribute__((target("arch=x86-64-v3"))) static inline void MDL_iAddRun(double* out, __m256d x, __m256d y,
+                                                                         __m256d z, const __m256d w[3])
+{
+    __m256d e[3];
+    MDL_iToEntries(x, y, z, e[0], e[1], e[2]);
+    for (int k = 0; k < 3; k++)
+        _mm256_storeu_pd(out + 4 * k, _mm256_fmadd_pd(e[k], w[k], _mm256_loadu_pd(out + 4 * k)));
+}
+
+// The rest data streams in from memory, four arrays side by side: each is
+// asked for this many bytes of rest positions ahead (the other arrays as
+// many entries ahead).
 #ifndef MDL_SKIN_AHEAD
-#define MDL_SKIN_AHEAD 256
+#define MDL_SKIN_AHEAD 2048
 #endif
 __attribute__((target("arch=x86-64-v3"))) static void MDL_iSkinGroupFused(MDL_SKIN_GROUP_ARGS)
 {
@@ -814,34 +857,92 @@ __attribute__((target("arch=x86-64-v3"))) static void MDL_iSkinGroupFused(MDL_SK
     const __m256d c1 = _mm256_setr_pd(R.c[1].x, R.c[1].y, R.c[1].z, 0.0);
     const __m256d c2 = _mm256_setr_pd(R.c[2].x, R.c[2].y, R.c[2].z, 0.0);
     const __m256d ov = _mm256_setr_pd(o.x, o.y, o.z, 0.0);
-    for (int32_t n = 0; n < count; n++) {
+    const __m128i step = _mm_setr_epi32(0, 1, 2, 3);
+    int32_t n = 0;
+    while (n < count) {
+        const char* ahead = reinterpret_cast<const char*>(rp + n) + MDL_SKIN_AHEAD;
+        _mm_prefetch(ahead, _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(rn + n) + MDL_SKIN_AHEAD, _MM_HINT_T0);
         // Indices that name no vertex of this mesh (the 16-bit "none" index
         // included) are dropped.
-        // The rest data streams in from memory: asked for a few lines ahead.
-        _mm_prefetch(reinterpret_cast<const char*>(rp + n) + MDL_SKIN_AHEAD, _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(rn + n) + MDL_SKIN_AHEAD, _MM_HINT_T0);
         const uint32_t v = uint32_t(vertices[n]);
-        if (v >= nv) continue;
-        const __m256d w = _mm256_broadcast_sd(weights + n);
-        const double* p = &rp[n].x;
-        __m256d t = _mm256_fmadd_pd(c0, _mm256_broadcast_sd(p), ov);
-        t = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(p + 1), t);
-        t = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(p + 2), t);
-        double* out = &positions[v].x;
-        MDL_iStoreV3(out, _mm256_fmadd_pd(t, w, MDL_iLoadV3(out)));
-        if (v < nn) {
+        if (n + 4 <= count && nn >= 4 && v <= nn - 4 &&
+            _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vertices + n)),
+                                              _mm_add_epi32(_mm_set1_epi32(int32_t(v)), step))) == 0xFFFF) {
+            _mm_prefetch(ahead + 64, _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(rn + n) + MDL_SKIN_AHEAD + 64, _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(weights + n) + MDL_SKIN_AHEAD / 3, _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(vertices + n) + MDL_SKIN_AHEAD / 6, _MM_HINT_T0);
+            const __m256d w4 = _mm256_loadu_pd(weights + n);
+            const __m256d w[3] = {_mm256_permute4x64_pd(w4, 0x40), _mm256_permute4x64_pd(w4, 0xA5),
+                                  _mm256_permute4x64_pd(w4, 0xFE)};
+            __m256d x, y, z;
+            const double* p = &rp[n].x;
+            MDL_iToComponents(_mm256_loadu_pd(p), _mm256_loadu_pd(p + 4), _mm256_loadu_pd(p + 8), x, y, z);
+            MDL_iAddRun(&positions[v].x,
+                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[2].x), z,
+                                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[1].x), y,
+                                                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[0].x), x,
+                                                                        _mm256_set1_pd(o.x)))),
+                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[2].y), z,
+                                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[1].y), y,
+                                                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[0].y), x,
+                                                                        _mm256_set1_pd(o.y)))),
+                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[2].z), z,
+                                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[1].z), y,
+                                                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[0].z), x,
+                                                                        _mm256_set1_pd(o.z)))),
+                        w);
             const double* q = &rn[n].x;
-            __m256d u = _mm256_mul_pd(c0, _mm256_broadcast_sd(q));
-            u = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(q + 1), u);
-            u = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(q + 2), u);
-            double* nout = &normals[v].x;
-            MDL_iStoreV3(nout, _mm256_fmadd_pd(u, w, MDL_iLoadV3(nout)));
+            MDL_iToComponents(_mm256_loadu_pd(q), _mm256_loadu_pd(q + 4), _mm256_loadu_pd(q + 8), x, y, z);
+            MDL_iAddRun(&normals[v].x,
+                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[2].x), z,
+                                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[1].x), y,
+                                                        _mm256_mul_pd(_mm256_set1_pd(R.c[0].x), x))),
+                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[2].y), z,
+                                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[1].y), y,
+                                                        _mm256_mul_pd(_mm256_set1_pd(R.c[0].y), x))),
+                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[2].z), z,
+                                        _mm256_fmadd_pd(_mm256_set1_pd(R.c[1].z), y,
+                                                        _mm256_mul_pd(_mm256_set1_pd(R.c[0].z), x))),
+                        w);
+            n += 4;
+            continue;
         }
+        if (v < nv) {
+            const __m256d w = _mm256_broadcast_sd(weights + n);
+            const double* p = &rp[n].x;
+            __m256d t = _mm256_fmadd_pd(c0, _mm256_broadcast_sd(p), ov);
+            t = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(p + 1), t);
+            t = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(p + 2), t);
+            double* out = &positions[v].x;
+            MDL_iStoreV3(out, _mm256_fmadd_pd(t, w, MDL_iLoadV3(out)));
+            if (v < nn) {
+                const double* q = &rn[n].x;
+                __m256d u = _mm256_mul_pd(c0, _mm256_broadcast_sd(q));
+                u = _mm256_fmadd_pd(c1, _mm256_broadcast_sd(q + 1), u);
+                u = _mm256_fmadd_pd(c2, _mm256_broadcast_sd(q + 2), u);
+                double* nout = &normals[v].x;
+                MDL_iStoreV3(nout, _mm256_fmadd_pd(u, w, MDL_iLoadV3(nout)));
+            }
+        }
+        n++;
     }
 }
 
-static const bool MDL_gFusedMultiplyAdd = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+static bool MDL_gFusedMultiplyAdd = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #endif
+
+bool MDL_iSetWideSkinning(bool allow)
+{
+#if defined(__x86_64__)
+    MDL_gFusedMultiplyAdd = allow && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return MDL_gFusedMultiplyAdd;
+#else
+    (void)allow;
+    return false;
+#endif
+}
 
 // Face normals (P1 - P0) x (P2 - P0) of the skinned positions; triangles
 // with an index outside the vertices keep theirs.
@@ -864,9 +965,33 @@ static void MDL_iFaceNormalsPlain(MDL_FACE_NORMALS_ARGS)
 }
 
 #if defined(__x86_64__)
-__attribute__((target("arch=x86-64-v3"))) static void MDL_iFaceNormalsFused(MDL_FACE_NORMALS_ARGS)
+__attribute__((target("arch=x86-64-v3"))) static void MDL_iFaceNormalsScalarFused(MDL_FACE_NORMALS_ARGS)
 {
     MDL_FACE_NORMALS_BODY(__builtin_fma)
+}
+
+// One triangle a step in 4-wide registers: a corner is read as four doubles
+// (its x y z and the next vertex's x, unused), so a triangle naming the
+// last vertex takes the body above. a (yzx) - (yzx) c gives the cross
+// product's z x y, each by the multiply-add of the body above.
+__attribute__((target("arch=x86-64-v3"))) static void MDL_iFaceNormalsFused(MDL_FACE_NORMALS_ARGS)
+{
+    const double* p = &positions[0].x;
+    for (uint32_t t = 0; t < triangles; t++) {
+        const uint32_t* ix = idx + 3 * size_t(t);
+        const uint32_t top = std::max(std::max(ix[0], ix[1]), ix[2]);
+        if (top >= nv) continue;
+        if (top + 1 == nv) {
+            MDL_iFaceNormalsScalarFused(positions, ix, faces + t, 1, nv);
+            continue;
+        }
+        const __m256d p0 = _mm256_loadu_pd(p + 3 * size_t(ix[0]));
+        const __m256d a = _mm256_sub_pd(_mm256_loadu_pd(p + 3 * size_t(ix[1])), p0);
+        const __m256d c = _mm256_sub_pd(_mm256_loadu_pd(p + 3 * size_t(ix[2])), p0);
+        const __m256d zxy =
+            _mm256_fmsub_pd(a, _mm256_permute4x64_pd(c, 0xC9), _mm256_mul_pd(_mm256_permute4x64_pd(a, 0xC9), c));
+        MDL_iStoreV3(&faces[t].normal.x, _mm256_permute4x64_pd(zxy, 0xC9));
+    }
 }
 #endif
 

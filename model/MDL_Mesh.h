@@ -213,3 +213,9 @@ public:
     v3* skinnedNormals = nullptr;
     MDL_Face* faces = nullptr;
 };
+
+// Skinning takes fused multiply-adds in 4-wide registers where the processor
+// has them, plain arithmetic elsewhere (the two round differently). Tests
+// turn the wide path off to check the plain one; returns whether the wide
+// path is now taken.
+bool MDL_iSetWideSkinning(bool allow);

@@ -327,11 +327,11 @@ T* filled(size_t n)
 }
 
 // Skinning in the plain order, one binding after the other and one entry
-// after the other, with the multiply-adds the player uses on this
-// processor: the result every faster pass must give bit for bit.
-void referenceSkin(MDL_AnimatedMesh& m, std::vector<v3>& pos, std::vector<v3>& nrm, std::vector<v3>& faceNormals)
+// after the other, with fused or plain multiply-adds: the result every
+// faster pass must give bit for bit.
+void referenceSkin(MDL_AnimatedMesh& m, bool fused, std::vector<v3>& pos, std::vector<v3>& nrm,
+                   std::vector<v3>& faceNormals)
 {
-    const bool fused = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     auto madd = [fused](double a, double b, double c) { return fused ? std::fma(a, b, c) : a * b + c; };
     const MDL_MeshData& d = *m.meshData;
     const uint32_t nv = uint32_t(d.vertexCount), nn = uint32_t(std::min(d.normalCount, d.vertexCount));
@@ -377,15 +377,18 @@ void referenceSkin(MDL_AnimatedMesh& m, std::vector<v3>& pos, std::vector<v3>& n
 
 // Many bones with uneven weights, a vertex listed twice in one group,
 // indices outside the mesh, fewer normals than vertices, a triangle naming
-// a missing vertex, values near the ends of the double range and a group
-// of every length from 0 up: skinned positions, normals and face normals
-// equal the plain per-binding order bit for bit.
+// a missing vertex and one naming the last vertex, values near the ends of
+// the double range, a group of every length from 0 up, and groups listing
+// runs of consecutive vertices (which end at the last normal, run past it,
+// and run past the last vertex): skinned positions, normals and face
+// normals equal the plain per-binding order bit for bit, on the wide path
+// and on the plain one.
 TEST(Skinning, ResultsEqualThePlainOrderBitForBit)
 {
-    const int32_t nv = 97, bones = 11;
+    const int32_t nv = 97, bones = 11, nn = nv - 6;
     MDL_MeshData d;
     d.vertexCount = nv;
-    d.normalCount = nv - 6;
+    d.normalCount = nn;
     d.positions = filled<double>(3 * size_t(nv));
     d.normals = filled<double>(3 * size_t(nv));
     for (int32_t i = 0; i < 3 * nv; i++) d.positions[i] = std::sin(0.37 * i) * 5, d.normals[i] = std::cos(0.11 * i);
@@ -397,6 +400,7 @@ TEST(Skinning, ResultsEqualThePlainOrderBitForBit)
         new (&d.faces[t]) MDL_Face();
     }
     d.indices[3 * 5 + 1] = uint32_t(nv) + 3;
+    d.indices[3 * 9 + 2] = uint32_t(nv) - 1;
     std::vector<std::unique_ptr<MDL_VertexGroup>> groups;
     std::vector<std::unique_ptr<MDL_Bone>> boneObjects;
     MDL_AnimatedMesh m;
@@ -413,14 +417,18 @@ TEST(Skinning, ResultsEqualThePlainOrderBitForBit)
         g->weights = filled<double>(size_t(g->count) + 1);
         g->restPositions = filled<v3>(size_t(g->count) + 1);
         g->restNormals = filled<v3>(size_t(g->count) + 1);
+        // Every third group lists consecutive vertices from its start.
+        const bool run = b % 3 == 1;
+        const int32_t start = b == 1 ? nn - 8 : b == 4 ? nn - 9 : b == 7 ? 35 : 0;
         for (int32_t e = 0; e < g->count; e++) {
-            g->vertices[e] = (e * 13 + b * 5) % (nv + 4) - (e == 3 ? nv + 10 : 0);
+            g->vertices[e] = run ? start + e : (e * 13 + b * 5) % (nv + 4);
+            if (e == 3 && b != 1) g->vertices[e] -= nv + 10;
             g->weights[e] = 0.05 + 0.9 * std::fabs(std::sin(1.7 * e + b));
             const double s = (e % 17 == 0) ? odd[(e + b) % 7] : 1.0;
             g->restPositions[e] = v3{std::sin(e + 0.5 * b), std::cos(2.0 * e), 0.3 * e - b} * s;
             g->restNormals[e] = v3{std::cos(e * 0.7), std::sin(b * 0.3), s};
         }
-        if (g->count > 4) g->vertices[4] = g->vertices[2];  // listed twice
+        if (g->count > 4 && b != 1) g->vertices[4] = g->vertices[2];  // listed twice
         auto bone = std::make_unique<MDL_Bone>();
         MDL_Frame& f = bone->editLocalFrame();
         f.position = {0.1 * b, -0.3 * b, 1.0 / (b + 1)};
@@ -432,12 +440,16 @@ TEST(Skinning, ResultsEqualThePlainOrderBitForBit)
         boneObjects.push_back(std::move(bone));
     }
     m.resetSkin();
-    m.update(true);
-    std::vector<v3> pos, nrm, fn;
-    referenceSkin(m, pos, nrm, fn);
-    EXPECT_EQ(std::memcmp(pos.data(), m.skinnedPositions, sizeof(v3) * pos.size()), 0);
-    EXPECT_EQ(std::memcmp(nrm.data(), m.skinnedNormals, sizeof(v3) * nrm.size()), 0);
-    for (uint32_t t = 0; t < d.triangleCount; t++)
-        EXPECT_EQ(std::memcmp(&fn[t], &m.faces[t].normal, sizeof(v3)), 0) << t;
+    for (bool wide : {true, false}) {
+        const bool fused = MDL_iSetWideSkinning(wide);
+        m.update(true);
+        std::vector<v3> pos, nrm, fn;
+        referenceSkin(m, fused, pos, nrm, fn);
+        EXPECT_EQ(std::memcmp(pos.data(), m.skinnedPositions, sizeof(v3) * pos.size()), 0) << fused;
+        EXPECT_EQ(std::memcmp(nrm.data(), m.skinnedNormals, sizeof(v3) * nrm.size()), 0) << fused;
+        for (uint32_t t = 0; t < d.triangleCount; t++)
+            EXPECT_EQ(std::memcmp(&fn[t], &m.faces[t].normal, sizeof(v3)), 0) << t << " " << fused;
+    }
+    MDL_iSetWideSkinning(true);
     m.meshData = nullptr;
 }
