@@ -11,10 +11,7 @@ packer=$1 bare=$2 src=$3 work=$4
 need xdotool xwininfo setxkbmap
 [ -x "$packer" ] && [ -x "$bare" ] || fail "no packer or player"
 
-content="$work/keys-content"
-rm -rf "$content"
-mkdir -p "$content"
-cp "$src/content/demo/config.xml" "$content/"
+makecontent keys "$src/content/demo/config.xml"
 cat >"$content/init.lua" <<'LUA'
 setCallback(CB_EVENT, function(kind, a)
   if kind == EVENT_KEY_DOWN then
@@ -33,11 +30,7 @@ setCallback(CB_EVENT, function(kind, a)
 end)
 function startup() print("e2e: ready") end
 LUA
-pack "$packer" "$bare" "$content" "$src/content/keys/demo.key" "$work/halvorin-keys"
-
-log="$work/keys.err"
-"$work/halvorin-keys" >"$work/keys.out" 2>"$log" &
-pid=$!
+launch keys
 findwindow 150 "e2e: ready"
 
 # The layout changes while the player runs (the server would reset it when

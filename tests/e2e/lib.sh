@@ -18,6 +18,25 @@ pack() {
   chmod +x "$5"
 }
 
+# makecontent NAME FILE...: sets $content to a fresh folder $work/NAME-content
+# holding copies of the files.
+makecontent() {
+  content="$work/$1-content"
+  shift
+  rm -rf "$content"
+  mkdir -p "$content"
+  cp "$@" "$content/"
+}
+
+# launch NAME: packs $content with the demo key into $work/halvorin-NAME and
+# starts it, its output in $work/NAME.out and its log in $log; sets $pid.
+launch() {
+  pack "$packer" "$bare" "$content" "$src/content/keys/demo.key" "$work/halvorin-$1"
+  log="$work/$1.err"
+  "$work/halvorin-$1" >"$work/$1.out" 2>"$log" &
+  pid=$!
+}
+
 # findwindow TENTHS [LINE]: waits for the player's top-level window (titled
 # Halvorin, with a 1024x768 drawing area inside) and, when given, for LINE
 # in $log; sets $wid. Fails when the player ends first.

@@ -13,10 +13,7 @@ packer=$1 bare=$2 src=$3 work=$4
 need xdotool xwininfo
 [ -x "$packer" ] && [ -x "$bare" ] || fail "no packer or player"
 
-content="$work/pointer-content"
-rm -rf "$content"
-mkdir -p "$content"
-cp "$src/content/demo/config.xml" "$src/content/demo/scene.xml" "$content/"
+makecontent pointer "$src/content/demo/config.xml" "$src/content/demo/scene.xml"
 cat >"$content/init.lua" <<'LUA'
 local set = newModelsSet("scene.xml")
 local scene = newScene("pointer")
@@ -44,11 +41,7 @@ mover:setCallback(CB_MOUSE_UP, function(self)
 end)
 function startup() print("e2e: ready") end
 LUA
-pack "$packer" "$bare" "$content" "$src/content/keys/demo.key" "$work/halvorin-pointer"
-
-log="$work/pointer.err"
-"$work/halvorin-pointer" >"$work/pointer.out" 2>"$log" &
-pid=$!
+launch pointer
 findwindow 150 "e2e: ready"
 origin
 sleep 1

@@ -10,10 +10,7 @@ fail() { echo "FAIL: $*"; [ -n "${pid:-}" ] && kill -9 "$pid" 2>/dev/null; exit 
 need xdotool xwininfo
 [ -x "$packer" ] && [ -x "$bare" ] || fail "no packer or player"
 
-content="$work/runaway-content"
-rm -rf "$content"
-mkdir -p "$content"
-cp "$src/content/demo/config.xml" "$content/"
+makecontent runaway "$src/content/demo/config.xml"
 cat >"$content/init.lua" <<'LUA'
 function startup()
   setCallback(CB_UPDATE, function()
@@ -22,11 +19,7 @@ function startup()
   end)
 end
 LUA
-pack "$packer" "$bare" "$content" "$src/content/keys/demo.key" "$work/halvorin-runaway"
-
-log="$work/runaway.err"
-"$work/halvorin-runaway" >"$work/runaway.out" 2>"$log" &
-pid=$!
+launch runaway
 findwindow 150 "e2e: looping"
 grep -q "e2e: looping" "$log" || fail "the update never ran"
 sleep 1

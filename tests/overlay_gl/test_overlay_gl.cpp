@@ -136,6 +136,23 @@ class OverlayGL : public ::testing::Test {
         return px;  // bottom row first
     }
 
+    // A cleared overlay in the state drawText sets, for drawing a text's
+    // glyphs one by one as a reference.
+    void startGlyphByGlyph(const MDL_Text& t, const double* background)
+    {
+        gl->clear(background);
+        gl->begin2D({0, 0}, {(double)W, (double)H});
+        glMatrixMode(GL_TEXTURE);
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        glDisable(GL_LIGHTING);
+        glEnable(GL_BLEND);
+        glEnable(GL_TEXTURE_2D);
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glColor4dv(t.color);
+    }
+
     // An image of the scene showing the texture, top left corner at (x, y)
     // overlay units, scaled by s.
     MDL_Image* addImage(VIEW_Texture* t, double x, double y, double z, double s)
@@ -428,17 +445,7 @@ TEST_F(OverlayGL, TextDrawsAsGlyphByGlyph)
         const std::vector<uint8_t> batched = screen();
 
         // The same walk, glyph by glyph, in the state drawText sets.
-        gl->clear(white);
-        gl->begin2D({0, 0}, {(double)W, (double)H});
-        glMatrixMode(GL_TEXTURE);
-        glLoadIdentity();
-        glMatrixMode(GL_MODELVIEW);
-        glDisable(GL_LIGHTING);
-        glEnable(GL_BLEND);
-        glEnable(GL_TEXTURE_2D);
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-        glColor4dv(t.color);
+        startGlyphByGlyph(t, white);
         const MDL_Frame& g = t.getGlobalFrame();
         const double w = gl->viewportWidth;
         font.setScreenSize(w * t.size * std::hypot(g.basis.c[0].x, g.basis.c[0].y));
@@ -707,17 +714,7 @@ TEST_F(OverlayGL, HugeTextRasterisesAtTheViewSize)
     gl->drawText(&t);
     const std::vector<uint8_t> capped = screen();
 
-    gl->clear(white);
-    gl->begin2D({0, 0}, {(double)W, (double)H});
-    glMatrixMode(GL_TEXTURE);
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glDisable(GL_LIGHTING);
-    glEnable(GL_BLEND);
-    glEnable(GL_TEXTURE_2D);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glColor4dv(t.color);
+    startGlyphByGlyph(t, white);
     const double w = gl->viewportWidth;
     font.setScreenSize(w * t.size);
     GlyphByGlyph ref{gl.get(), &font, {}};

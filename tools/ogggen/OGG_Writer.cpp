@@ -35,6 +35,17 @@ void appendPage(std::vector<uint8_t>& out, const ogg_page& page) {
   out.insert(out.end(), page.body, page.body + page.body_len);
 }
 
+// The three header packets, each page of them flushed to out.
+void writeHeaders(vorbis_dsp_state& vd, vorbis_comment& vc, ogg_stream_state& os, std::vector<uint8_t>& out) {
+  ogg_packet header, comments, codebooks;
+  vorbis_analysis_headerout(&vd, &vc, &header, &comments, &codebooks);
+  ogg_stream_packetin(&os, &header);
+  ogg_stream_packetin(&os, &comments);
+  ogg_stream_packetin(&os, &codebooks);
+  ogg_page page;
+  while (ogg_stream_flush(&os, &page) != 0) appendPage(out, page);
+}
+
 }  // namespace
 
 std::vector<uint8_t> OGG_iEncode(const std::vector<std::vector<float>>& pcm, int32_t rate, float quality,
@@ -60,13 +71,8 @@ std::vector<uint8_t> OGG_iEncode(const std::vector<std::vector<float>>& pcm, int
   ogg_stream_state os;
   ogg_stream_init(&os, serial);
 
-  ogg_packet header, comments, codebooks;
-  vorbis_analysis_headerout(&vd, &vc, &header, &comments, &codebooks);
-  ogg_stream_packetin(&os, &header);
-  ogg_stream_packetin(&os, &comments);
-  ogg_stream_packetin(&os, &codebooks);
+  writeHeaders(vd, vc, os, out);
   ogg_page page;
-  while (ogg_stream_flush(&os, &page) != 0) appendPage(out, page);
 
   const size_t block = 1024;
   size_t done = 0;
@@ -135,13 +141,8 @@ std::vector<uint8_t> OGG_iEncodeTinyPackets(int32_t channels, int32_t rate, int3
   vorbis_analysis_init(&vd, &vi);
   ogg_stream_state os;
   ogg_stream_init(&os, serial);
-  ogg_packet header, comments, codebooks;
-  vorbis_analysis_headerout(&vd, &vc, &header, &comments, &codebooks);
-  ogg_stream_packetin(&os, &header);
-  ogg_stream_packetin(&os, &comments);
-  ogg_stream_packetin(&os, &codebooks);
+  writeHeaders(vd, vc, os, out);
   ogg_page page;
-  while (ogg_stream_flush(&os, &page) != 0) appendPage(out, page);
 
   unsigned char byte = OGG_iTinyPacket();
   for (int32_t i = 0; i < packets; ++i) {
