@@ -1,6 +1,7 @@
 #include "physics/MDL_RigidBody.h"
 
 #include <cfloat>
+#include <bit>
 #include <cmath>
 
 #include "physics/MDL_Contact.h"
@@ -129,7 +130,7 @@ void MDL_RigidBody::setSpeed(const v3& p, const v3& t) {
 
 // Exponential damping factors over dt for rate k: e = exp(-k dt), c1 the
 // integral of e over the step, c2 the double integral.
-static void dampingFactors(double k, double dt, double& e, double& c1, double& c2) {
+static void dampingFactorsAnew(double k, double dt, double& e, double& c1, double& c2) {
   if (k >= 1e-5) {
     e = std::exp(-k * dt);
     c1 = (1 - e) / k;
@@ -141,12 +142,35 @@ static void dampingFactors(double k, double dt, double& e, double& c1, double& c
   }
 }
 
+// The last answer for one rate, kept: bodies of one world mostly share their
+// rates and step. Compared bit for bit, so that a signed zero is not taken
+// for the other.
+struct DampingMemo {
+  bool held = false;
+  uint64_t k = 0, dt = 0;
+  double e = 0, c1 = 0, c2 = 0;
+};
+
+static void dampingFactors(DampingMemo& memo, double k, double dt, double& e, double& c1, double& c2) {
+  const uint64_t kb = std::bit_cast<uint64_t>(k), db = std::bit_cast<uint64_t>(dt);
+  if (!memo.held || kb != memo.k || db != memo.dt) {
+    dampingFactorsAnew(k, dt, memo.e, memo.c1, memo.c2);
+    memo.held = true;
+    memo.k = kb;
+    memo.dt = db;
+  }
+  e = memo.e;
+  c1 = memo.c1;
+  c2 = memo.c2;
+}
+static thread_local DampingMemo linearMemo, angularMemo;
+
 void MDL_RigidBody::integrate(double dt, const v3& gravity) {
   if (still) return;
   v3 a{0, 0, 0};
   if (inverseMass != 0) a = force * inverseMass + gravity;
   double e, c1, c2;
-  dampingFactors(damping, dt, e, c1, c2);
+  dampingFactors(linearMemo, damping, dt, e, c1, c2);
   // The frame is opened for editing once, by the first change.
   MDL_Frame* edited = nullptr;
   if (!MDL_iIsZero(a)) (edited = &editGlobalFrame())->position += a * c2;
@@ -154,7 +178,7 @@ void MDL_RigidBody::integrate(double dt, const v3& gravity) {
   speed = speed * e + a * c1;
 
   double ea, d1, d2;
-  dampingFactors(angularDamping, dt, ea, d1, d2);
+  dampingFactors(angularMemo, angularDamping, dt, ea, d1, d2);
   const MDL_Frame& f = getGlobalFrame();
   v3 alpha = m33::apply(f.basis, MDL_iScale(inverseInertia, MDL_iToFrame(f, torque)));
   v3 w = *getAngularSpeed();

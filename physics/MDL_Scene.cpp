@@ -294,8 +294,12 @@ void MDL_Scene::purgeDeleted() {
     else sweepEntries.data[kept++] = e;
   }
   if (kept != sweepEntries.count) sweepEntries.resize(kept);
-  // The broad phase's work list must not keep volumes that are freed below.
-  removeDeleted(activeVolumes);
+  // The broad phase's work list must not keep volumes that are freed below
+  // (nor the places a running pass marked as left).
+  kept = 0;
+  for (int i = 0; i < activeVolumes.count; ++i)
+    if (activeVolumes.data[i] && !activeVolumes.data[i]->deleted) activeVolumes.data[kept++] = activeVolumes.data[i];
+  activeVolumes.count = kept;
   MDL_iDropDeletedBodies(*this);
   kept = 0;
   for (int i = 0; i < objects.count; ++i) {
