@@ -165,8 +165,15 @@ static void dampingFactors(DampingMemo& memo, double k, double dt, double& e, do
 }
 static thread_local DampingMemo linearMemo, angularMemo;
 
-void MDL_RigidBody::integrate(double dt, const v3& gravity) {
-  if (still) return;
+// What the first half of a step leaves for the second: the turn to make
+// and what the angular momentum and the rest test need.
+struct MDL_RigidBody::Spin {
+  MDL_Frame* frame = nullptr;  // the opened frame to turn, or null
+  v3 theta, alpha;
+  double ea, d1, dt;
+};
+
+void MDL_RigidBody::integrateMotion(double dt, const v3& gravity, Spin& spin) {
   v3 a{0, 0, 0};
   if (inverseMass != 0) a = force * inverseMass + gravity;
   double e, c1, c2;
@@ -177,27 +184,64 @@ void MDL_RigidBody::integrate(double dt, const v3& gravity) {
   if (!MDL_iIsZero(speed)) (edited ? edited : (edited = &editGlobalFrame()))->position += speed * c1;
   speed = speed * e + a * c1;
 
-  double ea, d1, d2;
-  dampingFactors(angularMemo, angularDamping, dt, ea, d1, d2);
+  double d2;
+  dampingFactors(angularMemo, angularDamping, dt, spin.ea, spin.d1, d2);
   const MDL_Frame& f = getGlobalFrame();
-  v3 alpha = m33::apply(f.basis, MDL_iScale(inverseInertia, MDL_iToFrame(f, torque)));
+  spin.alpha = m33::apply(f.basis, MDL_iScale(inverseInertia, MDL_iToFrame(f, torque)));
   v3 w = *getAngularSpeed();
-  v3 theta = w * d1 + alpha * d2;
-  if (!MDL_iIsZero(theta)) turnBody(this, edited ? *edited : editGlobalFrame(), theta);
+  spin.theta = w * spin.d1 + spin.alpha * d2;
+  spin.dt = dt;
+  spin.frame = nullptr;
+  if (!MDL_iIsZero(spin.theta)) {
+    spin.frame = edited ? edited : &editGlobalFrame();
+    spin.frame->inverseDirty = 1;
+  }
+}
+
+void MDL_RigidBody::integrateRest(const Spin& spin) {
   // The torque enters the momentum already multiplied by the inverse
   // inertia; content is tuned to this.
-  angularMomentum = angularMomentum * ea + alpha * d1;
+  angularMomentum = angularMomentum * spin.ea + spin.alpha * spin.d1;
   angularSpeedDirty = 1;
 
   if (stillDelay > 0) {
-    w = *getAngularSpeed();
+    v3 w = *getAngularSpeed();
     if (MDL_iLength2(w) < MDL_STILL_ANGULAR_SPEED2 && MDL_iLength2(speed) < MDL_STILL_SPEED2) {
-      stillTimer += dt;
+      stillTimer += spin.dt;
       if (stillTimer > stillDelay) still = 1;
     } else {
       stillTimer = 0;
     }
   }
+}
+
+void MDL_RigidBody::integrate(double dt, const v3& gravity) {
+  if (still) return;
+  Spin spin;
+  integrateMotion(dt, gravity, spin);
+  if (spin.frame) MDL_iIntegrateRotation(spin.frame->basis, spin.theta, axisIndex);
+  integrateRest(spin);
+}
+
+bool MDL_RigidBody::integratesApart(const MDL_RigidBody* a, const MDL_RigidBody* b) {
+  // Neither lies below a body, so neither lies below the other: what one
+  // step reads and writes of one, the other's never touches.
+  return a && b && a != b && !a->still && !b->still && a->axisIndex == b->axisIndex &&
+         !const_cast<MDL_RigidBody*>(a)->getRigidBody() && !const_cast<MDL_RigidBody*>(b)->getRigidBody();
+}
+
+void MDL_RigidBody::integrateBoth(MDL_RigidBody* a, MDL_RigidBody* b, double dt, const v3& gravity) {
+  Spin sa, sb;
+  a->integrateMotion(dt, gravity, sa);
+  b->integrateMotion(dt, gravity, sb);
+  if (sa.frame && sb.frame) {
+    MDL_iIntegrateRotations(sa.frame->basis, sa.theta, sb.frame->basis, sb.theta, a->axisIndex);
+  } else {
+    if (sa.frame) MDL_iIntegrateRotation(sa.frame->basis, sa.theta, a->axisIndex);
+    if (sb.frame) MDL_iIntegrateRotation(sb.frame->basis, sb.theta, b->axisIndex);
+  }
+  a->integrateRest(sa);
+  b->integrateRest(sb);
 }
 
 void MDL_RigidBody::computeMassAndInertia(double density) {
