@@ -131,7 +131,7 @@ static void responseTwoBodies(MDL_Scene& world, CTRL_ScriptEngine* engine, MDL_R
   MDL_iMakeSide(bA, p, n, sa);
   MDL_iMakeSide(bB, pB, n, sb);
   weight = MDL_iSideWeight(sa) + MDL_iSideWeight(sb);
-  double j = MDL_iContactImpulse(sa, sb, -(bA->elasticity + bB->elasticity) / 2);
+  double j = MDL_iContactImpulse(sa, sb, -(bA->elasticity + bB->elasticity) / 2, weight);
   if (!(j < 0)) return;
   bA->applyImpulse(p, n * j);
   bB->applyImpulse(pB, n * -j);

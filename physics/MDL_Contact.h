@@ -30,6 +30,8 @@ double MDL_iSideWeight(const MDL_ContactSide& s);
 // Two-body impulse magnitude along the sides' direction; 0 when neither side
 // can move.
 double MDL_iContactImpulse(const MDL_ContactSide& a, const MDL_ContactSide& b, double e);
+// The same with the sides' summed weights W already at hand.
+double MDL_iContactImpulse(const MDL_ContactSide& a, const MDL_ContactSide& b, double e, double W);
 // One-body impulse magnitude against something immovable.
 double MDL_iBodyImpulse(const MDL_ContactSide& s, double e);
 
