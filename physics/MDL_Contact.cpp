@@ -7,6 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "base/CTRL_Keys.h"
 #include "model/MDL_Objects.h"
@@ -193,6 +196,36 @@ inline bool boxesApart(const v3& pa, const v3& ha, const v3& pb, const v3& hb) {
          std::fabs(pb.z - pa.z) - ha.z - hb.z > 0;
 }
 
+#if defined(__x86_64__)
+// The sphere test four slots at a time where the processor has 256-bit
+// registers: the same operations as the narrower paths, lane for lane (no
+// fused multiply-adds). Appends to out from n on and answers the new count;
+// k is left at the first slot not tested.
+__attribute__((target("avx2"))) int32_t sphereHitsWide(const double* X, const double* Y, const double* Z,
+                                                     const double* R, int& k, int to, double px, double py,
+                                                     double pz, double pr, int32_t* out, int32_t n) {
+  const __m256d PX = _mm256_set1_pd(px), PY = _mm256_set1_pd(py), PZ = _mm256_set1_pd(pz), PR = _mm256_set1_pd(pr);
+  for (; k + 4 <= to; k += 4) {
+    __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(X + k), PX);
+    __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(Y + k), PY);
+    __m256d dz = _mm256_sub_pd(_mm256_loadu_pd(Z + k), PZ);
+    __m256d reach = _mm256_add_pd(_mm256_loadu_pd(R + k), PR);
+    __m256d d2 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)), _mm256_mul_pd(dz, dz));
+    int m = _mm256_movemask_pd(_mm256_cmp_pd(d2, _mm256_mul_pd(reach, reach), _CMP_LE_OQ));
+    out[n] = k;
+    n += m & 1;
+    out[n] = k + 1;
+    n += (m >> 1) & 1;
+    out[n] = k + 2;
+    n += (m >> 2) & 1;
+    out[n] = k + 3;
+    n += m >> 3;
+  }
+  return n;
+}
+bool g_wideSpheres = __builtin_cpu_supports("avx2");
+#endif
+
 // Marked places of the work list are dropped once there are this many and
 // they are at least half of the list.
 constexpr int kManyDead = 8;
@@ -261,9 +294,9 @@ struct SweepSlots {
     dead = 0;
   }
   // hits := the slots k in [from, to), in order, whose bounding spheres meet
-  // the sphere at (px, py, pz) with radius pr. Two slots at a time where the
-  // processor has the vector unit every x86-64 one has; the arithmetic is
-  // the scalar one, operation for operation.
+  // the sphere at (px, py, pz) with radius pr. Four or two slots at a time
+  // where the processor has the vector units for it; the arithmetic is the
+  // scalar one, operation for operation.
   void sphereTest(int from, int to, double px, double py, double pz, double pr) {
     const double* X = x.data;
     const double* Y = y.data;
@@ -272,6 +305,9 @@ struct SweepSlots {
     int32_t* out = hits.data;
     int32_t n = 0;
     int k = from;
+#if defined(__x86_64__)
+    if (g_wideSpheres) n = sphereHitsWide(X, Y, Z, R, k, to, px, py, pz, pr, out, n);
+#endif
 #if defined(__SSE2__)
     const __m128d PX = _mm_set1_pd(px), PY = _mm_set1_pd(py), PZ = _mm_set1_pd(pz), PR = _mm_set1_pd(pr);
     for (; k + 2 <= to; k += 2) {
@@ -384,6 +420,16 @@ static bool bodiesShareVolumes(const CTRL_Array<MDL_CollisionVolume*>& volumes) 
     }
   }
   return false;
+}
+
+bool MDL_iSetWideSweep(bool allow) {
+#if defined(__x86_64__)
+  g_wideSpheres = allow && __builtin_cpu_supports("avx2");
+  return g_wideSpheres;
+#else
+  (void)allow;
+  return false;
+#endif
 }
 
 void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {

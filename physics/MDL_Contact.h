@@ -70,3 +70,7 @@ extern void* MDL_contactProbeData;
 // every slot anew after each pair instead of only the volumes that changed
 // (tests compare the two).
 extern bool MDL_contactRetakesEverySlot;
+// The sweep's sphere tests use 256-bit registers where the processor has
+// them (the same answers); tests turn them off to check the other path.
+// Returns whether the wide path is now taken.
+bool MDL_iSetWideSweep(bool allow);
