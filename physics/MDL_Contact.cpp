@@ -396,6 +396,12 @@ static bool examinePair(MDL_Scene& world, CTRL_ScriptEngine* engine, MDL_Collisi
     if (bB) W += bB->weightAlong(pB - bB->getGlobalFrame().position, n);
   }
   if (W == 0) return true;
+  // Two bodies of which neither lies below a body (as handlers left them)
+  // cannot move each other: their corrections are made together.
+  if (bA && bB && !bA->getRigidBody() && !bB->getRigidBody()) {
+    MDL_RigidBody::displaceBoth(bA, p, n * (-depth / W), bB, pB, n * (depth / W));
+    return true;
+  }
   if (bA) bA->displace(p, n * (-depth / W));
   if (bB) bB->displace(pB, n * (depth / W));
   return true;

@@ -73,22 +73,42 @@ double MDL_RigidBody::weightAlong(const v3& arm, const v3& n) {
   return inverseMass + inverseInertia.x * c.x * c.x + inverseInertia.y * c.y * c.y + inverseInertia.z * c.z * c.z;
 }
 
-// Turns the basis by the global rotation vector theta, keeping the body's
-// chosen column. f is the body's global frame, already opened for editing
-// (its descendants invalid and following), which nothing has read since.
-static void turnBody(MDL_RigidBody* body, MDL_Frame& f, const v3& theta) {
-  f.inverseDirty = 1;
-  MDL_iIntegrateRotation(f.basis, theta, body->axisIndex);
-}
-
-void MDL_RigidBody::displace(const v3& p, const v3& D) {
+// The move of a position correction and the turn it asks for: the opened
+// frame (its inverse marked stale) and the turn, or null with no turn. The
+// caller turns the basis, keeping the body's chosen column, before anything
+// reads the frame.
+MDL_Frame* MDL_RigidBody::displaceMotion(const v3& p, const v3& D, v3& theta) {
   MDL_Frame& f = editGlobalFrame();
   f.position += D * inverseMass;
   v3 r = p - f.position;
   v3 c = MDL_iScale(inverseInertia, MDL_iToFrame(f, MDL_iCross(r, D)));
-  if (MDL_iIsZero(c)) return;
-  turnBody(this, f, m33::apply(f.basis, c));
+  if (MDL_iIsZero(c)) return nullptr;
+  theta = m33::apply(f.basis, c);
+  f.inverseDirty = 1;
+  return &f;
+}
+
+void MDL_RigidBody::displace(const v3& p, const v3& D) {
+  v3 theta;
+  MDL_Frame* f = displaceMotion(p, D, theta);
+  if (!f) return;
+  MDL_iIntegrateRotation(f->basis, theta, axisIndex);
   angularSpeedDirty = 1;
+}
+
+void MDL_RigidBody::displaceBoth(MDL_RigidBody* a, const v3& pa, const v3& Da, MDL_RigidBody* b, const v3& pb,
+                                 const v3& Db) {
+  v3 ta, tb;
+  MDL_Frame* fa = a->displaceMotion(pa, Da, ta);
+  MDL_Frame* fb = b->displaceMotion(pb, Db, tb);
+  if (fa && fb && a->axisIndex == b->axisIndex) {
+    MDL_iIntegrateRotations(fa->basis, ta, fb->basis, tb, a->axisIndex);
+  } else {
+    if (fa) MDL_iIntegrateRotation(fa->basis, ta, a->axisIndex);
+    if (fb) MDL_iIntegrateRotation(fb->basis, tb, b->axisIndex);
+  }
+  if (fa) a->angularSpeedDirty = 1;
+  if (fb) b->angularSpeedDirty = 1;
 }
 
 void MDL_RigidBody::setSpeed(const v3& p, const v3& t) {
