@@ -42,14 +42,6 @@ void m33::transform(const m33& M, v3& v)
     v = apply(M, v);
 }
 
-void m33::multiply(m33& out, const m33& A, const m33& B)
-{
-    m33 r;
-    for (int j = 0; j < 3; j++)
-        r.c[j] = apply(A, B.c[j]);
-    out = r;
-}
-
 void m33::preMultiply(m33& M, const m33& A)
 {
     multiply(M, A, M);
@@ -156,22 +148,6 @@ bool m33::integrateRotation(m33& M, const v3& w, int k)
         M.c[j] += d;
     }
     return orthonormalize(M, k);
-}
-
-void MDL_Frame::validateInverse(const MDL_Frame& A)
-{
-    if (A.inverseDirty) {
-        m33::inverse(A.inverse, A.basis);
-        A.inverseDirty = 0;
-    }
-}
-
-void MDL_Frame::localToGlobalFrame(const MDL_Frame& A, MDL_Frame& B)
-{
-    v3 pos = m33::apply(A.basis, B.position) + A.position;
-    m33::multiply(B.basis, A.basis, B.basis);
-    B.position = pos;
-    B.inverseDirty = 1;
 }
 
 void MDL_Frame::globalToLocalFrame(const MDL_Frame& A, MDL_Frame& B)

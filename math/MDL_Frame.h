@@ -61,7 +61,11 @@ struct m33 {
     static v3 apply(const m33& M, const v3& v) { return M.c[0] * v.x + M.c[1] * v.y + M.c[2] * v.z; }
 
     static void transform(const m33& M, v3& v);
-    static void multiply(m33& out, const m33& A, const m33& B);     // out := A B
+    static void multiply(m33& out, const m33& A, const m33& B)      // out := A B
+    {
+        const m33 r = {{apply(A, B.c[0]), apply(A, B.c[1]), apply(A, B.c[2])}};
+        out = r;
+    }
     static void preMultiply(m33& M, const m33& A);                  // M := A M
     static double determinant(const m33& M);
     // Adjugate over determinant; a determinant of exactly 0 gives the identity.
@@ -91,9 +95,21 @@ struct MDL_Frame {
     static MDL_Frame identity() { return {{0, 0, 0}, m33::identity(), m33::identity(), 0}; }
 
     // Rebuilds the inverse basis when the dirty flag is set.
-    static void validateInverse(const MDL_Frame& A);
+    static void validateInverse(const MDL_Frame& A)
+    {
+        if (A.inverseDirty) {
+            m33::inverse(A.inverse, A.basis);
+            A.inverseDirty = 0;
+        }
+    }
 
-    static void localToGlobalFrame(const MDL_Frame& A, MDL_Frame& B);   // B := A o B
+    static void localToGlobalFrame(const MDL_Frame& A, MDL_Frame& B)    // B := A o B
+    {
+        const v3 pos = m33::apply(A.basis, B.position) + A.position;
+        m33::multiply(B.basis, A.basis, B.basis);
+        B.position = pos;
+        B.inverseDirty = 1;
+    }
     static void globalToLocalFrame(const MDL_Frame& A, MDL_Frame& B);   // B := A^-1 o B
     static void localToGlobalPoint(const MDL_Frame& A, const v3& in, v3& out);
     static void localToGlobalPointInPlace(const MDL_Frame& A, v3& p);

@@ -83,8 +83,7 @@ static void composeGlobalFrame(MDL_Object* o) {
   o->globalValid = 1;
 }
 
-void MDL_Object::validateGlobalFrame() {
-  if (globalValid) return;
+void MDL_Object::rebuildGlobalFrame() {
   if (!parent || parent->globalValid) {
     composeGlobalFrame(this);
     return;
@@ -108,7 +107,19 @@ void MDL_Object::validateLocalFrame() {
 void MDL_Object::invalidateDescendants() {
   // Each descendant is expressed against its parent's frame from before the
   // edit on the way down, and let go of its global frame only once its own
-  // descendants have been expressed against it.
+  // descendants have been expressed against it. Children without children
+  // of their own (a body's volumes) need no walk.
+  bool leaves = true;
+  for (MDL_Object* c = firstChild; c && leaves; c = c->nextSibling) leaves = !c->firstChild;
+  if (leaves) {
+    for (MDL_Object* c = firstChild; c; c = c->nextSibling) {
+      c->validateLocalFrame();
+      c->globalValid = 0;
+      c->moved = 1;
+      MDL_iTouch(c);
+    }
+    return;
+  }
   MDL_iWalkBelow(
       this,
       [](MDL_Object* c) {

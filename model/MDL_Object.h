@@ -74,7 +74,9 @@ class MDL_Object {
   // Always true.
   virtual bool isValid();
 
-  void validateGlobalFrame();
+  void validateGlobalFrame() {
+    if (!globalValid) rebuildGlobalFrame();
+  }
   void validateLocalFrame();
   // Frame for writing; after writing the basis, set its inverse-dirty flag.
   MDL_Frame& editLocalFrame();
@@ -82,6 +84,9 @@ class MDL_Object {
   // Up-to-date frames for reading.
   const MDL_Frame& getGlobalFrame() { validateGlobalFrame(); return globalFrame; }
   const MDL_Frame& getLocalFrame() { validateLocalFrame(); return localFrame; }
+
+  // Composes the global frame from the nearest valid ancestor's down.
+  void rebuildGlobalFrame();
 
   // Every descendant keeps its local frame and will follow this object.
   void invalidateDescendants();
@@ -135,7 +140,7 @@ struct MDL_TouchedVolumes {
 };
 extern MDL_TouchedVolumes* MDL_iTouched;
 inline void MDL_iTouch(MDL_Object* o) {
-  if (MDL_iTouched && o->type == OBJECT_COLLISION_VOLUME && !MDL_iTouched->list.append(o)) MDL_iTouched->lost = true;
+  if (MDL_iTouched && o->type == OBJECT_COLLISION_VOLUME && !MDL_iTouched->list.push(o)) MDL_iTouched->lost = true;
 }
 
 // A stack of objects for walking trees without recursion: the first few

@@ -100,6 +100,10 @@ class MDL_CollisionVolume : public MDL_Object {
   int32_t shape;
   int32_t layer = 1;
   int32_t mask = -1;
+  // The contact pass's ends of the extent along x, and the pass that
+  // reckoned them (both of a volume's sweep entries read them).
+  double sweepLow = 0.0, sweepHigh = 0.0;
+  uint64_t sweepPass = 0;
 };
 
 // A named marker.

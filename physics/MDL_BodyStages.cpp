@@ -13,6 +13,12 @@ void MDL_iIntegrateBody(MDL_RigidBody* body, double dt, const MDL_Scene& world) 
   if (body) body->integrate(dt, world.gravity);
 }
 
+bool MDL_iIntegrateBodies(MDL_RigidBody* a, MDL_RigidBody* b, double dt, const MDL_Scene& world) {
+  if (!MDL_RigidBody::integratesApart(a, b)) return false;
+  MDL_RigidBody::integrateBoth(a, b, dt, world.gravity);
+  return true;
+}
+
 void MDL_iSolveJoint(MDL_Joint* joint) {
   if (joint) joint->solve();
 }

@@ -7,6 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "base/CTRL_Keys.h"
 #include "model/MDL_Objects.h"
@@ -41,35 +44,53 @@ static double halfWidth(MDL_CollisionVolume* v, const MDL_Frame& f) {
 
 // A volume whose own frame or whose body holds a non-finite value takes no
 // part in contacts: its sweep entries get +infinity, which keeps the sort's
-// order strict and puts them past every usable entry.
-static void sweepValue(MDL_SweepEntry* e) {
+// order strict and puts them past every usable entry. Both entries of a
+// volume are valued in one go, once per pass.
+static uint64_t sweepPasses = 0;
+static double sweepValue(const MDL_SweepEntry* e) {
   MDL_CollisionVolume* v = e->volume;
-  const MDL_Frame& f = v->getGlobalFrame();
-  if (v->shape < VOLUME_SPHERE || v->shape > VOLUME_CYLINDER) {
-    e->value = 0;
-    return;
-  }
-  double h = halfWidth(v, f);
-  double lo = f.position.x - h, hi = f.position.x + h;
-  bool usable = std::isfinite(lo) && std::isfinite(hi) && MDL_iFinite(f.basis) && std::isfinite(f.position.y) &&
-                std::isfinite(f.position.z);
-  if (usable) {
-    if (MDL_RigidBody* body = v->getRigidBody()) {
-      body->validateGlobalFrame();
-      usable = MDL_iBodyIsFinite(body);
+  if (v->sweepPass != sweepPasses) {
+    v->sweepPass = sweepPasses;
+    const MDL_Frame& f = v->getGlobalFrame();
+    if (v->shape < VOLUME_SPHERE || v->shape > VOLUME_CYLINDER) {
+      v->sweepLow = v->sweepHigh = 0;
+    } else {
+      double h = halfWidth(v, f);
+      double lo = f.position.x - h, hi = f.position.x + h;
+      bool usable = std::isfinite(lo) && std::isfinite(hi) && MDL_iFinite(f.basis) &&
+                    std::isfinite(f.position.y) && std::isfinite(f.position.z);
+      if (usable) {
+        if (MDL_RigidBody* body = v->getRigidBody()) {
+          body->validateGlobalFrame();
+          usable = MDL_iBodyIsFinite(body);
+        }
+      }
+      v->sweepLow = usable ? lo : INFINITY;
+      v->sweepHigh = usable ? hi : INFINITY;
     }
   }
-  e->value = !usable ? INFINITY : (e->isStart ? lo : hi);
+  return e->isStart ? v->sweepLow : v->sweepHigh;
 }
+
+// The entries with their values side by side, so that sorting reads no
+// entry but moves only these pairs.
+struct SortItem {
+  double value;
+  MDL_SweepEntry* entry;
+};
+inline double valueOf(const SortItem& s) { return s.value; }
+inline double valueOf(const MDL_SweepEntry* e) { return e->value; }
+static CTRL_Array<SortItem> sortScratch;
 
 // Insertion sort: the entries persist between steps and coherent motion
 // leaves them nearly sorted. Values are never NaN, so the order is strict.
-static void sortEntries(MDL_SweepEntry** a, int n) {
+template <class T>
+static void sortEntries(T* a, int n) {
   for (int i = 1; i < n; ++i) {
-    MDL_SweepEntry* e = a[i];
-    double v = e->value;
+    T e = a[i];
+    double v = valueOf(e);
     int j = i;
-    while (j > 0 && a[j - 1]->value > v) {
+    while (j > 0 && valueOf(a[j - 1]) > v) {
       a[j] = a[j - 1];
       --j;
     }
@@ -78,7 +99,8 @@ static void sortEntries(MDL_SweepEntry** a, int n) {
 }
 
 // Merge sort for badly ordered input (the first step, teleported volumes).
-static void mergeSort(MDL_SweepEntry** a, MDL_SweepEntry** tmp, int n) {
+template <class T>
+static void mergeSort(T* a, T* tmp, int n) {
   if (n < 32) {
     sortEntries(a, n);
     return;
@@ -87,17 +109,18 @@ static void mergeSort(MDL_SweepEntry** a, MDL_SweepEntry** tmp, int n) {
   mergeSort(a, tmp, h);
   mergeSort(a + h, tmp, n - h);
   int i = 0, j = h, k = 0;
-  while (i < h && j < n) tmp[k++] = a[j]->value < a[i]->value ? a[j++] : a[i++];
+  while (i < h && j < n) tmp[k++] = valueOf(a[j]) < valueOf(a[i]) ? a[j++] : a[i++];
   while (i < h) tmp[k++] = a[i++];
   while (j < n) tmp[k++] = a[j++];
   for (int m = 0; m < n; ++m) a[m] = tmp[m];
 }
 
 // Counts inversions between neighbours to choose the sort.
-static bool nearlySorted(MDL_SweepEntry** a, int n) {
+template <class T>
+static bool nearlySorted(const T* a, int n) {
   int out = 0;
   for (int i = 1; i < n; ++i)
-    if (a[i - 1]->value > a[i]->value && ++out > 64) return false;
+    if (valueOf(a[i - 1]) > valueOf(a[i]) && ++out > 64) return false;
   return true;
 }
 
@@ -111,7 +134,7 @@ static void responseTwoBodies(MDL_Scene& world, CTRL_ScriptEngine* engine, MDL_R
   MDL_iMakeSide(bA, p, n, sa);
   MDL_iMakeSide(bB, pB, n, sb);
   weight = MDL_iSideWeight(sa) + MDL_iSideWeight(sb);
-  double j = MDL_iContactImpulse(sa, sb, -(bA->elasticity + bB->elasticity) / 2);
+  double j = MDL_iContactImpulse(sa, sb, -(bA->elasticity + bB->elasticity) / 2, weight);
   if (!(j < 0)) return;
   bA->applyImpulse(p, n * j);
   bB->applyImpulse(pB, n * -j);
@@ -173,6 +196,40 @@ inline bool boxesApart(const v3& pa, const v3& ha, const v3& pb, const v3& hb) {
          std::fabs(pb.z - pa.z) - ha.z - hb.z > 0;
 }
 
+#if defined(__x86_64__)
+// The sphere test four slots at a time where the processor has 256-bit
+// registers: the same operations as the narrower paths, lane for lane (no
+// fused multiply-adds). Appends to out from n on and answers the new count;
+// k is left at the first slot not tested.
+__attribute__((target("avx2"))) int32_t sphereHitsWide(const double* X, const double* Y, const double* Z,
+                                                     const double* R, int& k, int to, double px, double py,
+                                                     double pz, double pr, int32_t* out, int32_t n) {
+  const __m256d PX = _mm256_set1_pd(px), PY = _mm256_set1_pd(py), PZ = _mm256_set1_pd(pz), PR = _mm256_set1_pd(pr);
+  for (; k + 4 <= to; k += 4) {
+    __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(X + k), PX);
+    __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(Y + k), PY);
+    __m256d dz = _mm256_sub_pd(_mm256_loadu_pd(Z + k), PZ);
+    __m256d reach = _mm256_add_pd(_mm256_loadu_pd(R + k), PR);
+    __m256d d2 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)), _mm256_mul_pd(dz, dz));
+    int m = _mm256_movemask_pd(_mm256_cmp_pd(d2, _mm256_mul_pd(reach, reach), _CMP_LE_OQ));
+    out[n] = k;
+    n += m & 1;
+    out[n] = k + 1;
+    n += (m >> 1) & 1;
+    out[n] = k + 2;
+    n += (m >> 2) & 1;
+    out[n] = k + 3;
+    n += m >> 3;
+  }
+  return n;
+}
+bool g_wideSpheres = __builtin_cpu_supports("avx2");
+#endif
+
+// Marked places of the work list are dropped once there are this many and
+// they are at least half of the list.
+constexpr int kManyDead = 8;
+
 struct SweepSlots {
   CTRL_Array<MDL_SweepSlot> meta;
   CTRL_Array<MDL_RigidBody*> body;
@@ -180,7 +237,10 @@ struct SweepSlots {
   CTRL_Array<int32_t> hits;
   int32_t hitCount = 0;
 
-  void clear() { meta.count = body.count = x.count = y.count = z.count = r.count = 0; }
+  void clear() {
+    meta.count = body.count = x.count = y.count = z.count = r.count = 0;
+    dead = 0;
+  }
   void take(int k, MDL_CollisionVolume* v) {
     const MDL_Frame& f = v->getGlobalFrame();
     const v3& p = f.position;
@@ -201,23 +261,42 @@ struct SweepSlots {
     take(n, v);
     return true;
   }
-  template <class T>
-  static void cut(CTRL_Array<T>& a, int k) {
-    std::memmove(&a.data[k], &a.data[k + 1], sizeof(T) * size_t(a.count - k - 1));
-    --a.count;
+  // Slot k and the work list's entry k leave the list. Their places stay,
+  // marked (no volume, a position no sphere test meets), so that the rest
+  // keeps its places and order without moving; the marked places are
+  // dropped once they are many.
+  int32_t dead = 0;
+  void removeAt(int k, CTRL_Array<MDL_CollisionVolume*>& list) {
+    list.data[k] = nullptr;
+    meta.data[k].volume = nullptr;
+    meta.data[k].body = nullptr;
+    body.data[k] = nullptr;
+    x.data[k] = NAN;
+    r.data[k] = 0;
+    if (++dead >= kManyDead && 2 * dead >= meta.count) compact(list);
   }
-  void removeAt(int k) {
-    cut(meta, k);
-    cut(body, k);
-    cut(x, k);
-    cut(y, k);
-    cut(z, k);
-    cut(r, k);
+  void compact(CTRL_Array<MDL_CollisionVolume*>& list) {
+    int n = 0;
+    for (int m = 0; m < list.count; ++m) {
+      if (!list.data[m]) continue;
+      if (n != m) {
+        list.data[n] = list.data[m];
+        meta.data[n] = meta.data[m];
+        body.data[n] = body.data[m];
+        x.data[n] = x.data[m];
+        y.data[n] = y.data[m];
+        z.data[n] = z.data[m];
+        r.data[n] = r.data[m];
+      }
+      ++n;
+    }
+    list.count = meta.count = body.count = x.count = y.count = z.count = r.count = n;
+    dead = 0;
   }
   // hits := the slots k in [from, to), in order, whose bounding spheres meet
-  // the sphere at (px, py, pz) with radius pr. Two slots at a time where the
-  // processor has the vector unit every x86-64 one has; the arithmetic is
-  // the scalar one, operation for operation.
+  // the sphere at (px, py, pz) with radius pr. Four or two slots at a time
+  // where the processor has the vector units for it; the arithmetic is the
+  // scalar one, operation for operation.
   void sphereTest(int from, int to, double px, double py, double pz, double pr) {
     const double* X = x.data;
     const double* Y = y.data;
@@ -226,6 +305,9 @@ struct SweepSlots {
     int32_t* out = hits.data;
     int32_t n = 0;
     int k = from;
+#if defined(__x86_64__)
+    if (g_wideSpheres) n = sphereHitsWide(X, Y, Z, R, k, to, px, py, pz, pr, out, n);
+#endif
 #if defined(__SSE2__)
     const __m128d PX = _mm_set1_pd(px), PY = _mm_set1_pd(py), PZ = _mm_set1_pd(pz), PR = _mm_set1_pd(pr);
     for (; k + 2 <= to; k += 2) {
@@ -253,16 +335,18 @@ SweepSlots slots;
 
 // The volumes that responses and handlers change while a pass runs. The
 // pass that starts while another runs lists its own; the outer one then
-// takes every slot anew, since it cannot tell what the inner one moved.
+// takes every slot anew, since it cannot tell what the inner one moved. A
+// pass that needs no list and runs inside no other keeps none, so that
+// moving a body costs no listing.
 MDL_TouchedVolumes touched;
 struct TouchWatch {
   MDL_TouchedVolumes* outer;
   MDL_TouchedVolumes own;
   MDL_TouchedVolumes* list;
-  TouchWatch() : outer(MDL_iTouched), list(outer ? &own : &touched) {
+  explicit TouchWatch(bool needed) : outer(MDL_iTouched), list(outer ? &own : &touched) {
     list->list.count = 0;
     list->lost = false;
-    MDL_iTouched = list;
+    if (needed || outer) MDL_iTouched = list;
   }
   ~TouchWatch() {
     MDL_iTouched = outer;
@@ -288,7 +372,7 @@ static bool examinePair(MDL_Scene& world, CTRL_ScriptEngine* engine, MDL_Collisi
   if ((!bA || bA->still) && (!bB || bB->still)) return false;
   v3 p, n;
   double depth;
-  if (!MDL_Scene::collide(A, B, p, n, depth)) return false;
+  if (!MDL_Scene::collideMeeting(A, B, p, n, depth)) return false;
   if (MDL_contactProbe) MDL_contactProbe(A, B, MDL_contactProbeData);
   if (!MDL_iFireContact(&world, engine, CB_PRE_COLLISION, p, n, depth, bA, A, bB, B)) return true;
   // The handler may have deleted either side.
@@ -312,6 +396,12 @@ static bool examinePair(MDL_Scene& world, CTRL_ScriptEngine* engine, MDL_Collisi
     if (bB) W += bB->weightAlong(pB - bB->getGlobalFrame().position, n);
   }
   if (W == 0) return true;
+  // Two bodies of which neither lies below a body (as handlers left them)
+  // cannot move each other: their corrections are made together.
+  if (bA && bB && !bA->getRigidBody() && !bB->getRigidBody()) {
+    MDL_RigidBody::displaceBoth(bA, p, n * (-depth / W), bB, pB, n * (depth / W));
+    return true;
+  }
   if (bA) bA->displace(p, n * (-depth / W));
   if (bB) bB->displace(pB, n * (depth / W));
   return true;
@@ -338,6 +428,16 @@ static bool bodiesShareVolumes(const CTRL_Array<MDL_CollisionVolume*>& volumes) 
   return false;
 }
 
+bool MDL_iSetWideSweep(bool allow) {
+#if defined(__x86_64__)
+  g_wideSpheres = allow && __builtin_cpu_supports("avx2");
+  return g_wideSpheres;
+#else
+  (void)allow;
+  return false;
+#endif
+}
+
 void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
   int nv = collisionVolumes.count;
   for (int i = 0; i < nv; ++i) MDL_iUpdateBoundingRadius(collisionVolumes.data[i]);
@@ -350,8 +450,21 @@ void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
   const bool retakeAll = proxy || nested;
   const bool onlyThePair = !retakeAll && !bodiesShareVolumes(collisionVolumes);
   int ne = sweepEntries.count;
-  for (int i = 0; i < ne; ++i) sweepValue(sweepEntries.data[i]);
-  if (nearlySorted(sweepEntries.data, ne)) {
+  ++sweepPasses;
+  // Sorted as value and entry pairs in a scratch that keeps its storage;
+  // without one, in place through the entries (the same order either way).
+  const bool paired = sortScratch.count >= 2 * ne || sortScratch.resize(2 * ne);
+  SortItem* items = sortScratch.data;
+  for (int i = 0; i < ne; ++i) {
+    MDL_SweepEntry* e = sweepEntries.data[i];
+    e->value = sweepValue(e);
+    if (paired) items[i] = {e->value, e};
+  }
+  if (paired) {
+    if (nearlySorted(items, ne)) sortEntries(items, ne);
+    else mergeSort(items, items + ne, ne);
+    for (int i = 0; i < ne; ++i) sweepEntries.data[i] = items[i].entry;
+  } else if (nearlySorted(sweepEntries.data, ne)) {
     sortEntries(sweepEntries.data, ne);
   } else {
     MDL_SweepEntry** tmp = static_cast<MDL_SweepEntry**>(std::malloc(sizeof(MDL_SweepEntry*) * size_t(ne)));
@@ -364,7 +477,17 @@ void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
   // activeVolumes entry for entry.
   activeVolumes.count = 0;
   slots.clear();
-  TouchWatch watch;
+  // However the pass ends, the list keeps no marked places.
+  struct DropMarked {
+    CTRL_Array<MDL_CollisionVolume*>& list;
+    ~DropMarked() {
+      int n = 0;
+      for (int m = 0; m < list.count; ++m)
+        if (list.data[m]) list.data[n++] = list.data[m];
+      list.count = n;
+    }
+  } dropMarked{activeVolumes};
+  TouchWatch watch(retakeAll);
   MDL_TouchedVolumes& changed = *watch.list;
   // Handlers may add volumes (and so entries) while the pass runs: walk the
   // entries sorted above by index, re-reading the storage each time.
@@ -416,7 +539,8 @@ void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
         // test the rest of the list against where V is now.
         if (retakeAll) {
           if (changed.lost || changed.list.count > kFewTouched || MDL_contactRetakesEverySlot) {
-            for (int m = 0; m < activeVolumes.count; ++m) slots.take(m, activeVolumes.data[m]);
+            for (int m = 0; m < activeVolumes.count; ++m)
+              if (activeVolumes.data[m]) slots.take(m, activeVolumes.data[m]);
           } else {
             // Every volume that moved, changed body, layers or deleted mark
             // was listed as it changed; the others' slots still hold.
@@ -447,7 +571,8 @@ void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
       }
     }
     if (e->isStart) {
-      activeVolumes.append(V);
+      // Without storage the pass ends: the list and its slots must agree.
+      if (!activeVolumes.append(V)) return;
       if (!slots.append(V)) return;
     } else {
       int k = own;
@@ -455,10 +580,7 @@ void MDL_Scene::resolveContacts(CTRL_ScriptEngine* engine) {
         for (k = 0; k < activeVolumes.count && activeVolumes.data[k] != V; ++k) {
         }
       if (k < activeVolumes.count) {
-        std::memmove(&activeVolumes.data[k], &activeVolumes.data[k + 1],
-                     sizeof(MDL_CollisionVolume*) * size_t(activeVolumes.count - k - 1));
-        --activeVolumes.count;
-        slots.removeAt(k);
+        slots.removeAt(k, activeVolumes);
       }
     }
   }

@@ -30,6 +30,8 @@ double MDL_iSideWeight(const MDL_ContactSide& s);
 // Two-body impulse magnitude along the sides' direction; 0 when neither side
 // can move.
 double MDL_iContactImpulse(const MDL_ContactSide& a, const MDL_ContactSide& b, double e);
+// The same with the sides' summed weights W already at hand.
+double MDL_iContactImpulse(const MDL_ContactSide& a, const MDL_ContactSide& b, double e, double W);
 // One-body impulse magnitude against something immovable.
 double MDL_iBodyImpulse(const MDL_ContactSide& s, double e);
 
@@ -68,3 +70,7 @@ extern void* MDL_contactProbeData;
 // every slot anew after each pair instead of only the volumes that changed
 // (tests compare the two).
 extern bool MDL_contactRetakesEverySlot;
+// The sweep's sphere tests use 256-bit registers where the processor has
+// them (the same answers); tests turn them off to check the other path.
+// Returns whether the wide path is now taken.
+bool MDL_iSetWideSweep(bool allow);

@@ -43,7 +43,10 @@ static double pointSpeed(const MDL_ContactSide& s) {
 }
 
 double MDL_iContactImpulse(const MDL_ContactSide& a, const MDL_ContactSide& b, double e) {
-  double W = MDL_iSideWeight(a) + MDL_iSideWeight(b);
+  return MDL_iContactImpulse(a, b, e, MDL_iSideWeight(a) + MDL_iSideWeight(b));
+}
+
+double MDL_iContactImpulse(const MDL_ContactSide& a, const MDL_ContactSide& b, double e, double W) {
   if (W == 0) return 0;
   return (1 - e) * (pointSpeed(b) - pointSpeed(a)) / W;
 }

@@ -184,15 +184,18 @@ struct Candidate {
   // sd the axis's dot product with the centres' difference. Overlaps u / len
   // are compared by cross-multiplying their squares, so that only the winner
   // needs a division and a square root.
+  // The choice is made by selection rather than a branch: which axis wins
+  // is hard to foresee.
   void take(double uu, double l2, double s, const v3& d, int id) {
     double mine = uu * uu * len2, theirs = u * u * l2;
-    if (!found() || mine < theirs || (mine == theirs && id < winner)) {
-      winner = id;
-      u = uu;
-      len2 = l2;
-      sd = s;
-      dir = d;
-    }
+    bool better = !found() | (mine < theirs) | ((mine == theirs) & (id < winner));
+    winner = better ? id : winner;
+    u = better ? uu : u;
+    len2 = better ? l2 : len2;
+    sd = better ? s : sd;
+    dir.x = better ? d.x : dir.x;
+    dir.y = better ? d.y : dir.y;
+    dir.z = better ? d.z : dir.z;
   }
   // The winner's unit axis, pointing from the first shape to the second, and
   // its overlap.
@@ -303,9 +306,7 @@ void edgeAxes(const v3* A, const v3* B, const v3& d, EdgeAxes& e) {
     return _mm_add_pd(_mm_add_pd(_mm_mul_pd(_mm_set1_pd(a.x), x), _mm_mul_pd(_mm_set1_pd(a.y), y)),
                       _mm_mul_pd(_mm_set1_pd(a.z), z));
   };
-  for (int q = 0; q < 9; q += 2) {
-    int r = q + 1 < 9 ? q + 1 : q;
-    const v3 &a0 = A[q / 3], &b0 = B[q % 3], &a1 = A[r / 3], &b1 = B[r % 3];
+  auto two = [&](int q, const v3& a0, const v3& b0, const v3& a1, const v3& b1) {
     __m128d ax = _mm_setr_pd(a0.x, a1.x), ay = _mm_setr_pd(a0.y, a1.y), az = _mm_setr_pd(a0.z, a1.z);
     __m128d bx = _mm_setr_pd(b0.x, b1.x), by = _mm_setr_pd(b0.y, b1.y), bz = _mm_setr_pd(b0.z, b1.z);
     __m128d cx = _mm_sub_pd(_mm_mul_pd(ay, bz), _mm_mul_pd(az, by));
@@ -325,7 +326,14 @@ void edgeAxes(const v3* A, const v3* B, const v3& d, EdgeAxes& e) {
     _mm_storeu_pd(e.len2 + q, len2);
     _mm_storeu_pd(e.sd + q, sd);
     _mm_storeu_pd(e.u + q, u);
-  }
+  };
+  // Pairs (0, 1), (2, 3), (4, 5), (6, 7), (8, 8) of the axes 3 i + j,
+  // spelt out so that every column is read from a fixed place.
+  two(0, A[0], B[0], A[0], B[1]);
+  two(2, A[0], B[2], A[1], B[0]);
+  two(4, A[1], B[1], A[1], B[2]);
+  two(6, A[2], B[0], A[2], B[1]);
+  two(8, A[2], B[2], A[2], B[2]);
 #else
   for (int q = 0; q < 9; ++q) {
     v3 c = MDL_iCross(A[q / 3], B[q % 3]);
@@ -503,14 +511,10 @@ void flip(v3& point, v3& normal, double depth) {
 
 }  // namespace
 
-bool MDL_Scene::collide(MDL_CollisionVolume* a, MDL_CollisionVolume* b, v3& point, v3& normal, double& depth) {
-  if (!a || !b) return false;
-  Shape A = makeShape(a), B = makeShape(b);
-  v3 d = B.x - A.x;
-  double reach = a->boundingRadius + b->boundingRadius;
-  // Apart, or not comparable (non-finite): no contact.
-  if (!(MDL_iLength2(d) <= reach * reach)) return false;
-  if (A.kind != VOLUME_CYLINDER && B.kind != VOLUME_CYLINDER && boxesApart(A, B)) return false;
+namespace {
+
+bool shapesTouch(const Shape& A, const Shape& B, MDL_CollisionVolume* a, MDL_CollisionVolume* b, v3& point,
+                 v3& normal, double& depth) {
   if (A.kind == VOLUME_SPHERE && B.kind == VOLUME_SPHERE) return sphereSphere(A, B, point, normal, depth);
   if (A.kind == VOLUME_BOX && B.kind == VOLUME_SPHERE) return boxSphere(A, B, point, normal, depth);
   if (A.kind == VOLUME_SPHERE && B.kind == VOLUME_BOX) {
@@ -532,4 +536,22 @@ bool MDL_Scene::collide(MDL_CollisionVolume* a, MDL_CollisionVolume* b, v3& poin
     return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool MDL_Scene::collide(MDL_CollisionVolume* a, MDL_CollisionVolume* b, v3& point, v3& normal, double& depth) {
+  if (!a || !b) return false;
+  Shape A = makeShape(a), B = makeShape(b);
+  v3 d = B.x - A.x;
+  double reach = a->boundingRadius + b->boundingRadius;
+  // Apart, or not comparable (non-finite): no contact.
+  if (!(MDL_iLength2(d) <= reach * reach)) return false;
+  if (A.kind != VOLUME_CYLINDER && B.kind != VOLUME_CYLINDER && boxesApart(A, B)) return false;
+  return shapesTouch(A, B, a, b, point, normal, depth);
+}
+
+bool MDL_Scene::collideMeeting(MDL_CollisionVolume* a, MDL_CollisionVolume* b, v3& point, v3& normal,
+                               double& depth) {
+  return shapesTouch(makeShape(a), makeShape(b), a, b, point, normal, depth);
 }

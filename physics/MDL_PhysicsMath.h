@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "math/MDL_Frame.h"
 
@@ -48,4 +51,65 @@ inline bool MDL_iIntegrateRotation(m33& M, const v3& w, int k) {
   if (!MDL_iNormalize(M.c[b])) return false;
   M.c[d] = MDL_iCross(M.c[b], M.c[a]);
   return MDL_iNormalize(M.c[d]);
+}
+
+// Two bases turned at once, each as MDL_iIntegrateRotation turns it (the same
+// operations in the same order, one lane each), so that the two chains of
+// square roots and divisions overlap. Both keep column k. When a column of
+// either cannot be normalised, or k is not a column, each basis is turned
+// alone instead.
+inline void MDL_iIntegrateRotations(m33& M1, const v3& w1, m33& M2, const v3& w2, int k) {
+#if defined(__SSE2__)
+  if (k >= 0 && k <= 2) {
+    struct Column {
+      __m128d x, y, z;
+    };
+    auto pack = [](const v3& a, const v3& b) {
+      return Column{_mm_setr_pd(a.x, b.x), _mm_setr_pd(a.y, b.y), _mm_setr_pd(a.z, b.z)};
+    };
+    auto cross = [](const Column& a, const Column& b) {
+      return Column{_mm_sub_pd(_mm_mul_pd(a.y, b.z), _mm_mul_pd(a.z, b.y)),
+                    _mm_sub_pd(_mm_mul_pd(a.z, b.x), _mm_mul_pd(a.x, b.z)),
+                    _mm_sub_pd(_mm_mul_pd(a.x, b.y), _mm_mul_pd(a.y, b.x))};
+    };
+    // Scales c to unit length; the mask has a lane's bit set when that lane
+    // had no length (which ends the joint turn).
+    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    int failed = 0;
+    auto normalize = [&](Column& c) {
+      __m128d L2 = _mm_add_pd(_mm_add_pd(_mm_mul_pd(c.x, c.x), _mm_mul_pd(c.y, c.y)), _mm_mul_pd(c.z, c.z));
+      failed |= _mm_movemask_pd(_mm_cmpgt_pd(L2, zero)) ^ 3;
+      __m128d inv = _mm_div_pd(one, _mm_sqrt_pd(L2));
+      c.x = _mm_mul_pd(c.x, inv);
+      c.y = _mm_mul_pd(c.y, inv);
+      c.z = _mm_mul_pd(c.z, inv);
+    };
+    const Column w = pack(w1, w2);
+    Column c[3];
+    for (int j = 0; j < 3; ++j) {
+      Column m = pack(M1.c[j], M2.c[j]);
+      Column t = cross(w, m);
+      c[j] = Column{_mm_add_pd(m.x, t.x), _mm_add_pd(m.y, t.y), _mm_add_pd(m.z, t.z)};
+    }
+    const int a = k, b = (k + 2) % 3, d = (k + 1) % 3;
+    normalize(c[a]);
+    c[b] = cross(c[a], c[d]);
+    normalize(c[b]);
+    c[d] = cross(c[b], c[a]);
+    normalize(c[d]);
+    if (!failed) {
+      for (int j = 0; j < 3; ++j) {
+        _mm_storel_pd(&M1.c[j].x, c[j].x);
+        _mm_storel_pd(&M1.c[j].y, c[j].y);
+        _mm_storel_pd(&M1.c[j].z, c[j].z);
+        _mm_storeh_pd(&M2.c[j].x, c[j].x);
+        _mm_storeh_pd(&M2.c[j].y, c[j].y);
+        _mm_storeh_pd(&M2.c[j].z, c[j].z);
+      }
+      return;
+    }
+  }
+#endif
+  MDL_iIntegrateRotation(M1, w1, k);
+  MDL_iIntegrateRotation(M2, w2, k);
 }

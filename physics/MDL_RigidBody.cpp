@@ -1,6 +1,7 @@
 #include "physics/MDL_RigidBody.h"
 
 #include <cfloat>
+#include <bit>
 #include <cmath>
 
 #include "physics/MDL_Contact.h"
@@ -72,22 +73,42 @@ double MDL_RigidBody::weightAlong(const v3& arm, const v3& n) {
   return inverseMass + inverseInertia.x * c.x * c.x + inverseInertia.y * c.y * c.y + inverseInertia.z * c.z * c.z;
 }
 
-// Turns the basis by the global rotation vector theta, keeping the body's
-// chosen column. f is the body's global frame, already opened for editing
-// (its descendants invalid and following), which nothing has read since.
-static void turnBody(MDL_RigidBody* body, MDL_Frame& f, const v3& theta) {
-  f.inverseDirty = 1;
-  MDL_iIntegrateRotation(f.basis, theta, body->axisIndex);
-}
-
-void MDL_RigidBody::displace(const v3& p, const v3& D) {
+// The move of a position correction and the turn it asks for: the opened
+// frame (its inverse marked stale) and the turn, or null with no turn. The
+// caller turns the basis, keeping the body's chosen column, before anything
+// reads the frame.
+MDL_Frame* MDL_RigidBody::displaceMotion(const v3& p, const v3& D, v3& theta) {
   MDL_Frame& f = editGlobalFrame();
   f.position += D * inverseMass;
   v3 r = p - f.position;
   v3 c = MDL_iScale(inverseInertia, MDL_iToFrame(f, MDL_iCross(r, D)));
-  if (MDL_iIsZero(c)) return;
-  turnBody(this, f, m33::apply(f.basis, c));
+  if (MDL_iIsZero(c)) return nullptr;
+  theta = m33::apply(f.basis, c);
+  f.inverseDirty = 1;
+  return &f;
+}
+
+void MDL_RigidBody::displace(const v3& p, const v3& D) {
+  v3 theta;
+  MDL_Frame* f = displaceMotion(p, D, theta);
+  if (!f) return;
+  MDL_iIntegrateRotation(f->basis, theta, axisIndex);
   angularSpeedDirty = 1;
+}
+
+void MDL_RigidBody::displaceBoth(MDL_RigidBody* a, const v3& pa, const v3& Da, MDL_RigidBody* b, const v3& pb,
+                                 const v3& Db) {
+  v3 ta, tb;
+  MDL_Frame* fa = a->displaceMotion(pa, Da, ta);
+  MDL_Frame* fb = b->displaceMotion(pb, Db, tb);
+  if (fa && fb && a->axisIndex == b->axisIndex) {
+    MDL_iIntegrateRotations(fa->basis, ta, fb->basis, tb, a->axisIndex);
+  } else {
+    if (fa) MDL_iIntegrateRotation(fa->basis, ta, a->axisIndex);
+    if (fb) MDL_iIntegrateRotation(fb->basis, tb, b->axisIndex);
+  }
+  if (fa) a->angularSpeedDirty = 1;
+  if (fb) b->angularSpeedDirty = 1;
 }
 
 void MDL_RigidBody::setSpeed(const v3& p, const v3& t) {
@@ -129,7 +150,7 @@ void MDL_RigidBody::setSpeed(const v3& p, const v3& t) {
 
 // Exponential damping factors over dt for rate k: e = exp(-k dt), c1 the
 // integral of e over the step, c2 the double integral.
-static void dampingFactors(double k, double dt, double& e, double& c1, double& c2) {
+static void dampingFactorsAnew(double k, double dt, double& e, double& c1, double& c2) {
   if (k >= 1e-5) {
     e = std::exp(-k * dt);
     c1 = (1 - e) / k;
@@ -141,39 +162,106 @@ static void dampingFactors(double k, double dt, double& e, double& c1, double& c
   }
 }
 
-void MDL_RigidBody::integrate(double dt, const v3& gravity) {
-  if (still) return;
+// The last answer for one rate, kept: bodies of one world mostly share their
+// rates and step. Compared bit for bit, so that a signed zero is not taken
+// for the other.
+struct DampingMemo {
+  bool held = false;
+  uint64_t k = 0, dt = 0;
+  double e = 0, c1 = 0, c2 = 0;
+};
+
+static void dampingFactors(DampingMemo& memo, double k, double dt, double& e, double& c1, double& c2) {
+  const uint64_t kb = std::bit_cast<uint64_t>(k), db = std::bit_cast<uint64_t>(dt);
+  if (!memo.held || kb != memo.k || db != memo.dt) {
+    dampingFactorsAnew(k, dt, memo.e, memo.c1, memo.c2);
+    memo.held = true;
+    memo.k = kb;
+    memo.dt = db;
+  }
+  e = memo.e;
+  c1 = memo.c1;
+  c2 = memo.c2;
+}
+static thread_local DampingMemo linearMemo, angularMemo;
+
+// What the first half of a step leaves for the second: the turn to make
+// and what the angular momentum and the rest test need.
+struct MDL_RigidBody::Spin {
+  MDL_Frame* frame = nullptr;  // the opened frame to turn, or null
+  v3 theta, alpha;
+  double ea, d1, dt;
+};
+
+void MDL_RigidBody::integrateMotion(double dt, const v3& gravity, Spin& spin) {
   v3 a{0, 0, 0};
   if (inverseMass != 0) a = force * inverseMass + gravity;
   double e, c1, c2;
-  dampingFactors(damping, dt, e, c1, c2);
+  dampingFactors(linearMemo, damping, dt, e, c1, c2);
   // The frame is opened for editing once, by the first change.
   MDL_Frame* edited = nullptr;
   if (!MDL_iIsZero(a)) (edited = &editGlobalFrame())->position += a * c2;
   if (!MDL_iIsZero(speed)) (edited ? edited : (edited = &editGlobalFrame()))->position += speed * c1;
   speed = speed * e + a * c1;
 
-  double ea, d1, d2;
-  dampingFactors(angularDamping, dt, ea, d1, d2);
+  double d2;
+  dampingFactors(angularMemo, angularDamping, dt, spin.ea, spin.d1, d2);
   const MDL_Frame& f = getGlobalFrame();
-  v3 alpha = m33::apply(f.basis, MDL_iScale(inverseInertia, MDL_iToFrame(f, torque)));
+  spin.alpha = m33::apply(f.basis, MDL_iScale(inverseInertia, MDL_iToFrame(f, torque)));
   v3 w = *getAngularSpeed();
-  v3 theta = w * d1 + alpha * d2;
-  if (!MDL_iIsZero(theta)) turnBody(this, edited ? *edited : editGlobalFrame(), theta);
+  spin.theta = w * spin.d1 + spin.alpha * d2;
+  spin.dt = dt;
+  spin.frame = nullptr;
+  if (!MDL_iIsZero(spin.theta)) {
+    spin.frame = edited ? edited : &editGlobalFrame();
+    spin.frame->inverseDirty = 1;
+  }
+}
+
+void MDL_RigidBody::integrateRest(const Spin& spin) {
   // The torque enters the momentum already multiplied by the inverse
   // inertia; content is tuned to this.
-  angularMomentum = angularMomentum * ea + alpha * d1;
+  angularMomentum = angularMomentum * spin.ea + spin.alpha * spin.d1;
   angularSpeedDirty = 1;
 
   if (stillDelay > 0) {
-    w = *getAngularSpeed();
+    v3 w = *getAngularSpeed();
     if (MDL_iLength2(w) < MDL_STILL_ANGULAR_SPEED2 && MDL_iLength2(speed) < MDL_STILL_SPEED2) {
-      stillTimer += dt;
+      stillTimer += spin.dt;
       if (stillTimer > stillDelay) still = 1;
     } else {
       stillTimer = 0;
     }
   }
+}
+
+void MDL_RigidBody::integrate(double dt, const v3& gravity) {
+  if (still) return;
+  Spin spin;
+  integrateMotion(dt, gravity, spin);
+  if (spin.frame) MDL_iIntegrateRotation(spin.frame->basis, spin.theta, axisIndex);
+  integrateRest(spin);
+}
+
+bool MDL_RigidBody::integratesApart(const MDL_RigidBody* a, const MDL_RigidBody* b) {
+  // Neither lies below a body, so neither lies below the other: what one
+  // step reads and writes of one, the other's never touches.
+  return a && b && a != b && !a->still && !b->still && a->axisIndex == b->axisIndex &&
+         !const_cast<MDL_RigidBody*>(a)->getRigidBody() && !const_cast<MDL_RigidBody*>(b)->getRigidBody();
+}
+
+void MDL_RigidBody::integrateBoth(MDL_RigidBody* a, MDL_RigidBody* b, double dt, const v3& gravity) {
+  Spin sa, sb;
+  a->integrateMotion(dt, gravity, sa);
+  b->integrateMotion(dt, gravity, sb);
+  if (sa.frame && sb.frame) {
+    MDL_iIntegrateRotations(sa.frame->basis, sa.theta, sb.frame->basis, sb.theta, a->axisIndex);
+  } else {
+    if (sa.frame) MDL_iIntegrateRotation(sa.frame->basis, sa.theta, a->axisIndex);
+    if (sb.frame) MDL_iIntegrateRotation(sb.frame->basis, sb.theta, b->axisIndex);
+  }
+  a->integrateRest(sa);
+  b->integrateRest(sb);
 }
 
 void MDL_RigidBody::computeMassAndInertia(double density) {

@@ -38,10 +38,27 @@ class MDL_RigidBody : public MDL_Object {
   void applyImpulse(const v3& p, const v3& J);
   // Position correction: moves the point p by D weighted by mass and inertia.
   void displace(const v3& p, const v3& D);
+  // Both corrections, each as displace gives it, for two bodies neither of
+  // which lies below the other; their turns overlap.
+  static void displaceBoth(MDL_RigidBody* a, const v3& pa, const v3& Da, MDL_RigidBody* b, const v3& pb,
+                           const v3& Db);
   // Gives the point p (body axes) the global velocity t with one impulse.
   void setSpeed(const v3& p, const v3& t);
   // One damped step under constant force, torque and gravity.
   void integrate(double dt, const v3& gravity);
+  // True when two bodies can be stepped together by integrateBoth, which
+  // gives each what integrate gives it (no body lies below another, both are
+  // awake and keep the same column); integrateBoth overlaps their turns.
+  static bool integratesApart(const MDL_RigidBody* a, const MDL_RigidBody* b);
+  static void integrateBoth(MDL_RigidBody* a, MDL_RigidBody* b, double dt, const v3& gravity);
+ private:
+  // The two halves of a step around the turn of the basis.
+  struct Spin;
+  void integrateMotion(double dt, const v3& gravity, Spin& spin);
+  void integrateRest(const Spin& spin);
+  MDL_Frame* displaceMotion(const v3& p, const v3& D, v3& theta);
+
+ public:
   // Mass and box inertia from the extents of the meshes that carry the
   // collision volumes below the body.
   void computeMassAndInertia(double density);

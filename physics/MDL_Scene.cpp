@@ -248,8 +248,13 @@ void MDL_Scene::step(double dt, CTRL_ScriptEngine* engine) {
   int n = springs.count;
   for (int i = 0; i < n && i < springs.count; ++i) MDL_iStepSpring(springs.data[i], dt);
   if (dt > 0) {
+    // No handler runs while bodies integrate. Two bodies in a row that
+    // cannot touch each other's state are stepped together.
     n = rigidBodies.count;
-    for (int i = 0; i < n && i < rigidBodies.count; ++i) MDL_iIntegrateBody(rigidBodies.data[i], dt, *this);
+    for (int i = 0; i < n && i < rigidBodies.count; ++i) {
+      if (i + 1 < n && MDL_iIntegrateBodies(rigidBodies.data[i], rigidBodies.data[i + 1], dt, *this)) ++i;
+      else MDL_iIntegrateBody(rigidBodies.data[i], dt, *this);
+    }
   }
   LMP_iFireCallback(&proxy, engine, CB_POST_INTEGRATION, dt);
   n = joints.count;
@@ -294,8 +299,12 @@ void MDL_Scene::purgeDeleted() {
     else sweepEntries.data[kept++] = e;
   }
   if (kept != sweepEntries.count) sweepEntries.resize(kept);
-  // The broad phase's work list must not keep volumes that are freed below.
-  removeDeleted(activeVolumes);
+  // The broad phase's work list must not keep volumes that are freed below
+  // (nor the places a running pass marked as left).
+  kept = 0;
+  for (int i = 0; i < activeVolumes.count; ++i)
+    if (activeVolumes.data[i] && !activeVolumes.data[i]->deleted) activeVolumes.data[kept++] = activeVolumes.data[i];
+  activeVolumes.count = kept;
   MDL_iDropDeletedBodies(*this);
   kept = 0;
   for (int i = 0; i < objects.count; ++i) {

@@ -86,6 +86,11 @@ class MDL_Scene {
   // Narrow phase: true on contact, with the point on a's surface, the unit
   // normal from a towards b and the depth (> 0).
   static bool collide(MDL_CollisionVolume* a, MDL_CollisionVolume* b, v3& point, v3& normal, double& depth);
+  // The same for a pair already known to pass collide's first tests (their
+  // bounding spheres meet and, without a cylinder, their axis-aligned boxes
+  // overlap), as the contact pass finds them: they are not made again.
+  static bool collideMeeting(MDL_CollisionVolume* a, MDL_CollisionVolume* b, v3& point, v3& normal,
+                             double& depth);
 
   MDL_Proxy proxy = nullptr;  // the scene's script proxy; every callback fires through it
   CTRL_Array<MDL_Object*> objects;

@@ -19,6 +19,9 @@ class CTRL_ScriptEngine;
 
 void MDL_iStepSpring(MDL_Spring* spring, double dt);
 void MDL_iIntegrateBody(MDL_RigidBody* body, double dt, const MDL_Scene& world);
+// Steps two bodies together, each as MDL_iIntegrateBody would, when neither
+// can touch the other's state; false, with nothing done, otherwise.
+bool MDL_iIntegrateBodies(MDL_RigidBody* a, MDL_RigidBody* b, double dt, const MDL_Scene& world);
 void MDL_iSolveJoint(MDL_Joint* joint);
 void MDL_iResolveContacts(MDL_Scene& world, CTRL_ScriptEngine* engine);
 // Holds the body inside the world's bounds on one axis (0 x, 1 y, 2 z).
