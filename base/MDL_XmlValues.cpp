@@ -124,6 +124,7 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
     size_t n = 0;
     while (limit - p >= 32 && count - n >= 16) {
         if (MDL_gHex.value[*p] < 0) {  // a line break between pairs, mostly
+            if (!*p) break;            // a NUL ends the text, even before the limit
             p++;
             continue;
         }
@@ -152,7 +153,7 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
         std::memcpy(target + n, part, digits / 2);
         n += digits / 2;
         p += digits & ~1u;
-        if (digits % 2) break;  // the lone digit is left to the caller
+        if (digits % 2 || !*p) break;  // the lone digit, or a NUL, is left to the caller
         p++;
     }
     *end = p;
@@ -168,7 +169,7 @@ static bool MDL_iHasAvx2()
 static const bool MDL_gWideHex = MDL_iHasAvx2();
 #endif
 
-const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size_t* decoded)
+const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size_t* decoded, const char* end)
 {
     size_t n = 0;
     if (text) {
@@ -177,8 +178,9 @@ const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size
         // Characters up to here are known to lie before the terminator; the
         // text is measured a page at a time as the decoding gets there, so
         // that nothing past the terminator is ever read.
-        const unsigned char* known = p;
-        bool ended = false;
+        const bool given = end && end >= text;
+        const unsigned char* known = given ? reinterpret_cast<const unsigned char*>(end) : p;
+        bool ended = given;
         int high = -1;
         while (n < count) {
             // Whole pairs straight through, the usual case; a character is
@@ -237,7 +239,7 @@ static const size_t MDL_kHexBlock = 1024;
 // `value`; stops at the first value the text cuts short.
 template <typename T, typename Value>
 static const char* MDL_iDecodeValues(const char* text, size_t size, size_t count, T* target, size_t* decoded,
-                                     Value value)
+                                     const char* end, Value value)
 {
     const size_t perBlock = MDL_kHexBlock / size;
     uint8_t bytes[MDL_kHexBlock];
@@ -245,7 +247,7 @@ static const char* MDL_iDecodeValues(const char* text, size_t size, size_t count
     while (n < count) {
         const size_t want = count - n < perBlock ? count - n : perBlock;
         size_t got = 0;
-        text = MDL_iDecodeHex(text, want * size, bytes, &got);
+        text = MDL_iDecodeHex(text, want * size, bytes, &got, end);
         const size_t whole = got / size;
         for (size_t k = 0; k < whole; k++) target[n + k] = value(bytes + k * size);
         n += whole;
@@ -256,17 +258,17 @@ static const char* MDL_iDecodeValues(const char* text, size_t size, size_t count
 }
 
 const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, double* target,
-                               size_t* decoded)
+                               size_t* decoded, const char* end)
 {
     if (elementSize == 8)
-        return MDL_iDecodeValues(text, 8, count, target, decoded, [](const uint8_t* b) {
+        return MDL_iDecodeValues(text, 8, count, target, decoded, end, [](const uint8_t* b) {
             const uint64_t bits = uint64_t(MDL_iLittle32(b + 4)) << 32 | MDL_iLittle32(b);
             double v;
             std::memcpy(&v, &bits, 8);
             return v;
         });
     if (elementSize == 4)
-        return MDL_iDecodeValues(text, 4, count, target, decoded, [](const uint8_t* b) {
+        return MDL_iDecodeValues(text, 4, count, target, decoded, end, [](const uint8_t* b) {
             const uint32_t bits = MDL_iLittle32(b);
             float v;
             std::memcpy(&v, &bits, 4);
@@ -277,12 +279,13 @@ const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, 
 }
 
 const char* MDL_iDecodeIndices(const char* text, int elementSize, size_t count, uint32_t* target,
-                               size_t* decoded)
+                               size_t* decoded, const char* end)
 {
     if (elementSize == 4)
-        return MDL_iDecodeValues(text, 4, count, target, decoded, [](const uint8_t* b) { return MDL_iLittle32(b); });
+        return MDL_iDecodeValues(text, 4, count, target, decoded, end,
+                                 [](const uint8_t* b) { return MDL_iLittle32(b); });
     if (elementSize == 2)
-        return MDL_iDecodeValues(text, 2, count, target, decoded, [](const uint8_t* b) {
+        return MDL_iDecodeValues(text, 2, count, target, decoded, end, [](const uint8_t* b) {
             const uint32_t v = uint32_t(b[0]) | uint32_t(b[1]) << 8;
             return v == 0xFFFF ? 0xFFFFFFFFu : v;
         });
