@@ -26,6 +26,11 @@ size_t MDL_iElementTextLength(const TiXmlElement* element)
     return text ? text->ValueTStr().size() : 0;
 }
 
+const char* MDL_iElementTextEnd(const TiXmlElement* element, const char* text)
+{
+    return text ? text + MDL_iElementTextLength(element) : nullptr;
+}
+
 static bool MDL_iIsSeparator(char c)
 {
     return c == ' ' || c == ',' || c == '\t' || c == '\r' || c == '\n';

@@ -15,6 +15,9 @@ const char* MDL_iElementText(const TiXmlElement* element);
 // byte inside, so this is an upper bound of what the readers, which stop at
 // the first zero byte, can take from it.
 size_t MDL_iElementTextLength(const TiXmlElement* element);
+// Where the element's text `text` (from MDL_iElementText) ends, known from
+// the parsed document without a pass over the text; null for no text.
+const char* MDL_iElementTextEnd(const TiXmlElement* element, const char* text);
 
 // Reads up to n reals from a list separated by spaces, commas, tabs, CR or
 // LF; a token that is no number gives 0. Returns how many were read.
