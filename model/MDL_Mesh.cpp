@@ -192,9 +192,40 @@ struct MDL_OverflowEdge {
     uint32_t lo, hi, edge;
 };
 
+// (P1 - P0) x (P2 - P0); zero for a triangle naming a vertex that is not there.
+inline void MDL_iFaceNormal(v3& normal, const double* positions, const uint32_t* ix, uint32_t vertices)
+{
+    if (ix[0] >= vertices || ix[1] >= vertices || ix[2] >= vertices) {
+        normal = {0, 0, 0};
+        return;
+    }
+    const double* p0 = positions + 3 * size_t(ix[0]);
+    const double* p1 = positions + 3 * size_t(ix[1]);
+    const double* p2 = positions + 3 * size_t(ix[2]);
+    v3::cross(normal, v3{p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]}, v3{p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]});
+}
+
 }  // namespace
 
 void MDL_MeshData::buildAdjacency()
+{
+    linkFaces(false);
+}
+
+void MDL_MeshData::buildFaces()
+{
+    if (!faces) return;
+    if (!indices || !positions) {
+        for (uint32_t t = 0; t < triangleCount; t++) faces[t] = MDL_Face();
+        return;
+    }
+    linkFaces(true);
+    faceNormalsCurrent = 1;
+}
+
+// Links every face, and with `whole` writes the rest of it too (unturned,
+// its normal), so that the faces need no earlier initialisation.
+void MDL_MeshData::linkFaces(bool whole)
 {
     if (!faces || !indices || !positions) return;
     if (triangleCount == 0) return;
@@ -250,6 +281,14 @@ void MDL_MeshData::buildAdjacency()
 
     // Every face starts open; each edge between two numbered corners goes to
     // the bucket of its smaller number.
+    const auto open = [&](uint32_t t) {
+        MDL_Face& f = faces[t];
+        f.neighbours[0] = f.neighbours[1] = f.neighbours[2] = MDL_NO_FACE;
+        if (whole) {
+            f.facing = 0;
+            MDL_iFaceNormal(f.normal, positions, indices + 3 * size_t(t), vertices);
+        }
+    };
     std::vector<uint8_t> crowded;  // per triangle, only once a pair of three or more edges is met
     if (corners <= UINT32_MAX) {
         const auto buckets = std::make_unique_for_overwrite<MDL_EdgeBucket[]>(most);
@@ -262,8 +301,7 @@ void MDL_MeshData::buildAdjacency()
                 const uint32_t n = v < vertices ? vertexId[v] : NOWHERE;
                 id[c] = n != UNNUMBERED ? n : place(v, MDL_iPositionHash(positions + 3 * size_t(v)));
             }
-            MDL_Face& f = faces[t];
-            f.neighbours[0] = f.neighbours[1] = f.neighbours[2] = MDL_NO_FACE;
+            open(t);
             for (int k = 0; k < 3; k++) {
                 const uint32_t a = id[k], b = id[k == 2 ? 0 : k + 1];
                 if (a == NOWHERE || b == NOWHERE) continue;
@@ -341,7 +379,7 @@ void MDL_MeshData::buildAdjacency()
                 const uint32_t v = indices[3 * size_t(t) + c];
                 if (v < vertices && vertexId[v] == UNNUMBERED) place(v, MDL_iPositionHash(positions + 3 * size_t(v)));
             }
-            for (int k = 0; k < 3; k++) faces[t].neighbours[k] = MDL_NO_FACE;
+            open(t);
         }
         crowded.assign(triangles, 1);
     }
@@ -367,18 +405,7 @@ void MDL_MeshData::computeFaceNormals()
 {
     if (!faces || !indices || !positions) return;
     const uint32_t vertices = vertexCount > 0 ? uint32_t(vertexCount) : 0;
-    for (uint32_t t = 0; t < triangleCount; t++) {
-        const uint32_t* ix = indices + 3 * size_t(t);
-        if (ix[0] >= vertices || ix[1] >= vertices || ix[2] >= vertices) {
-            faces[t].normal = {0, 0, 0};
-            continue;
-        }
-        const double* p0 = positions + 3 * size_t(indices[3 * size_t(t)]);
-        const double* p1 = positions + 3 * size_t(indices[3 * size_t(t) + 1]);
-        const double* p2 = positions + 3 * size_t(indices[3 * size_t(t) + 2]);
-        v3::cross(faces[t].normal, v3{p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]},
-                  v3{p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]});
-    }
+    for (uint32_t t = 0; t < triangleCount; t++) MDL_iFaceNormal(faces[t].normal, positions, indices + 3 * size_t(t), vertices);
     faceNormalsCurrent = 1;
 }
 

@@ -363,7 +363,9 @@ static void MDL_iReadMesh(MDL_MeshData* d, const TiXmlElement* e)
             n = int32_t(got / 3);
             d->indices = MDL_iTrim(d->indices, size_t(n) * 3, size_t(room) * 3);
         }
-        d->faces = d->indices ? MDL_iAllocZero<MDL_Face>(size_t(n)) : nullptr;
+        // Every face is written whole below: from the file's links or by
+        // building them.
+        d->faces = d->indices && n > 0 ? static_cast<MDL_Face*>(std::malloc(sizeof(MDL_Face) * size_t(n))) : nullptr;
         if (!d->indices || !d->faces) {
             std::free(d->indices);
             std::free(d->faces);
@@ -396,15 +398,17 @@ static void MDL_iReadMesh(MDL_MeshData* d, const TiXmlElement* e)
         MDL_iDecodeIndices(text, gSize, links.size(), links.data(), &got, MDL_iElementTextEnd(neighbours, text));
         if (got > 0) {
             haveNeighbours = true;
-            for (uint32_t t = 0; t < d->triangleCount; t++)
+            for (uint32_t t = 0; t < d->triangleCount; t++) {
+                d->faces[t].facing = 0;
                 for (int k = 0; k < 3; k++) {
                     uint32_t v = links[3 * size_t(t) + k];
                     d->faces[t].neighbours[k] = v < d->triangleCount ? v : MDL_NO_FACE;
                 }
+            }
         }
     }
-    if (!haveNeighbours) d->buildAdjacency();
-    d->computeFaceNormals();
+    if (haveNeighbours) d->computeFaceNormals();
+    else d->buildFaces();
 }
 
 void MDL_ModelsSet::readMeshes(const TiXmlDocument& doc)
