@@ -111,7 +111,30 @@ static const struct MDL_HexTable {
 } MDL_gHex;
 
 #if defined(__x86_64__)
-// Whole pairs from p, 32 characters at a time, while at least 16 bytes are
+// One bit per character of v that is a lowercase hex digit.
+__attribute__((target("arch=x86-64-v3"))) static inline unsigned MDL_iHexDigits(__m256i v)
+{
+    // Signed compares: bytes from 128 up are negative and fail both.
+    const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('0' - 1)),
+                                           _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), v));
+    const __m256i letter = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('a' - 1)),
+                                            _mm256_cmpgt_epi8(_mm256_set1_epi8('f' + 1), v));
+    return unsigned(_mm256_movemask_epi8(_mm256_or_si256(digit, letter)));
+}
+
+// The 16 bytes of 32 characters that are all lowercase hex digits.
+__attribute__((target("arch=x86-64-v3"))) static inline __m128i MDL_iHexBytes(__m256i v)
+{
+    const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('0' - 1)),
+                                           _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), v));
+    const __m256i base = _mm256_blendv_epi8(_mm256_set1_epi8('a' - 10), _mm256_set1_epi8('0'), digit);
+    const __m256i words = _mm256_maddubs_epi16(_mm256_sub_epi8(v, base), _mm256_set1_epi16(0x0110));
+    return _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0xD8));
+}
+#endif
+
+#if defined(__x86_64__)
+// Whole pairs from p, 32 or 64 characters at a time, while at least 16 bytes are
 // still wanted; single other characters between pairs are skipped, and the
 // decoding stops before a pair that another character splits. Only the
 // characters before limit are read, none of which may be the terminator.
@@ -134,6 +157,18 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
             continue;
         }
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        // 64 digits in a row, as the arrays are written (a line of 32 bytes,
+        // then one line break), two registers at a time.
+        if (limit - p >= 64 && count - n >= 32) {
+            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+            if ((MDL_iHexDigits(v) & MDL_iHexDigits(next)) == 0xFFFFFFFFu) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n), MDL_iHexBytes(v));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n + 16), MDL_iHexBytes(next));
+                n += 32;
+                p += 64;
+                continue;
+            }
+        }
         // Signed compares: bytes from 128 up are negative and fail both.
         const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, below0), _mm256_cmpgt_epi8(above9, v));
         const __m256i letter = _mm256_and_si256(_mm256_cmpgt_epi8(v, belowA), _mm256_cmpgt_epi8(aboveF, v));
