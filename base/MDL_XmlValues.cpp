@@ -26,6 +26,11 @@ size_t MDL_iElementTextLength(const TiXmlElement* element)
     return text ? text->ValueTStr().size() : 0;
 }
 
+const char* MDL_iElementTextEnd(const TiXmlElement* element, const char* text)
+{
+    return text ? text + MDL_iElementTextLength(element) : nullptr;
+}
+
 static bool MDL_iIsSeparator(char c)
 {
     return c == ' ' || c == ',' || c == '\t' || c == '\r' || c == '\n';
@@ -106,7 +111,30 @@ static const struct MDL_HexTable {
 } MDL_gHex;
 
 #if defined(__x86_64__)
-// Whole pairs from p, 32 characters at a time, while at least 16 bytes are
+// One bit per character of v that is a lowercase hex digit.
+__attribute__((target("arch=x86-64-v3"))) static inline unsigned MDL_iHexDigits(__m256i v)
+{
+    // Signed compares: bytes from 128 up are negative and fail both.
+    const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('0' - 1)),
+                                           _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), v));
+    const __m256i letter = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('a' - 1)),
+                                            _mm256_cmpgt_epi8(_mm256_set1_epi8('f' + 1), v));
+    return unsigned(_mm256_movemask_epi8(_mm256_or_si256(digit, letter)));
+}
+
+// The 16 bytes of 32 characters that are all lowercase hex digits.
+__attribute__((target("arch=x86-64-v3"))) static inline __m128i MDL_iHexBytes(__m256i v)
+{
+    const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('0' - 1)),
+                                           _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), v));
+    const __m256i base = _mm256_blendv_epi8(_mm256_set1_epi8('a' - 10), _mm256_set1_epi8('0'), digit);
+    const __m256i words = _mm256_maddubs_epi16(_mm256_sub_epi8(v, base), _mm256_set1_epi16(0x0110));
+    return _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0xD8));
+}
+#endif
+
+#if defined(__x86_64__)
+// Whole pairs from p, 32 or 64 characters at a time, while at least 16 bytes are
 // still wanted; single other characters between pairs are skipped, and the
 // decoding stops before a pair that another character splits. Only the
 // characters before limit are read, none of which may be the terminator.
@@ -124,10 +152,23 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
     size_t n = 0;
     while (limit - p >= 32 && count - n >= 16) {
         if (MDL_gHex.value[*p] < 0) {  // a line break between pairs, mostly
+            if (!*p) break;            // a NUL ends the text, even before the limit
             p++;
             continue;
         }
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        // 64 digits in a row, as the arrays are written (a line of 32 bytes,
+        // then one line break), two registers at a time.
+        if (limit - p >= 64 && count - n >= 32) {
+            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+            if ((MDL_iHexDigits(v) & MDL_iHexDigits(next)) == 0xFFFFFFFFu) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n), MDL_iHexBytes(v));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n + 16), MDL_iHexBytes(next));
+                n += 32;
+                p += 64;
+                continue;
+            }
+        }
         // Signed compares: bytes from 128 up are negative and fail both.
         const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, below0), _mm256_cmpgt_epi8(above9, v));
         const __m256i letter = _mm256_and_si256(_mm256_cmpgt_epi8(v, belowA), _mm256_cmpgt_epi8(aboveF, v));
@@ -152,7 +193,7 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
         std::memcpy(target + n, part, digits / 2);
         n += digits / 2;
         p += digits & ~1u;
-        if (digits % 2) break;  // the lone digit is left to the caller
+        if (digits % 2 || !*p) break;  // the lone digit, or a NUL, is left to the caller
         p++;
     }
     *end = p;
@@ -168,7 +209,7 @@ static bool MDL_iHasAvx2()
 static const bool MDL_gWideHex = MDL_iHasAvx2();
 #endif
 
-const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size_t* decoded)
+const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size_t* decoded, const char* end)
 {
     size_t n = 0;
     if (text) {
@@ -177,8 +218,9 @@ const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size
         // Characters up to here are known to lie before the terminator; the
         // text is measured a page at a time as the decoding gets there, so
         // that nothing past the terminator is ever read.
-        const unsigned char* known = p;
-        bool ended = false;
+        const bool given = end && end >= text;
+        const unsigned char* known = given ? reinterpret_cast<const unsigned char*>(end) : p;
+        bool ended = given;
         int high = -1;
         while (n < count) {
             // Whole pairs straight through, the usual case; a character is
@@ -237,7 +279,7 @@ static const size_t MDL_kHexBlock = 1024;
 // `value`; stops at the first value the text cuts short.
 template <typename T, typename Value>
 static const char* MDL_iDecodeValues(const char* text, size_t size, size_t count, T* target, size_t* decoded,
-                                     Value value)
+                                     const char* end, Value value)
 {
     const size_t perBlock = MDL_kHexBlock / size;
     uint8_t bytes[MDL_kHexBlock];
@@ -245,7 +287,7 @@ static const char* MDL_iDecodeValues(const char* text, size_t size, size_t count
     while (n < count) {
         const size_t want = count - n < perBlock ? count - n : perBlock;
         size_t got = 0;
-        text = MDL_iDecodeHex(text, want * size, bytes, &got);
+        text = MDL_iDecodeHex(text, want * size, bytes, &got, end);
         const size_t whole = got / size;
         for (size_t k = 0; k < whole; k++) target[n + k] = value(bytes + k * size);
         n += whole;
@@ -256,17 +298,17 @@ static const char* MDL_iDecodeValues(const char* text, size_t size, size_t count
 }
 
 const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, double* target,
-                               size_t* decoded)
+                               size_t* decoded, const char* end)
 {
     if (elementSize == 8)
-        return MDL_iDecodeValues(text, 8, count, target, decoded, [](const uint8_t* b) {
+        return MDL_iDecodeValues(text, 8, count, target, decoded, end, [](const uint8_t* b) {
             const uint64_t bits = uint64_t(MDL_iLittle32(b + 4)) << 32 | MDL_iLittle32(b);
             double v;
             std::memcpy(&v, &bits, 8);
             return v;
         });
     if (elementSize == 4)
-        return MDL_iDecodeValues(text, 4, count, target, decoded, [](const uint8_t* b) {
+        return MDL_iDecodeValues(text, 4, count, target, decoded, end, [](const uint8_t* b) {
             const uint32_t bits = MDL_iLittle32(b);
             float v;
             std::memcpy(&v, &bits, 4);
@@ -277,12 +319,13 @@ const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, 
 }
 
 const char* MDL_iDecodeIndices(const char* text, int elementSize, size_t count, uint32_t* target,
-                               size_t* decoded)
+                               size_t* decoded, const char* end)
 {
     if (elementSize == 4)
-        return MDL_iDecodeValues(text, 4, count, target, decoded, [](const uint8_t* b) { return MDL_iLittle32(b); });
+        return MDL_iDecodeValues(text, 4, count, target, decoded, end,
+                                 [](const uint8_t* b) { return MDL_iLittle32(b); });
     if (elementSize == 2)
-        return MDL_iDecodeValues(text, 2, count, target, decoded, [](const uint8_t* b) {
+        return MDL_iDecodeValues(text, 2, count, target, decoded, end, [](const uint8_t* b) {
             const uint32_t v = uint32_t(b[0]) | uint32_t(b[1]) << 8;
             return v == 0xFFFF ? 0xFFFFFFFFu : v;
         });

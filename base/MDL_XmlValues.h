@@ -15,6 +15,9 @@ const char* MDL_iElementText(const TiXmlElement* element);
 // byte inside, so this is an upper bound of what the readers, which stop at
 // the first zero byte, can take from it.
 size_t MDL_iElementTextLength(const TiXmlElement* element);
+// Where the element's text `text` (from MDL_iElementText) ends, known from
+// the parsed document without a pass over the text; null for no text.
+const char* MDL_iElementTextEnd(const TiXmlElement* element, const char* text);
 
 // Reads up to n reals from a list separated by spaces, commas, tabs, CR or
 // LF; a token that is no number gives 0. Returns how many were read.
@@ -32,16 +35,20 @@ bool MDL_iGetChildBool(const TiXmlElement* element, const char* name, uint8_t* t
 
 // Lowercase hex pairs into bytes; other characters are skipped. Stops after
 // count bytes or at the end of the text. *decoded (optional) gets the bytes
-// written. Returns the position after the last character used.
-const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size_t* decoded = nullptr);
+// written. Returns the position after the last character used. `end`
+// (optional) is the end of the text's storage when the caller knows it, so
+// that the text need not be measured as it is decoded; the text still ends
+// at its first NUL.
+const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size_t* decoded = nullptr,
+                           const char* end = nullptr);
 // Reals of 8 (double) or 4 (float) little-endian bytes; other sizes read
 // nothing. *decoded (optional) gets the values written.
 const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, double* target,
-                               size_t* decoded = nullptr);
+                               size_t* decoded = nullptr, const char* end = nullptr);
 // Indices of 4 or 2 little-endian bytes (0xFFFF with size 2 becomes
 // 0xFFFFFFFF); other sizes read nothing.
 const char* MDL_iDecodeIndices(const char* text, int elementSize, size_t count, uint32_t* target,
-                               size_t* decoded = nullptr);
+                               size_t* decoded = nullptr, const char* end = nullptr);
 
 // Deepest element nesting the XML readers accept. The parser recurses once
 // per level, so a document nested far deeper would run the stack out; no

@@ -62,7 +62,7 @@ bool VIEW_Texture::read(const TiXmlElement* element)
         data = static_cast<uint8_t*>(std::malloc(want));
         if (data) {
             size_t got = 0;
-            MDL_iDecodeHex(text, want, data, &got);
+            MDL_iDecodeHex(text, want, data, &got, MDL_iElementTextEnd(element, text));
             if (got == 0) {
                 std::free(data);
                 data = nullptr;

@@ -173,112 +173,230 @@ void MDL_iMatchCrowded(MDL_AdjacencyTriangle* tri, uint32_t triangles, uint32_t 
 // Edges of different pairs never meet, so each pair is settled on its own.
 // Almost every pair belongs to one edge (open) or two: two edges of
 // different triangles link, two of one degenerate triangle stay open, which
-// is what the rule gives them. These are found by sorting the edges by pair,
-// without looking at neighbouring triangles. Only where three or more edges
-// share a pair does the order of the rule decide; the triangles with such an
-// edge are then matched by the rule itself, below.
+// is what the rule gives them. These are found by grouping the edges by
+// pair, without looking at neighbouring triangles. Only where three or more
+// edges share a pair does the order of the rule decide; the triangles with
+// such an edge are then matched by the rule itself, below.
+namespace {
+
+// The edges whose smaller position number is that of the bucket, in edge
+// order: the larger number of each and the edge (3 t + k, across corners k
+// and k + 1). Eight fill a cache line and hold every edge of a position in
+// meshes as content has them; the rest go to a common overflow list.
+struct MDL_EdgeBucket {
+    uint32_t hi[8];
+    uint32_t edge[8];
+};
+
+struct MDL_OverflowEdge {
+    uint32_t lo, hi, edge;
+};
+
+// (P1 - P0) x (P2 - P0); zero for a triangle naming a vertex that is not there.
+inline void MDL_iFaceNormal(v3& normal, const double* positions, const uint32_t* ix, uint32_t vertices)
+{
+    if (ix[0] >= vertices || ix[1] >= vertices || ix[2] >= vertices) {
+        normal = {0, 0, 0};
+        return;
+    }
+    const double* p0 = positions + 3 * size_t(ix[0]);
+    const double* p1 = positions + 3 * size_t(ix[1]);
+    const double* p2 = positions + 3 * size_t(ix[2]);
+    v3::cross(normal, v3{p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]}, v3{p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]});
+}
+
+}  // namespace
+
 void MDL_MeshData::buildAdjacency()
+{
+    linkFaces(false);
+}
+
+void MDL_MeshData::buildFaces()
+{
+    if (!faces) return;
+    if (!indices || !positions) {
+        for (uint32_t t = 0; t < triangleCount; t++) faces[t] = MDL_Face();
+        return;
+    }
+    linkFaces(true);
+    faceNormalsCurrent = 1;
+}
+
+// Links every face, and with `whole` writes the rest of it too (unturned,
+// its normal), so that the faces need no earlier initialisation.
+void MDL_MeshData::linkFaces(bool whole)
 {
     if (!faces || !indices || !positions) return;
     if (triangleCount == 0) return;
     const uint32_t triangles = triangleCount;
     const size_t corners = size_t(triangles) * 3;
-
-    // Numbered once per vertex (a vertex serves several corners) through an
-    // open-addressed table of vertex numbers; a vertex with a NaN coordinate,
-    // or an index past the vertices, gives each of its corners a number of
-    // its own.
-    constexpr uint32_t UNNUMBERED = 0xFFFFFFFFu;
     const uint32_t vertices = vertexCount > 0 ? uint32_t(vertexCount) : 0;
+
+    // Numbers for the positions, through an open-addressed table whose
+    // slots keep the hash beside the vertex, so that positions are compared
+    // only when the hashes agree. A vertex with a NaN coordinate, or an
+    // index past the vertices, gives its corners no number: no edge through
+    // such a corner can match. Every vertex is numbered in order up front
+    // when the mesh has no more vertices than corners (the hashes worked out
+    // a few vertices ahead, so that their slots are being fetched while
+    // earlier ones are placed); otherwise only the vertices that corners
+    // name, as they are met.
+    constexpr uint32_t UNNUMBERED = 0xFFFFFFFFu, NOWHERE = 0xFFFFFFFEu;
+    const uint32_t most = uint32_t(std::min<size_t>(vertices, corners));
     std::vector<uint32_t> vertexId(vertices, UNNUMBERED);
+    size_t size = 16;
+    while (size < 2 * size_t(most)) size *= 2;
+    const size_t mask = size - 1;
+    constexpr uint64_t EMPTY = ~uint64_t(0);
+    std::vector<uint64_t> slots(size, EMPTY);
     uint32_t distinct = 0;
-    {
-        size_t size = 16;
-        while (size < 2 * size_t(vertices)) size *= 2;
-        const size_t mask = size - 1;
-        std::vector<uint32_t> slots(size, UNNUMBERED);
-        for (uint32_t v = 0; v < vertices; v++) {
-            const double* pv = positions + 3 * size_t(v);
-            if (std::isnan(pv[0]) || std::isnan(pv[1]) || std::isnan(pv[2])) continue;
-            for (size_t s = MDL_iPositionHash(pv) & mask;; s = (s + 1) & mask) {
-                const uint32_t w = slots[s];
-                if (w == UNNUMBERED) {
-                    slots[s] = v;
-                    vertexId[v] = distinct++;
-                    break;
-                }
-                if (MDL_iSamePosition(positions + 3 * size_t(w), pv)) {
-                    vertexId[v] = vertexId[w];
-                    break;
-                }
+    const auto place = [&](uint32_t v, uint32_t h) -> uint32_t {
+        const double* pv = positions + 3 * size_t(v);
+        if (std::isnan(pv[0]) || std::isnan(pv[1]) || std::isnan(pv[2])) return vertexId[v] = NOWHERE;
+        for (size_t s = h & mask;; s = (s + 1) & mask) {
+            const uint64_t w = slots[s];
+            if (w == EMPTY) {
+                slots[s] = uint64_t(h) << 32 | v;
+                return vertexId[v] = distinct++;
             }
+            if (uint32_t(w >> 32) == h && MDL_iSamePosition(positions + 3 * size_t(uint32_t(w)), pv))
+                return vertexId[v] = vertexId[uint32_t(w)];
+        }
+    };
+    if (vertices <= corners) {
+        constexpr uint32_t AHEAD = 16;
+        uint32_t ahead[AHEAD];
+        for (uint32_t v = 0; v < vertices && v < AHEAD; v++) ahead[v] = MDL_iPositionHash(positions + 3 * size_t(v));
+        for (uint32_t v = 0; v < vertices; v++) {
+            const uint32_t h = ahead[v % AHEAD];
+            if (v + AHEAD < vertices) {
+                const uint32_t later = MDL_iPositionHash(positions + 3 * (size_t(v) + AHEAD));
+                ahead[v % AHEAD] = later;
+                __builtin_prefetch(&slots[later & mask]);
+            }
+            place(v, h);
         }
     }
-    // Storage whose every element is written before it is read is left
-    // uninitialised.
-    const auto tri = std::make_unique_for_overwrite<MDL_AdjacencyTriangle[]>(triangles);
-    for (uint32_t t = 0; t < triangles; t++)
-        for (int c = 0; c < 3; c++) {
-            const uint32_t v = indices[3 * size_t(t) + c];
-            tri[t].id[c] = v < vertices && vertexId[v] != UNNUMBERED ? vertexId[v] : distinct++;
-            tri[t].link[c] = MDL_NO_FACE;
-        }
 
-    // Edges (3 t + k, across corners k and k + 1) bucketed by the smaller
-    // number of their pair, in edge order, each entry the larger number
-    // above the edge; bucket p ends at start[p] once filled.
+    // Every face starts open; each edge between two numbered corners goes to
+    // the bucket of its smaller number.
+    const auto open = [&](uint32_t t) {
+        MDL_Face& f = faces[t];
+        f.neighbours[0] = f.neighbours[1] = f.neighbours[2] = MDL_NO_FACE;
+        if (whole) {
+            f.facing = 0;
+            MDL_iFaceNormal(f.normal, positions, indices + 3 * size_t(t), vertices);
+        }
+    };
     std::vector<uint8_t> crowded;  // per triangle, only once a pair of three or more edges is met
     if (corners <= UINT32_MAX) {
-        std::vector<uint32_t> start(size_t(distinct) + 1, 0);
-        const auto pairOf = [&](uint32_t t, int k, uint32_t* lo, uint32_t* hi) {
-            const uint32_t a = tri[t].id[k], b = tri[t].id[k == 2 ? 0 : k + 1];
-            *lo = a < b ? a : b;
-            *hi = a < b ? b : a;
+        const auto buckets = std::make_unique_for_overwrite<MDL_EdgeBucket[]>(most);
+        std::vector<uint8_t> fill(most, 0);  // edges in the bucket, 9 once it overflowed
+        std::vector<MDL_OverflowEdge> overflow;
+        for (uint32_t t = 0; t < triangles; t++) {
+            uint32_t id[3];
+            for (int c = 0; c < 3; c++) {
+                const uint32_t v = indices[3 * size_t(t) + c];
+                const uint32_t n = v < vertices ? vertexId[v] : NOWHERE;
+                id[c] = n != UNNUMBERED ? n : place(v, MDL_iPositionHash(positions + 3 * size_t(v)));
+            }
+            open(t);
+            for (int k = 0; k < 3; k++) {
+                const uint32_t a = id[k], b = id[k == 2 ? 0 : k + 1];
+                if (a == NOWHERE || b == NOWHERE) continue;
+                const uint32_t lo = a < b ? a : b, hi = a < b ? b : a, e = 3 * t + uint32_t(k);
+                const uint32_t n = fill[lo];
+                if (n < 8) {
+                    buckets[lo].hi[n] = hi;
+                    buckets[lo].edge[n] = e;
+                    fill[lo] = uint8_t(n + 1);
+                } else {
+                    fill[lo] = 9;
+                    overflow.push_back({lo, hi, e});
+                }
+            }
+        }
+
+        const auto link = [&](uint32_t e, uint32_t g) {
+            const uint32_t te = e / 3, tg = g / 3;
+            if (te == tg) return;
+            faces[te].neighbours[e - 3 * te] = tg;
+            faces[tg].neighbours[g - 3 * tg] = te;
         };
-        for (uint32_t t = 0; t < triangles; t++)
-            for (int k = 0; k < 3; k++) {
-                uint32_t lo, hi;
-                pairOf(t, k, &lo, &hi);
-                start[lo + 1]++;
-            }
-        for (uint32_t p = 0; p < distinct; p++) start[p + 1] += start[p];
-        const auto edges = std::make_unique_for_overwrite<uint64_t[]>(corners);
-        for (uint32_t t = 0; t < triangles; t++)
-            for (int k = 0; k < 3; k++) {
-                uint32_t lo, hi;
-                pairOf(t, k, &lo, &hi);
-                edges[start[lo]++] = uint64_t(hi) << 32 | (3 * t + uint32_t(k));
-            }
-        for (uint32_t p = 0, begin = 0; p < distinct; begin = start[p++]) {
-            uint64_t* b = edges.get() + begin;
-            const uint32_t n = start[p] - begin;
+        const auto crowd = [&](uint32_t e) {
+            if (crowded.empty()) crowded.assign(triangles, 0);
+            crowded[e / 3] = 1;
+        };
+        // Overflowing buckets are few: their edges are sorted by pair, then
+        // edge, together with the overflow list's.
+        std::sort(overflow.begin(), overflow.end(), [](const MDL_OverflowEdge& x, const MDL_OverflowEdge& y) {
+            return x.lo != y.lo ? x.lo < y.lo : x.edge < y.edge;
+        });
+        size_t next = 0;
+        std::vector<uint64_t> many;
+        for (uint32_t lo = 0; lo < distinct; lo++) {
+            const uint32_t n = fill[lo];
             if (n < 2) continue;
-            // Sorted by pair, then edge; buckets hold a few edges each, so
-            // a plain insertion sort serves them, std::sort the rare big one.
-            if (n <= 16) {
-                for (uint32_t i = 1; i < n; i++)
-                    for (uint32_t j = i; j > 0 && b[j - 1] > b[j]; j--) std::swap(b[j - 1], b[j]);
-            } else {
-                std::sort(b, b + n);
-            }
-            for (uint32_t i = 0, j; i < n; i = j) {
-                for (j = i + 1; j < n && b[j] >> 32 == b[i] >> 32; j++) {}
-                if (j - i == 2) {
-                    const uint32_t e = uint32_t(b[i]), f = uint32_t(b[i + 1]);
-                    if (e / 3 != f / 3) {
-                        tri[e / 3].link[e % 3] = f / 3;
-                        tri[f / 3].link[f % 3] = e / 3;
+            const MDL_EdgeBucket& b = buckets[lo];
+            if (n <= 8) {
+                // For each edge not yet grouped, the later edges of its pair
+                // as bits.
+                uint32_t grouped = 0;
+                for (uint32_t i = 0; i + 1 < n; i++) {
+                    if (grouped >> i & 1) continue;
+                    const uint32_t hi = b.hi[i];
+                    uint32_t same = 0;
+                    for (uint32_t j = i + 1; j < n; j++) same |= uint32_t(b.hi[j] == hi) << j;
+                    if (!same) continue;
+                    grouped |= same;
+                    if (!(same & (same - 1))) {
+                        link(b.edge[i], b.edge[__builtin_ctz(same)]);
+                    } else {
+                        crowd(b.edge[i]);
+                        for (; same; same &= same - 1) crowd(b.edge[__builtin_ctz(same)]);
                     }
+                }
+                continue;
+            }
+            many.clear();
+            for (int i = 0; i < 8; i++) many.push_back(uint64_t(b.hi[i]) << 32 | b.edge[i]);
+            for (; next < overflow.size() && overflow[next].lo == lo; next++)
+                many.push_back(uint64_t(overflow[next].hi) << 32 | overflow[next].edge);
+            std::sort(many.begin(), many.end());
+            for (size_t i = 0, j; i < many.size(); i = j) {
+                for (j = i + 1; j < many.size() && many[j] >> 32 == many[i] >> 32; j++) {}
+                if (j - i == 2) {
+                    link(uint32_t(many[i]), uint32_t(many[i + 1]));
                 } else if (j - i > 2) {
-                    if (crowded.empty()) crowded.assign(triangles, 0);
-                    for (uint32_t k = i; k < j; k++) crowded[uint32_t(b[k]) / 3] = 1;
+                    for (size_t k = i; k < j; k++) crowd(uint32_t(many[k]));
                 }
             }
         }
     } else {
+        for (uint32_t t = 0; t < triangles; t++) {
+            for (int c = 0; c < 3; c++) {
+                const uint32_t v = indices[3 * size_t(t) + c];
+                if (v < vertices && vertexId[v] == UNNUMBERED) place(v, MDL_iPositionHash(positions + 3 * size_t(v)));
+            }
+            open(t);
+        }
         crowded.assign(triangles, 1);
     }
-    if (!crowded.empty()) MDL_iMatchCrowded(tri.get(), triangles, distinct, crowded.data());
+    if (crowded.empty()) return;
+
+    // The crowded triangles by the rule: corners without a number get one
+    // of their own each, so that they match nothing.
+    const auto tri = std::make_unique_for_overwrite<MDL_AdjacencyTriangle[]>(triangles);
+    uint32_t numbers = distinct;
+    for (uint32_t t = 0; t < triangles; t++)
+        for (int c = 0; c < 3; c++) {
+            const uint32_t v = indices[3 * size_t(t) + c];
+            const uint32_t n = v < vertices ? vertexId[v] : NOWHERE;
+            tri[t].id[c] = n != NOWHERE ? n : numbers++;
+            tri[t].link[c] = faces[t].neighbours[c];
+        }
+    MDL_iMatchCrowded(tri.get(), triangles, numbers, crowded.data());
     for (uint32_t t = 0; t < triangles; t++)
         for (int k = 0; k < 3; k++) faces[t].neighbours[k] = tri[t].link[k];
 }
@@ -287,18 +405,7 @@ void MDL_MeshData::computeFaceNormals()
 {
     if (!faces || !indices || !positions) return;
     const uint32_t vertices = vertexCount > 0 ? uint32_t(vertexCount) : 0;
-    for (uint32_t t = 0; t < triangleCount; t++) {
-        const uint32_t* ix = indices + 3 * size_t(t);
-        if (ix[0] >= vertices || ix[1] >= vertices || ix[2] >= vertices) {
-            faces[t].normal = {0, 0, 0};
-            continue;
-        }
-        const double* p0 = positions + 3 * size_t(indices[3 * size_t(t)]);
-        const double* p1 = positions + 3 * size_t(indices[3 * size_t(t) + 1]);
-        const double* p2 = positions + 3 * size_t(indices[3 * size_t(t) + 2]);
-        v3::cross(faces[t].normal, v3{p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]},
-                  v3{p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]});
-    }
+    for (uint32_t t = 0; t < triangleCount; t++) MDL_iFaceNormal(faces[t].normal, positions, indices + 3 * size_t(t), vertices);
     faceNormalsCurrent = 1;
 }
 

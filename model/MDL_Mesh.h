@@ -75,8 +75,14 @@ struct MDL_MeshData {
     // Face normals of every triangle from the positions (zero for a
     // triangle naming a vertex that is not there).
     void computeFaceNormals();
+    // Both of these in one pass, writing every face whole: the faces need not
+    // have been initialised.
+    void buildFaces();
     // Number of colours whose alpha is not exactly 1.
     int32_t countTranslucentColors() const;
+
+private:
+    void linkFaces(bool whole);
 };
 
 struct MDL_TextureLayer {

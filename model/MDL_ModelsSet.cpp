@@ -291,7 +291,7 @@ static double* MDL_iReadReals(const TiXmlElement* e, int size, int per, int32_t*
     double* out = static_cast<double*>(std::malloc(sizeof(double) * size_t(room) * per));
     if (!out) return nullptr;
     size_t got = 0;
-    MDL_iDecodeDoubles(text, size, size_t(room) * per, out, &got);
+    MDL_iDecodeDoubles(text, size, size_t(room) * per, out, &got, MDL_iElementTextEnd(e, text));
     const int32_t n = int32_t(got / size_t(per));
     out = MDL_iTrim(out, size_t(n) * per, size_t(room) * per);
     if (out) *count = n;
@@ -335,7 +335,7 @@ static void MDL_iReadMesh(MDL_MeshData* d, const TiXmlElement* e)
         uint8_t* bytes = n > 0 ? static_cast<uint8_t*>(std::malloc(size_t(n) * 4)) : nullptr;
         if (bytes) {
             size_t got = 0;
-            MDL_iDecodeHex(text, size_t(n) * 4, bytes, &got);
+            MDL_iDecodeHex(text, size_t(n) * 4, bytes, &got, MDL_iElementTextEnd(colors, text));
             n = int32_t(got / 4);
         }
         d->colors = bytes && n > 0 ? static_cast<double*>(std::malloc(sizeof(double) * size_t(n) * 4)) : nullptr;
@@ -359,11 +359,13 @@ static void MDL_iReadMesh(MDL_MeshData* d, const TiXmlElement* e)
         d->indices = room > 0 ? static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * size_t(room) * 3)) : nullptr;
         if (d->indices) {
             size_t got = 0;
-            MDL_iDecodeIndices(text, size, size_t(room) * 3, d->indices, &got);
+            MDL_iDecodeIndices(text, size, size_t(room) * 3, d->indices, &got, MDL_iElementTextEnd(triangles, text));
             n = int32_t(got / 3);
             d->indices = MDL_iTrim(d->indices, size_t(n) * 3, size_t(room) * 3);
         }
-        d->faces = d->indices ? MDL_iAllocZero<MDL_Face>(size_t(n)) : nullptr;
+        // Every face is written whole below: from the file's links or by
+        // building them.
+        d->faces = d->indices && n > 0 ? static_cast<MDL_Face*>(std::malloc(sizeof(MDL_Face) * size_t(n))) : nullptr;
         if (!d->indices || !d->faces) {
             std::free(d->indices);
             std::free(d->faces);
@@ -393,18 +395,20 @@ static void MDL_iReadMesh(MDL_MeshData* d, const TiXmlElement* e)
         const char* text = MDL_iElementText(neighbours);
         std::vector<uint32_t> links(size_t(d->triangleCount) * 3, MDL_NO_FACE);
         size_t got = 0;
-        MDL_iDecodeIndices(text, gSize, links.size(), links.data(), &got);
+        MDL_iDecodeIndices(text, gSize, links.size(), links.data(), &got, MDL_iElementTextEnd(neighbours, text));
         if (got > 0) {
             haveNeighbours = true;
-            for (uint32_t t = 0; t < d->triangleCount; t++)
+            for (uint32_t t = 0; t < d->triangleCount; t++) {
+                d->faces[t].facing = 0;
                 for (int k = 0; k < 3; k++) {
                     uint32_t v = links[3 * size_t(t) + k];
                     d->faces[t].neighbours[k] = v < d->triangleCount ? v : MDL_NO_FACE;
                 }
+            }
         }
     }
-    if (!haveNeighbours) d->buildAdjacency();
-    d->computeFaceNormals();
+    if (haveNeighbours) d->computeFaceNormals();
+    else d->buildFaces();
 }
 
 void MDL_ModelsSet::readMeshes(const TiXmlDocument& doc)
@@ -435,7 +439,7 @@ void MDL_ModelsSet::readAnimatedMeshes(const TiXmlDocument& doc)
             uint32_t* vertices = room > 0 ? static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * size_t(room))) : nullptr;
             if (vertices) {
                 size_t got = 0;
-                MDL_iDecodeIndices(text, size, size_t(room), vertices, &got);
+                MDL_iDecodeIndices(text, size, size_t(room), vertices, &got, MDL_iElementTextEnd(v, text));
                 n = int32_t(got);
                 vertices = MDL_iTrim(vertices, got, size_t(room));
             }
@@ -448,7 +452,7 @@ void MDL_ModelsSet::readAnimatedMeshes(const TiXmlDocument& doc)
             int size = MDL_iSizeAttribute(w, last);
             int32_t n = MDL_iRoomFor(MDL_iCountAttribute(w, "count"), w, size == 4 || size == 8 ? size : 0, 1);
             if (n > g->count) n = g->count;
-            MDL_iDecodeDoubles(text, size, size_t(n), g->weights);
+            MDL_iDecodeDoubles(text, size, size_t(n), g->weights, nullptr, MDL_iElementTextEnd(w, text));
         }
         if (!vertexGroups.append(g)) delete g;
     }

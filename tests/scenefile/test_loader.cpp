@@ -310,7 +310,8 @@ TEST(SceneLoad, HexArraysAcrossBlocks)
 // breaks and spaces between pairs and inside them, upper case digits and
 // bytes from 128 up (skipped like any other character), and counts that end
 // inside a run. Each text sits in storage of exactly its length, so a read
-// past the terminator shows under the address sanitizer.
+// past the terminator shows under the address sanitizer; the decoding is
+// checked both measuring the text itself and given its terminator.
 TEST(SceneLoad, HexDecodingAgreesWithPlainReading)
 {
     auto plain = [](const char* text, size_t count, std::vector<uint8_t>& out) {
@@ -336,6 +337,17 @@ TEST(SceneLoad, HexDecodingAgreesWithPlainReading)
         std::string text;
         const size_t length = rng() % 600;
         const unsigned breakEvery = 1 + rng() % 200;
+        if (round % 3 == 1) {
+            // As the arrays are written: lines of 64 digits, here and there
+            // one character spoilt, a line cut short or a break doubled.
+            while (text.size() < length) {
+                for (int i = 0; i < 64; i++) text += digits[rng() % 16];
+                text += '\n';
+                if (rng() % 4 == 0) text[text.size() - 1 - rng() % 65] = others[rng() % sizeof others];
+                if (rng() % 8 == 0) text.resize(text.size() - rng() % 64);
+                if (rng() % 8 == 0) text += others[rng() % sizeof others];
+            }
+        }
         while (text.size() < length) {
             if (rng() % breakEvery == 0) {
                 text += others[rng() % sizeof others];
@@ -343,19 +355,27 @@ TEST(SceneLoad, HexDecodingAgreesWithPlainReading)
                 text += digits[rng() % 16];
             }
         }
+        // Now and then a NUL inside (from a character reference): the text
+        // ends there even when the caller hands in the storage's end.
+        if (round % 4 == 0 && !text.empty()) text[rng() % text.size()] = '\0';
         std::vector<char> stored(text.begin(), text.end());
         stored.push_back('\0');
         // Every text holds fewer than 400 bytes: a count of 400 reads it all.
         const size_t count = rng() % 2 ? rng() % 400 : 400;
         std::vector<uint8_t> want;
         const char* wantEnd = plain(stored.data(), count, want);
-        std::vector<uint8_t> got(count + 1, 0x5A);
-        size_t n = 0;
-        const char* end = MDL_iDecodeHex(stored.data(), count, got.data(), &n);
-        ASSERT_EQ(n, want.size()) << round;
-        ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin())) << round;
-        for (size_t i = n; i < got.size(); i++) ASSERT_EQ(got[i], 0x5A) << "written past the bytes, round " << round;
-        ASSERT_EQ(end - stored.data(), wantEnd - stored.data()) << round;
+        // Both with the text measured as it goes and with the end of its
+        // storage handed in by the caller.
+        for (const char* known : {static_cast<const char*>(nullptr), static_cast<const char*>(stored.data() + text.size())}) {
+            std::vector<uint8_t> got(count + 1, 0x5A);
+            size_t n = 0;
+            const char* end = MDL_iDecodeHex(stored.data(), count, got.data(), &n, known);
+            ASSERT_EQ(n, want.size()) << round << (known ? " known end" : "");
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin())) << round;
+            for (size_t i = n; i < got.size(); i++)
+                ASSERT_EQ(got[i], 0x5A) << "written past the bytes, round " << round;
+            ASSERT_EQ(end - stored.data(), wantEnd - stored.data()) << round;
+        }
     }
 }
 
