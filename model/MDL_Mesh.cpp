@@ -302,10 +302,7 @@ void MDL_MeshData::linkFaces(bool whole)
                 id[c] = n != UNNUMBERED ? n : place(v, MDL_iPositionHash(positions + 3 * size_t(v)));
             }
             open(t);
-            for (int k = 0; k < 3; k++) {
-                const uint32_t a = id[k], b = id[k == 2 ? 0 : k + 1];
-                if (a == NOWHERE || b == NOWHERE) continue;
-                const uint32_t lo = a < b ? a : b, hi = a < b ? b : a, e = 3 * t + uint32_t(k);
+            const auto add = [&](uint32_t lo, uint32_t hi, uint32_t e) {
                 const uint32_t n = fill[lo];
                 if (n < 8) {
                     buckets[lo].hi[n] = hi;
@@ -314,6 +311,32 @@ void MDL_MeshData::linkFaces(bool whole)
                 } else {
                     fill[lo] = 9;
                     overflow.push_back({lo, hi, e});
+                }
+            };
+            if (id[0] < NOWHERE && id[1] < NOWHERE && id[2] < NOWHERE) {
+                // The two edges at the corner with the smallest number share
+                // its bucket and go in together; the third goes to the bucket
+                // of the smaller of the other two.
+                const int c = id[1] < id[0] ? (id[2] < id[1] ? 2 : 1) : (id[2] < id[0] ? 2 : 0);
+                const int after = c == 2 ? 0 : c + 1, before = c == 0 ? 2 : c - 1;
+                const uint32_t m = id[c], x = id[after], y = id[before];
+                const uint32_t n = fill[m];
+                if (n + 2 <= 8) {
+                    buckets[m].hi[n] = x;
+                    buckets[m].edge[n] = 3 * t + uint32_t(c);
+                    buckets[m].hi[n + 1] = y;
+                    buckets[m].edge[n + 1] = 3 * t + uint32_t(before);
+                    fill[m] = uint8_t(n + 2);
+                } else {
+                    add(m, x, 3 * t + uint32_t(c));
+                    add(m, y, 3 * t + uint32_t(before));
+                }
+                add(x < y ? x : y, x < y ? y : x, 3 * t + uint32_t(after));
+            } else {
+                for (int k = 0; k < 3; k++) {
+                    const uint32_t a = id[k], b = id[k == 2 ? 0 : k + 1];
+                    if (a == NOWHERE || b == NOWHERE) continue;
+                    add(a < b ? a : b, a < b ? b : a, 3 * t + uint32_t(k));
                 }
             }
         }
