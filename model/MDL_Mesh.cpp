@@ -192,6 +192,24 @@ struct MDL_OverflowEdge {
     uint32_t lo, hi, edge;
 };
 
+// Above every position number: the unused lanes of a bucket.
+constexpr uint32_t MDL_NO_PAIR = 0xFFFFFFFFu;
+
+// Bit j set where lane j of the eight holds x.
+inline uint32_t MDL_iLanesEqual(const uint32_t* lanes, uint32_t x)
+{
+#if defined(__SSE2__)
+    const __m128i v = _mm_set1_epi32(int32_t(x));
+    const __m128i a = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes)), v);
+    const __m128i b = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes + 4)), v);
+    return uint32_t(_mm_movemask_ps(_mm_castsi128_ps(a))) | uint32_t(_mm_movemask_ps(_mm_castsi128_ps(b))) << 4;
+#else
+    uint32_t m = 0;
+    for (int j = 0; j < 8; j++) m |= uint32_t(lanes[j] == x) << j;
+    return m;
+#endif
+}
+
 // (P1 - P0) x (P2 - P0); zero for a triangle naming a vertex that is not there.
 inline void MDL_iFaceNormal(v3& normal, const double* positions, const uint32_t* ix, uint32_t vertices)
 {
@@ -304,6 +322,7 @@ void MDL_MeshData::linkFaces(bool whole)
             open(t);
             const auto add = [&](uint32_t lo, uint32_t hi, uint32_t e) {
                 const uint32_t n = fill[lo];
+                if (n == 0) std::fill_n(buckets[lo].hi, 8, MDL_NO_PAIR);
                 if (n < 8) {
                     buckets[lo].hi[n] = hi;
                     buckets[lo].edge[n] = e;
@@ -321,6 +340,7 @@ void MDL_MeshData::linkFaces(bool whole)
                 const int after = c == 2 ? 0 : c + 1, before = c == 0 ? 2 : c - 1;
                 const uint32_t m = id[c], x = id[after], y = id[before];
                 const uint32_t n = fill[m];
+                if (n == 0) std::fill_n(buckets[m].hi, 8, MDL_NO_PAIR);
                 if (n + 2 <= 8) {
                     buckets[m].hi[n] = x;
                     buckets[m].edge[n] = 3 * t + uint32_t(c);
@@ -369,8 +389,7 @@ void MDL_MeshData::linkFaces(bool whole)
                 for (uint32_t i = 0; i + 1 < n; i++) {
                     if (grouped >> i & 1) continue;
                     const uint32_t hi = b.hi[i];
-                    uint32_t same = 0;
-                    for (uint32_t j = i + 1; j < n; j++) same |= uint32_t(b.hi[j] == hi) << j;
+                    uint32_t same = MDL_iLanesEqual(b.hi, hi) & ~((2u << i) - 1);
                     if (!same) continue;
                     grouped |= same;
                     if (!(same & (same - 1))) {
