@@ -180,7 +180,7 @@ void MDL_iMatchCrowded(MDL_AdjacencyTriangle* tri, uint32_t triangles, uint32_t 
 namespace {
 
 // The edges whose smaller position number is that of the bucket, in edge
-// order: the larger number of each and the edge (3 t + k, across corners k
+// order: the larger number of each and the edge (t << 2 | k, across corners k
 // and k + 1). Eight fill a cache line and hold every edge of a position in
 // meshes as content has them; the rest go to a common overflow list.
 struct MDL_EdgeBucket {
@@ -308,7 +308,7 @@ void MDL_MeshData::linkFaces(bool whole)
         }
     };
     std::vector<uint8_t> crowded;  // per triangle, only once a pair of three or more edges is met
-    if (corners <= UINT32_MAX) {
+    if (triangles < (1u << 30)) {
         const auto buckets = std::make_unique_for_overwrite<MDL_EdgeBucket[]>(most);
         std::vector<uint8_t> fill(most, 0);  // edges in the bucket, 9 once it overflowed
         std::vector<MDL_OverflowEdge> overflow;
@@ -343,33 +343,33 @@ void MDL_MeshData::linkFaces(bool whole)
                 if (n == 0) std::fill_n(buckets[m].hi, 8, MDL_NO_PAIR);
                 if (n + 2 <= 8) {
                     buckets[m].hi[n] = x;
-                    buckets[m].edge[n] = 3 * t + uint32_t(c);
+                    buckets[m].edge[n] = t << 2 | uint32_t(c);
                     buckets[m].hi[n + 1] = y;
-                    buckets[m].edge[n + 1] = 3 * t + uint32_t(before);
+                    buckets[m].edge[n + 1] = t << 2 | uint32_t(before);
                     fill[m] = uint8_t(n + 2);
                 } else {
-                    add(m, x, 3 * t + uint32_t(c));
-                    add(m, y, 3 * t + uint32_t(before));
+                    add(m, x, t << 2 | uint32_t(c));
+                    add(m, y, t << 2 | uint32_t(before));
                 }
-                add(x < y ? x : y, x < y ? y : x, 3 * t + uint32_t(after));
+                add(x < y ? x : y, x < y ? y : x, t << 2 | uint32_t(after));
             } else {
                 for (int k = 0; k < 3; k++) {
                     const uint32_t a = id[k], b = id[k == 2 ? 0 : k + 1];
                     if (a == NOWHERE || b == NOWHERE) continue;
-                    add(a < b ? a : b, a < b ? b : a, 3 * t + uint32_t(k));
+                    add(a < b ? a : b, a < b ? b : a, t << 2 | uint32_t(k));
                 }
             }
         }
 
         const auto link = [&](uint32_t e, uint32_t g) {
-            const uint32_t te = e / 3, tg = g / 3;
+            const uint32_t te = e >> 2, tg = g >> 2;
             if (te == tg) return;
-            faces[te].neighbours[e - 3 * te] = tg;
-            faces[tg].neighbours[g - 3 * tg] = te;
+            faces[te].neighbours[e & 3] = tg;
+            faces[tg].neighbours[g & 3] = te;
         };
         const auto crowd = [&](uint32_t e) {
             if (crowded.empty()) crowded.assign(triangles, 0);
-            crowded[e / 3] = 1;
+            crowded[e >> 2] = 1;
         };
         // Overflowing buckets are few: their edges are sorted by pair, then
         // edge, together with the overflow list's.
@@ -416,6 +416,7 @@ void MDL_MeshData::linkFaces(bool whole)
             }
         }
     } else {
+        // Edge codes would not fit: every triangle goes by the rule itself.
         for (uint32_t t = 0; t < triangles; t++) {
             for (int c = 0; c < 3; c++) {
                 const uint32_t v = indices[3 * size_t(t) + c];
