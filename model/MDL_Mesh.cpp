@@ -180,7 +180,7 @@ void MDL_iMatchCrowded(MDL_AdjacencyTriangle* tri, uint32_t triangles, uint32_t 
 namespace {
 
 // The edges whose smaller position number is that of the bucket, in edge
-// order: the larger number of each and the edge (3 t + k, across corners k
+// order: the larger number of each and the edge (t << 2 | k, across corners k
 // and k + 1). Eight fill a cache line and hold every edge of a position in
 // meshes as content has them; the rest go to a common overflow list.
 struct MDL_EdgeBucket {
@@ -191,6 +191,24 @@ struct MDL_EdgeBucket {
 struct MDL_OverflowEdge {
     uint32_t lo, hi, edge;
 };
+
+// Above every position number: the unused lanes of a bucket.
+constexpr uint32_t MDL_NO_PAIR = 0xFFFFFFFFu;
+
+// Bit j set where lane j of the eight holds x.
+inline uint32_t MDL_iLanesEqual(const uint32_t* lanes, uint32_t x)
+{
+#if defined(__SSE2__)
+    const __m128i v = _mm_set1_epi32(int32_t(x));
+    const __m128i a = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes)), v);
+    const __m128i b = _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes + 4)), v);
+    return uint32_t(_mm_movemask_ps(_mm_castsi128_ps(a))) | uint32_t(_mm_movemask_ps(_mm_castsi128_ps(b))) << 4;
+#else
+    uint32_t m = 0;
+    for (int j = 0; j < 8; j++) m |= uint32_t(lanes[j] == x) << j;
+    return m;
+#endif
+}
 
 // (P1 - P0) x (P2 - P0); zero for a triangle naming a vertex that is not there.
 inline void MDL_iFaceNormal(v3& normal, const double* positions, const uint32_t* ix, uint32_t vertices)
@@ -290,7 +308,7 @@ void MDL_MeshData::linkFaces(bool whole)
         }
     };
     std::vector<uint8_t> crowded;  // per triangle, only once a pair of three or more edges is met
-    if (corners <= UINT32_MAX) {
+    if (triangles < (1u << 30)) {
         const auto buckets = std::make_unique_for_overwrite<MDL_EdgeBucket[]>(most);
         std::vector<uint8_t> fill(most, 0);  // edges in the bucket, 9 once it overflowed
         std::vector<MDL_OverflowEdge> overflow;
@@ -302,11 +320,9 @@ void MDL_MeshData::linkFaces(bool whole)
                 id[c] = n != UNNUMBERED ? n : place(v, MDL_iPositionHash(positions + 3 * size_t(v)));
             }
             open(t);
-            for (int k = 0; k < 3; k++) {
-                const uint32_t a = id[k], b = id[k == 2 ? 0 : k + 1];
-                if (a == NOWHERE || b == NOWHERE) continue;
-                const uint32_t lo = a < b ? a : b, hi = a < b ? b : a, e = 3 * t + uint32_t(k);
+            const auto add = [&](uint32_t lo, uint32_t hi, uint32_t e) {
                 const uint32_t n = fill[lo];
+                if (n == 0) std::fill_n(buckets[lo].hi, 8, MDL_NO_PAIR);
                 if (n < 8) {
                     buckets[lo].hi[n] = hi;
                     buckets[lo].edge[n] = e;
@@ -315,18 +331,45 @@ void MDL_MeshData::linkFaces(bool whole)
                     fill[lo] = 9;
                     overflow.push_back({lo, hi, e});
                 }
+            };
+            if (id[0] < NOWHERE && id[1] < NOWHERE && id[2] < NOWHERE) {
+                // The two edges at the corner with the smallest number share
+                // its bucket and go in together; the third goes to the bucket
+                // of the smaller of the other two.
+                const int c = id[1] < id[0] ? (id[2] < id[1] ? 2 : 1) : (id[2] < id[0] ? 2 : 0);
+                const int after = c == 2 ? 0 : c + 1, before = c == 0 ? 2 : c - 1;
+                const uint32_t m = id[c], x = id[after], y = id[before];
+                const uint32_t n = fill[m];
+                if (n == 0) std::fill_n(buckets[m].hi, 8, MDL_NO_PAIR);
+                if (n + 2 <= 8) {
+                    buckets[m].hi[n] = x;
+                    buckets[m].edge[n] = t << 2 | uint32_t(c);
+                    buckets[m].hi[n + 1] = y;
+                    buckets[m].edge[n + 1] = t << 2 | uint32_t(before);
+                    fill[m] = uint8_t(n + 2);
+                } else {
+                    add(m, x, t << 2 | uint32_t(c));
+                    add(m, y, t << 2 | uint32_t(before));
+                }
+                add(x < y ? x : y, x < y ? y : x, t << 2 | uint32_t(after));
+            } else {
+                for (int k = 0; k < 3; k++) {
+                    const uint32_t a = id[k], b = id[k == 2 ? 0 : k + 1];
+                    if (a == NOWHERE || b == NOWHERE) continue;
+                    add(a < b ? a : b, a < b ? b : a, t << 2 | uint32_t(k));
+                }
             }
         }
 
         const auto link = [&](uint32_t e, uint32_t g) {
-            const uint32_t te = e / 3, tg = g / 3;
+            const uint32_t te = e >> 2, tg = g >> 2;
             if (te == tg) return;
-            faces[te].neighbours[e - 3 * te] = tg;
-            faces[tg].neighbours[g - 3 * tg] = te;
+            faces[te].neighbours[e & 3] = tg;
+            faces[tg].neighbours[g & 3] = te;
         };
         const auto crowd = [&](uint32_t e) {
             if (crowded.empty()) crowded.assign(triangles, 0);
-            crowded[e / 3] = 1;
+            crowded[e >> 2] = 1;
         };
         // Overflowing buckets are few: their edges are sorted by pair, then
         // edge, together with the overflow list's.
@@ -346,8 +389,7 @@ void MDL_MeshData::linkFaces(bool whole)
                 for (uint32_t i = 0; i + 1 < n; i++) {
                     if (grouped >> i & 1) continue;
                     const uint32_t hi = b.hi[i];
-                    uint32_t same = 0;
-                    for (uint32_t j = i + 1; j < n; j++) same |= uint32_t(b.hi[j] == hi) << j;
+                    uint32_t same = MDL_iLanesEqual(b.hi, hi) & ~((2u << i) - 1);
                     if (!same) continue;
                     grouped |= same;
                     if (!(same & (same - 1))) {
@@ -374,6 +416,7 @@ void MDL_MeshData::linkFaces(bool whole)
             }
         }
     } else {
+        // Edge codes would not fit: every triangle goes by the rule itself.
         for (uint32_t t = 0; t < triangles; t++) {
             for (int c = 0; c < 3; c++) {
                 const uint32_t v = indices[3 * size_t(t) + c];
