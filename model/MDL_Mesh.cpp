@@ -179,10 +179,11 @@ void MDL_iMatchCrowded(MDL_AdjacencyTriangle* tri, uint32_t triangles, uint32_t 
 // such an edge are then matched by the rule itself, below.
 namespace {
 
-// The edges whose smaller position number is that of the bucket, in edge
-// order: the larger number of each and the edge (t << 2 | k, across corners k
-// and k + 1). Eight fill a cache line and hold every edge of a position in
-// meshes as content has them; the rest go to a common overflow list.
+// The edges whose smaller position number is that of the bucket, as they
+// are met: the larger number of each and the edge (t << 2 | k, across
+// corners k and k + 1). Eight fill a cache line and hold every edge of a
+// position in meshes as content has them; the rest go to a common overflow
+// list. Which edges a pair has decides its links, not their order.
 struct MDL_EdgeBucket {
     uint32_t hi[8];
     uint32_t edge[8];
@@ -384,7 +385,7 @@ void MDL_MeshData::linkFaces(bool whole)
             const MDL_EdgeBucket& b = buckets[lo];
             if (n <= 8) {
                 // For each edge not yet grouped, the later edges of its pair
-                // as bits.
+                // as bits (unused lanes hold a number that is no position's).
                 uint32_t grouped = 0;
                 for (uint32_t i = 0; i + 1 < n; i++) {
                     if (grouped >> i & 1) continue;
