@@ -122,18 +122,18 @@ __attribute__((target("arch=x86-64-v3"))) static inline unsigned MDL_iHexDigits(
     return unsigned(_mm256_movemask_epi8(_mm256_or_si256(digit, letter)));
 }
 
-// The 16 bytes of 32 characters that are all lowercase hex digits.
+// The 16 bytes of 32 characters, two a byte; right for each pair of digits.
 __attribute__((target("arch=x86-64-v3"))) static inline __m128i MDL_iHexBytes(__m256i v)
 {
     const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('0' - 1)),
                                            _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), v));
     const __m256i base = _mm256_blendv_epi8(_mm256_set1_epi8('a' - 10), _mm256_set1_epi8('0'), digit);
+    // 16 for the first character of a pair, 1 for the second; then words to
+    // bytes within each half, and the two halves' bytes together.
     const __m256i words = _mm256_maddubs_epi16(_mm256_sub_epi8(v, base), _mm256_set1_epi16(0x0110));
     return _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0xD8));
 }
-#endif
 
-#if defined(__x86_64__)
 // Whole pairs from p, 32 or 64 characters at a time, while at least 16 bytes are
 // still wanted; single other characters between pairs are skipped, and the
 // decoding stops before a pair that another character splits. Only the
@@ -145,10 +145,6 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
                                                                               size_t count, uint8_t* target,
                                                                               const unsigned char** end)
 {
-    const __m256i below0 = _mm256_set1_epi8('0' - 1), above9 = _mm256_set1_epi8('9' + 1);
-    const __m256i belowA = _mm256_set1_epi8('a' - 1), aboveF = _mm256_set1_epi8('f' + 1);
-    const __m256i zero = _mm256_set1_epi8('0'), letterBase = _mm256_set1_epi8('a' - 10);
-    const __m256i weights = _mm256_set1_epi16(0x0110);  // 16 for the first character of a pair, 1 for the second
     size_t n = 0;
     while (limit - p >= 32 && count - n >= 16) {
         if (MDL_gHex.value[*p] < 0) {  // a line break between pairs, mostly
@@ -169,15 +165,10 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
                 continue;
             }
         }
-        // Signed compares: bytes from 128 up are negative and fail both.
-        const __m256i digit = _mm256_and_si256(_mm256_cmpgt_epi8(v, below0), _mm256_cmpgt_epi8(above9, v));
-        const __m256i letter = _mm256_and_si256(_mm256_cmpgt_epi8(v, belowA), _mm256_cmpgt_epi8(aboveF, v));
-        const unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_or_si256(digit, letter)));
-        const __m256i base = _mm256_or_si256(_mm256_and_si256(digit, zero), _mm256_and_si256(letter, letterBase));
-        const __m256i words = _mm256_maddubs_epi16(_mm256_sub_epi8(v, base), weights);
-        // Words to bytes within each half, then the two halves' bytes together.
-        const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0xD8);
-        const __m128i low = _mm256_castsi256_si128(bytes);
+        // A byte of a pair that another character splits comes out wrong
+        // here, but only the bytes before the first such character are kept.
+        const unsigned mask = MDL_iHexDigits(v);
+        const __m128i low = MDL_iHexBytes(v);
         if (mask == 0xFFFFFFFFu) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n), low);
             n += 16;

@@ -313,6 +313,18 @@ void MDL_MeshData::linkFaces(bool whole)
         const auto buckets = std::make_unique_for_overwrite<MDL_EdgeBucket[]>(most);
         std::vector<uint8_t> fill(most, 0);  // edges in the bucket, 9 once it overflowed
         std::vector<MDL_OverflowEdge> overflow;
+        const auto add = [&](uint32_t lo, uint32_t hi, uint32_t e) {
+            const uint32_t n = fill[lo];
+            if (n == 0) std::fill_n(buckets[lo].hi, 8, MDL_NO_PAIR);
+            if (n < 8) {
+                buckets[lo].hi[n] = hi;
+                buckets[lo].edge[n] = e;
+                fill[lo] = uint8_t(n + 1);
+            } else {
+                fill[lo] = 9;
+                overflow.push_back({lo, hi, e});
+            }
+        };
         for (uint32_t t = 0; t < triangles; t++) {
             uint32_t id[3];
             for (int c = 0; c < 3; c++) {
@@ -321,18 +333,6 @@ void MDL_MeshData::linkFaces(bool whole)
                 id[c] = n != UNNUMBERED ? n : place(v, MDL_iPositionHash(positions + 3 * size_t(v)));
             }
             open(t);
-            const auto add = [&](uint32_t lo, uint32_t hi, uint32_t e) {
-                const uint32_t n = fill[lo];
-                if (n == 0) std::fill_n(buckets[lo].hi, 8, MDL_NO_PAIR);
-                if (n < 8) {
-                    buckets[lo].hi[n] = hi;
-                    buckets[lo].edge[n] = e;
-                    fill[lo] = uint8_t(n + 1);
-                } else {
-                    fill[lo] = 9;
-                    overflow.push_back({lo, hi, e});
-                }
-            };
             if (id[0] < NOWHERE && id[1] < NOWHERE && id[2] < NOWHERE) {
                 // The two edges at the corner with the smallest number share
                 // its bucket and go in together; the third goes to the bucket

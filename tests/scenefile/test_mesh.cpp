@@ -82,6 +82,29 @@ std::vector<uint32_t> plainLinks(const std::vector<double>& pos, const std::vect
     return want;
 }
 
+// A random mesh on a small lattice: shared edges, three and more triangles
+// on one edge, repeated and degenerate triangles (two or three corners at one
+// position), signed zeros, NaN vertices and bad indices. `big` gives long
+// candidate lists per position.
+void randomLatticeMesh(std::mt19937& rng, bool big, std::vector<double>& pos, std::vector<uint32_t>& tri)
+{
+    const int nv = 1 + int(rng() % 16);
+    for (int i = 0; i < 3 * nv; i++) {
+        const int v = int(rng() % 3) - 1;
+        double x = v == 0 && (rng() & 1) ? -0.0 : double(v);
+        if (rng() % 40 == 0) x = std::nan("");
+        pos.push_back(x);
+    }
+    const int nt = big ? 150 + int(rng() % 150) : int(rng() % 40);
+    for (int i = 0; i < 3 * nt; i++) {
+        uint32_t v = rng() % uint32_t(nv);
+        if (rng() % 80 == 0) v = uint32_t(nv) + rng() % 3;
+        if (rng() % 300 == 0) v = 0xFFFFFFFFu;
+        if (i % 3 && rng() % 12 == 0) v = tri.back();  // degenerate corner pair
+        tri.push_back(v);
+    }
+}
+
 // Möller-Trumbore, two-sided; distance in units of d.
 bool refRay(const v3& o, const v3& d, const double* a, const double* b, const double* c, double* t)
 {
@@ -165,24 +188,9 @@ TEST(MeshAdjacency, SameLinksAsPlainScanInOrder)
 {
     std::mt19937 rng(11);
     for (int round = 0; round < 400; round++) {
-        const int nv = 1 + int(rng() % 16);
         std::vector<double> pos;
-        for (int i = 0; i < 3 * nv; i++) {
-            const int v = int(rng() % 3) - 1;
-            double x = v == 0 && (rng() & 1) ? -0.0 : double(v);
-            if (rng() % 40 == 0) x = std::nan("");
-            pos.push_back(x);
-        }
-        const bool big = round % 10 == 0;  // long candidate lists per position
-        const int nt = big ? 150 + int(rng() % 150) : int(rng() % 40);
         std::vector<uint32_t> tri;
-        for (int i = 0; i < 3 * nt; i++) {
-            uint32_t v = rng() % uint32_t(nv);
-            if (rng() % 80 == 0) v = uint32_t(nv) + rng() % 3;
-            if (rng() % 300 == 0) v = 0xFFFFFFFFu;
-            if (i % 3 && rng() % 12 == 0) v = tri.back();  // degenerate corner pair
-            tri.push_back(v);
-        }
+        randomLatticeMesh(rng, round % 10 == 0, pos, tri);
         MDL_MeshData* d = makeData(pos, tri, false);
 
         const std::vector<uint32_t> want = plainLinks(pos, tri);
@@ -434,32 +442,18 @@ TEST(MeshShadow, SilhouetteOfAQuadAndZeroScale)
 
 // Building the faces in one pass over storage full of junk gives every face
 // exactly what the two passes give over cleared storage: links, the facing
-// flag and the normal, bit for bit. Meshes as in the plain-scan tests above,
-// with NaN corners, bad indices and crowded edges.
+// flag and the normal, bit for bit, on the plain-scan test's meshes.
 TEST(MeshAdjacency, FacesBuiltInOnePassEqualTheTwoPasses)
 {
     std::mt19937 rng(31);
     for (int round = 0; round < 200; round++) {
-        const int nv = 1 + int(rng() % 40);
         std::vector<double> pos;
-        for (int i = 0; i < 3 * nv; i++) {
-            double x = double(int(rng() % 5) - 2) * 0.5;
-            if (rng() % 60 == 0) x = std::nan("");
-            pos.push_back(x);
-        }
-        const int nt = round % 10 == 0 ? 300 + int(rng() % 300) : int(rng() % 60);
         std::vector<uint32_t> tri;
-        for (int i = 0; i < 3 * nt; i++) tri.push_back(rng() % 90 == 0 ? uint32_t(nv) + rng() % 3 : rng() % uint32_t(nv));
-
+        randomLatticeMesh(rng, round % 10 == 0, pos, tri);
         MDL_MeshData* want = makeData(pos, tri);  // cleared storage, both passes
-        MDL_MeshData* got = makeData(pos, {}, false);
-        std::free(got->indices);
-        std::free(got->faces);
-        got->triangleCount = uint32_t(tri.size() / 3);
-        got->indices = static_cast<uint32_t*>(std::malloc(sizeof(uint32_t) * (tri.size() + 1)));
-        std::copy(tri.begin(), tri.end(), got->indices);
-        got->faces = static_cast<MDL_Face*>(std::malloc(sizeof(MDL_Face) * (got->triangleCount + 1)));
-        std::memset(static_cast<void*>(got->faces), 0xA5, sizeof(MDL_Face) * (got->triangleCount + 1));
+        MDL_MeshData* got = makeData(pos, tri, false);
+        std::memset(static_cast<void*>(got->faces), 0xA5, sizeof(MDL_Face) * got->triangleCount);
+        got->faceNormalsCurrent = 0;
         got->buildFaces();
         EXPECT_EQ(got->faceNormalsCurrent, want->faceNormalsCurrent);
         for (uint32_t t = 0; t < want->triangleCount; t++) {
