@@ -211,17 +211,22 @@ inline uint32_t MDL_iLanesEqual(const uint32_t* lanes, uint32_t x)
 #endif
 }
 
-// (P1 - P0) x (P2 - P0); zero for a triangle naming a vertex that is not there.
+// (P1 - P0) x (P2 - P0).
+inline void MDL_iFaceNormalOf(v3& normal, const double* p0, const double* p1, const double* p2)
+{
+    v3::cross(normal, v3{p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]}, v3{p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]});
+}
+
+// The same for a triangle's corners; zero for a triangle naming a vertex that
+// is not there.
 inline void MDL_iFaceNormal(v3& normal, const double* positions, const uint32_t* ix, uint32_t vertices)
 {
     if (ix[0] >= vertices || ix[1] >= vertices || ix[2] >= vertices) {
         normal = {0, 0, 0};
         return;
     }
-    const double* p0 = positions + 3 * size_t(ix[0]);
-    const double* p1 = positions + 3 * size_t(ix[1]);
-    const double* p2 = positions + 3 * size_t(ix[2]);
-    v3::cross(normal, v3{p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]}, v3{p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]});
+    MDL_iFaceNormalOf(normal, positions + 3 * size_t(ix[0]), positions + 3 * size_t(ix[1]),
+                      positions + 3 * size_t(ix[2]));
 }
 
 }  // namespace
@@ -325,42 +330,81 @@ void MDL_MeshData::linkFaces(bool whole)
                 overflow.push_back({lo, hi, e});
             }
         };
-        for (uint32_t t = 0; t < triangles; t++) {
-            uint32_t id[3];
-            for (int c = 0; c < 3; c++) {
-                const uint32_t v = indices[3 * size_t(t) + c];
-                const uint32_t n = v < vertices ? vertexId[v] : NOWHERE;
-                id[c] = n != UNNUMBERED ? n : place(v, MDL_iPositionHash(positions + 3 * size_t(v)));
-            }
-            open(t);
-            if (id[0] < NOWHERE && id[1] < NOWHERE && id[2] < NOWHERE) {
-                // The two edges at the corner with the smallest number share
-                // its bucket and go in together; the third goes to the bucket
-                // of the smaller of the other two.
-                const int c = id[1] < id[0] ? (id[2] < id[1] ? 2 : 1) : (id[2] < id[0] ? 2 : 0);
-                const int after = c == 2 ? 0 : c + 1, before = c == 0 ? 2 : c - 1;
-                const uint32_t m = id[c], x = id[after], y = id[before];
-                const uint32_t n = fill[m];
-                if (n == 0) std::fill_n(buckets[m].hi, 8, MDL_NO_PAIR);
-                if (n + 2 <= 8) {
-                    buckets[m].hi[n] = x;
-                    buckets[m].edge[n] = t << 2 | uint32_t(c);
-                    buckets[m].hi[n + 1] = y;
-                    buckets[m].edge[n + 1] = t << 2 | uint32_t(before);
-                    fill[m] = uint8_t(n + 2);
+        // The pass is written twice: with every vertex numbered up front a
+        // corner's number is only read; numbering as met, its vertex may
+        // still need one. A triangle whose corners are all there gets its
+        // normal from them directly.
+        const auto pass = [&](auto asMet) {
+            for (uint32_t t = 0; t < triangles; t++) {
+                const uint32_t* ix = indices + 3 * size_t(t);
+                const uint32_t v0 = ix[0], v1 = ix[1], v2 = ix[2];
+                MDL_Face& f = faces[t];
+                f.neighbours[0] = f.neighbours[1] = f.neighbours[2] = MDL_NO_FACE;
+                uint32_t id[3];
+                const auto number = [&](uint32_t v) {
+                    const uint32_t n = vertexId[v];
+                    if constexpr (asMet.value)
+                        return n != UNNUMBERED ? n : place(v, MDL_iPositionHash(positions + 3 * size_t(v)));
+                    return n;
+                };
+                if (v0 < vertices && v1 < vertices && v2 < vertices) {
+                    if (whole) {
+                        f.facing = 0;
+                        MDL_iFaceNormalOf(f.normal, positions + 3 * size_t(v0), positions + 3 * size_t(v1),
+                                          positions + 3 * size_t(v2));
+                    }
+                    id[0] = number(v0);
+                    id[1] = number(v1);
+                    id[2] = number(v2);
                 } else {
-                    add(m, x, t << 2 | uint32_t(c));
-                    add(m, y, t << 2 | uint32_t(before));
+                    if (whole) {
+                        f.facing = 0;
+                        f.normal = {0, 0, 0};
+                    }
+                    id[0] = v0 < vertices ? number(v0) : NOWHERE;
+                    id[1] = v1 < vertices ? number(v1) : NOWHERE;
+                    id[2] = v2 < vertices ? number(v2) : NOWHERE;
                 }
-                add(x < y ? x : y, x < y ? y : x, t << 2 | uint32_t(after));
-            } else {
-                for (int k = 0; k < 3; k++) {
-                    const uint32_t a = id[k], b = id[k == 2 ? 0 : k + 1];
-                    if (a == NOWHERE || b == NOWHERE) continue;
-                    add(a < b ? a : b, a < b ? b : a, t << 2 | uint32_t(k));
+                if (id[0] < NOWHERE && id[1] < NOWHERE && id[2] < NOWHERE) {
+                    // The two edges at the corner with the smallest number share
+                    // its bucket and go in together; the third goes to the bucket
+                    // of the smaller of the other two.
+                    const int c = id[1] < id[0] ? (id[2] < id[1] ? 2 : 1) : (id[2] < id[0] ? 2 : 0);
+                    const int after = c == 2 ? 0 : c + 1, before = c == 0 ? 2 : c - 1;
+                    const uint32_t m = id[c], x = id[after], y = id[before];
+                    const uint32_t n = fill[m];
+                    if (n == 0) std::fill_n(buckets[m].hi, 8, MDL_NO_PAIR);
+                    if (n + 2 <= 8) {
+                        buckets[m].hi[n] = x;
+                        buckets[m].edge[n] = t << 2 | uint32_t(c);
+                        buckets[m].hi[n + 1] = y;
+                        buckets[m].edge[n + 1] = t << 2 | uint32_t(before);
+                        fill[m] = uint8_t(n + 2);
+                    } else {
+                        add(m, x, t << 2 | uint32_t(c));
+                        add(m, y, t << 2 | uint32_t(before));
+                    }
+                    const uint32_t lo = x < y ? x : y, hi = x < y ? y : x, e = t << 2 | uint32_t(after);
+                    const uint32_t k = fill[lo];
+                    if (k < 8) {
+                        if (k == 0) std::fill_n(buckets[lo].hi, 8, MDL_NO_PAIR);
+                        buckets[lo].hi[k] = hi;
+                        buckets[lo].edge[k] = e;
+                        fill[lo] = uint8_t(k + 1);
+                    } else {
+                        add(lo, hi, e);
+                    }
+                } else {
+                    for (int k = 0; k < 3; k++) {
+                        const uint32_t a = id[k], b = id[k == 2 ? 0 : k + 1];
+                        if (a == NOWHERE || b == NOWHERE) continue;
+                        add(a < b ? a : b, a < b ? b : a, t << 2 | uint32_t(k));
+                    }
                 }
             }
-        }
+        };
+        if (vertices <= corners) pass(std::false_type());
+        else pass(std::true_type());
 
         const auto link = [&](uint32_t e, uint32_t g) {
             const uint32_t te = e >> 2, tg = g >> 2;
