@@ -147,6 +147,26 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
 {
     size_t n = 0;
     while (limit - p >= 32 && count - n >= 16) {
+        // Lines of 64 digits and one character after each (a line break), as
+        // the arrays are written: two registers a line, and the character
+        // after it stepped over as one between pairs.
+        while (limit - p >= 65 && count - n >= 32) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+            if ((MDL_iHexDigits(v) & MDL_iHexDigits(next)) != 0xFFFFFFFFu) break;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n), MDL_iHexBytes(v));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n + 16), MDL_iHexBytes(next));
+            n += 32;
+            p += 64;
+            if (n < count && MDL_gHex.value[*p] < 0) {  // nothing is read past the last digit wanted
+                if (!*p) {  // a NUL ends the text
+                    *end = p;
+                    return n;
+                }
+                p++;
+            }
+        }
+        if (limit - p < 32 || count - n < 16) break;
         if (MDL_gHex.value[*p] < 0) {  // a line break between pairs, mostly
             if (!*p) break;            // a NUL ends the text, even before the limit
             p++;
@@ -288,9 +308,44 @@ static const char* MDL_iDecodeValues(const char* text, size_t size, size_t count
     return text;
 }
 
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+// Values whose little-endian bytes are their storage as they stand: decoded
+// straight into the target, a block at a time. Each block's old bytes are
+// kept first, so that the bytes of a value the text cuts short are put back
+// and nothing past the values is changed.
+static const size_t MDL_kRawBlock = 4096;
+
+template <typename T>
+static const char* MDL_iDecodeRaw(const char* text, size_t count, T* target, size_t* decoded, const char* end)
+{
+    const size_t perBlock = MDL_kRawBlock / sizeof(T);
+    uint8_t kept[MDL_kRawBlock];
+    size_t n = 0;
+    while (n < count) {
+        const size_t want = count - n < perBlock ? count - n : perBlock;
+        uint8_t* at = reinterpret_cast<uint8_t*>(target + n);
+        std::memcpy(kept, at, want * sizeof(T));
+        size_t got = 0;
+        text = MDL_iDecodeHex(text, want * sizeof(T), at, &got, end);
+        const size_t whole = got / sizeof(T);
+        n += whole;
+        if (whole < want) {
+            std::memcpy(at + whole * sizeof(T), kept + whole * sizeof(T), got % sizeof(T));
+            break;
+        }
+    }
+    if (decoded) *decoded = n;
+    return text;
+}
+#define MDL_HEX_RAW 1
+#endif
+
 const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, double* target,
                                size_t* decoded, const char* end)
 {
+#if MDL_HEX_RAW
+    if (elementSize == 8) return MDL_iDecodeRaw(text, count, target, decoded, end);
+#endif
     if (elementSize == 8)
         return MDL_iDecodeValues(text, 8, count, target, decoded, end, [](const uint8_t* b) {
             const uint64_t bits = uint64_t(MDL_iLittle32(b + 4)) << 32 | MDL_iLittle32(b);
@@ -312,6 +367,9 @@ const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, 
 const char* MDL_iDecodeIndices(const char* text, int elementSize, size_t count, uint32_t* target,
                                size_t* decoded, const char* end)
 {
+#if MDL_HEX_RAW
+    if (elementSize == 4) return MDL_iDecodeRaw(text, count, target, decoded, end);
+#endif
     if (elementSize == 4)
         return MDL_iDecodeValues(text, 4, count, target, decoded, end,
                                  [](const uint8_t* b) { return MDL_iLittle32(b); });
