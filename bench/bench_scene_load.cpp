@@ -153,7 +153,7 @@ int main(int argc, char** argv)
     // One iteration a run, the sides in turn, many times over: the
     // machine's speed changes within seconds, and the fastest single runs of
     // the two sides then come from the same quiet stretches.
-    bench_ratio::alternate(24, {{"BM_TinyXmlParse", BM_TinyXmlParse}, {"BM_SceneLoad", BM_SceneLoad}},
+    bench_ratio::alternate(40, {{"BM_TinyXmlParse", BM_TinyXmlParse}, {"BM_SceneLoad", BM_SceneLoad}},
                            [](benchmark::internal::Benchmark* b) { b->Unit(benchmark::kMillisecond)->Iterations(1); });
     benchmark::RunSpecifiedBenchmarks(&reporter);
     return bench_ratio::finish(reporter.ratio("BM_SceneLoad", "BM_TinyXmlParse"));

@@ -1,5 +1,6 @@
 #include "model/MDL_ModelsSet.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -377,12 +378,19 @@ static void MDL_iReadMesh(MDL_MeshData* d, const TiXmlElement* e)
     }
 
     // Triangles that name a vertex that is not there are dropped, so that
-    // every later reader can trust the indices.
+    // every later reader can trust the indices. Files as they are written
+    // name none: the triangles before the first that does stay where they
+    // are, found by a pass that moves nothing.
+    const uint32_t vertexCount = uint32_t(d->vertexCount);
     uint32_t kept = 0;
-    for (uint32_t t = 0; t < d->triangleCount; t++) {
+    while (kept < d->triangleCount) {
+        const uint32_t* tri = d->indices + 3 * size_t(kept);
+        if (std::max(std::max(tri[0], tri[1]), tri[2]) >= vertexCount) break;
+        kept++;
+    }
+    for (uint32_t t = kept; t < d->triangleCount; t++) {
         const uint32_t* tri = d->indices + 3 * size_t(t);
-        if (tri[0] < uint32_t(d->vertexCount) && tri[1] < uint32_t(d->vertexCount) &&
-            tri[2] < uint32_t(d->vertexCount)) {
+        if (tri[0] < vertexCount && tri[1] < vertexCount && tri[2] < vertexCount) {
             if (kept != t) std::memmove(d->indices + 3 * size_t(kept), tri, 3 * sizeof(uint32_t));
             kept++;
         }
