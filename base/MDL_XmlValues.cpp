@@ -110,6 +110,9 @@ static const struct MDL_HexTable {
     }
 } MDL_gHex;
 
+static int MDL_iBestHexSteps();
+static int MDL_gHexSteps = MDL_iBestHexSteps();
+
 #if defined(__x86_64__)
 // One bit per character of v that is a lowercase hex digit.
 __attribute__((target("arch=x86-64-v3"))) static inline unsigned MDL_iHexDigits(__m256i v)
@@ -134,6 +137,40 @@ __attribute__((target("arch=x86-64-v3"))) static inline __m128i MDL_iHexBytes(__
     return _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0xD8));
 }
 
+// Lines of 64 digits and one character after each, as the arrays are
+// written, a register a line on AVX-512: while at least 32 bytes are wanted
+// and a line and the character after it lie before limit. Moves p past the
+// lines used and the character after each (a NUL there ends the text: p is
+// left on it); stops before a line that is not all digits. Returns the bytes
+// written.
+__attribute__((target("avx512bw,avx512vl"))) static size_t MDL_iDecodeLines512(const unsigned char*& p,
+                                                                              const unsigned char* limit,
+                                                                              size_t count, uint8_t* target)
+{
+    const __m512i zero = _mm512_set1_epi8('0'), a = _mm512_set1_epi8('a'), ten = _mm512_set1_epi8(10),
+                  six = _mm512_set1_epi8(6), weights = _mm512_set1_epi16(0x0110);
+    size_t n = 0;
+    while (limit - p >= 65 && count - n >= 32) {
+        const __m512i v = _mm512_loadu_si512(p);
+        const __m512i digits = _mm512_sub_epi8(v, zero), letters = _mm512_sub_epi8(v, a);
+        const __mmask64 digit = _mm512_cmplt_epu8_mask(digits, ten), letter = _mm512_cmplt_epu8_mask(letters, six);
+        if ((digit | letter) != ~__mmask64(0)) break;
+        // 16 for the first digit of a pair and 1 for the second, then the
+        // words to bytes.
+        const __m512i values = _mm512_mask_blend_epi8(digit, _mm512_add_epi8(letters, ten), digits);
+        const __m512i words = _mm512_maddubs_epi16(values, weights);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(target + n),
+                            _mm512_mask_cvtepi16_epi8(_mm256_setzero_si256(), ~__mmask32(0), words));
+        n += 32;
+        p += 64;
+        if (n < count && MDL_gHex.value[*p] < 0) {  // nothing is read past the last digit wanted
+            if (!*p) break;
+            p++;
+        }
+    }
+    return n;
+}
+
 // Whole pairs from p, 32 or 64 characters at a time, while at least 16 bytes are
 // still wanted; single other characters between pairs are skipped, and the
 // decoding stops before a pair that another character splits. Only the
@@ -150,6 +187,10 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
         // Lines of 64 digits and one character after each (a line break), as
         // the arrays are written: two registers a line, and the character
         // after it stepped over as one between pairs.
+        if (MDL_gHexSteps >= MDL_HEX_AVX512) {
+            n += MDL_iDecodeLines512(p, limit, count - n, target + n);
+            if (!*p) break;  // a NUL after a line
+        }
         while (limit - p >= 65 && count - n >= 32) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
             const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
@@ -211,14 +252,25 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
     return n;
 }
 
-static bool MDL_iHasAvx2()
+#endif
+
+static int MDL_iBestHexSteps()
 {
+#if defined(__x86_64__)
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")) return MDL_HEX_AVX512;
+    if (__builtin_cpu_supports("avx2")) return MDL_HEX_AVX2;
+#endif
+    return MDL_HEX_PLAIN;
 }
 
-static const bool MDL_gWideHex = MDL_iHasAvx2();
-#endif
+int MDL_iHexSteps(int widest)
+{
+    const int was = MDL_gHexSteps;
+    const int best = MDL_iBestHexSteps();
+    MDL_gHexSteps = widest < MDL_HEX_PLAIN ? MDL_HEX_PLAIN : widest < best ? widest : best;
+    return was;
+}
 
 const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size_t* decoded, const char* end)
 {
@@ -239,7 +291,7 @@ const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size
             // past the terminator is read.
             if (high < 0) {
 #if defined(__x86_64__)
-                if (MDL_gWideHex && count - n >= 16) {
+                if (MDL_gHexSteps >= MDL_HEX_AVX2 && count - n >= 16) {
                     if (!ended && known - p < 64) {
                         const size_t length = strnlen(reinterpret_cast<const char*>(p), 4096);
                         known = p + length;

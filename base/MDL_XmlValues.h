@@ -41,6 +41,14 @@ bool MDL_iGetChildBool(const TiXmlElement* element, const char* name, uint8_t* t
 // at its first NUL.
 const char* MDL_iDecodeHex(const char* text, size_t count, uint8_t* target, size_t* decoded = nullptr,
                            const char* end = nullptr);
+// The widest steps hex decoding may take (the default: the widest the
+// processor has, AVX2 and AVX-512 chosen at run time); the same results
+// either way. Answers the steps in use before; the steps taken are the
+// narrower of `widest` and what the processor has. Tests use it to run every
+// path.
+enum { MDL_HEX_PLAIN = 0, MDL_HEX_AVX2 = 1, MDL_HEX_AVX512 = 2 };
+int MDL_iHexSteps(int widest);
+
 // Reals of 8 (double) or 4 (float) little-endian bytes; other sizes read
 // nothing. *decoded (optional) gets the values written.
 const char* MDL_iDecodeDoubles(const char* text, int elementSize, size_t count, double* target,

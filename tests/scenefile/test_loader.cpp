@@ -95,6 +95,22 @@ SG_Scene sampleScene()
     return s;
 }
 
+// Every way hex decoding can step on this processor, narrowest first.
+std::vector<int> hexPaths()
+{
+    const int was = MDL_iHexSteps(MDL_HEX_AVX512);
+    const int best = MDL_iHexSteps(was);
+    std::vector<int> p;
+    for (int s = MDL_HEX_PLAIN; s <= best; s++) p.push_back(s);
+    return p;
+}
+
+struct HexStepsScope {
+    int was;
+    explicit HexStepsScope(int s) : was(MDL_iHexSteps(s)) {}
+    ~HexStepsScope() { MDL_iHexSteps(was); }
+};
+
 }  // namespace
 
 TEST(SceneLoad, SampleSceneObjectByObject)
@@ -271,7 +287,10 @@ TEST(SceneLoad, HexArraysAcrossBlocks)
         size_t ask;
     };
     const Case cases[] = {{8, 1125}, {8, 1200}, {4, 2250}, {4, 2251}, {4, 10}, {2, 4501}, {2, 4600}};
+    for (int steps : hexPaths())
     for (const Case& c : cases) {
+        HexStepsScope scope(steps);
+        SCOPED_TRACE("steps " + std::to_string(steps));
         const size_t whole = std::min(c.ask, bytes.size() / size_t(c.size));
         size_t got = 0;
         const char* end = nullptr;
@@ -312,7 +331,8 @@ TEST(SceneLoad, HexArraysAcrossBlocks)
 // bytes from 128 up (skipped like any other character), and counts that end
 // inside a run. Each text sits in storage of exactly its length, so a read
 // past the terminator shows under the address sanitizer; the decoding is
-// checked both measuring the text itself and given its terminator.
+// checked both measuring the text itself and given its terminator, on every
+// path the processor has.
 TEST(SceneLoad, HexDecodingAgreesWithPlainReading)
 {
     auto plain = [](const char* text, size_t count, std::vector<uint8_t>& out) {
@@ -331,6 +351,7 @@ TEST(SceneLoad, HexDecodingAgreesWithPlainReading)
         }
         return p;
     };
+    const std::vector<int> paths = hexPaths();
     std::mt19937 rng(5);
     const char* digits = "0123456789abcdef";
     const char others[] = {'\n', ' ', ',', 'A', 'F', 'g', 'x', char(0xC3), char(0x80), '\t'};
@@ -367,7 +388,10 @@ TEST(SceneLoad, HexDecodingAgreesWithPlainReading)
         const char* wantEnd = plain(stored.data(), count, want);
         // Both with the text measured as it goes and with the end of its
         // storage handed in by the caller.
+        for (int steps : paths)
         for (const char* known : {static_cast<const char*>(nullptr), static_cast<const char*>(stored.data() + text.size())}) {
+            HexStepsScope scope(steps);
+            SCOPED_TRACE("steps " + std::to_string(steps));
             std::vector<uint8_t> got(count + 1, 0x5A);
             size_t n = 0;
             const char* end = MDL_iDecodeHex(stored.data(), count, got.data(), &n, known);
