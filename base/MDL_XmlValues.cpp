@@ -137,18 +137,43 @@ __attribute__((target("arch=x86-64-v3"))) static inline __m128i MDL_iHexBytes(__
     return _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0xD8));
 }
 
-// Lines of 64 digits and one character after each, as the arrays are
-// written, a register a line on AVX-512: while at least 32 bytes are wanted
-// and a line and the character after it lie before limit. Moves p past the
-// lines used and the character after each (a NUL there ends the text: p is
-// left on it); stops before a line that is not all digits. Returns the bytes
-// written.
-__attribute__((target("avx512bw,avx512vl"))) static size_t MDL_iDecodeLines512(const unsigned char*& p,
+// Lines of 64 digits and one character after each (a line break), as the
+// arrays are written: while at least 32 bytes are wanted and a line and the
+// character after it lie before limit. Moves p past the lines used and the
+// character after each, stepped over as one between pairs (a NUL there ends
+// the text: p is left on it, and so is it after the last digit wanted);
+// stops before a line that is not all digits. Returns the bytes written.
+// Two AVX2 registers a line, or one on AVX-512.
+__attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodeLines256(const unsigned char*& at,
+                                                                           const unsigned char* limit, size_t count,
+                                                                           uint8_t* target)
+{
+    const unsigned char* p = at;  // kept apart from the bytes written
+    size_t n = 0;
+    while (limit - p >= 65 && count - n >= 32) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+        if ((MDL_iHexDigits(v) & MDL_iHexDigits(next)) != 0xFFFFFFFFu) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n), MDL_iHexBytes(v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n + 16), MDL_iHexBytes(next));
+        n += 32;
+        p += 64;
+        if (n < count && MDL_gHex.value[*p] < 0) {  // nothing is read past the last digit wanted
+            if (!*p) break;
+            p++;
+        }
+    }
+    at = p;
+    return n;
+}
+
+__attribute__((target("avx512bw,avx512vl"))) static size_t MDL_iDecodeLines512(const unsigned char*& at,
                                                                               const unsigned char* limit,
                                                                               size_t count, uint8_t* target)
 {
     const __m512i zero = _mm512_set1_epi8('0'), a = _mm512_set1_epi8('a'), ten = _mm512_set1_epi8(10),
                   six = _mm512_set1_epi8(6), weights = _mm512_set1_epi16(0x0110);
+    const unsigned char* p = at;  // kept apart from the bytes written
     size_t n = 0;
     while (limit - p >= 65 && count - n >= 32) {
         const __m512i v = _mm512_loadu_si512(p);
@@ -168,10 +193,11 @@ __attribute__((target("avx512bw,avx512vl"))) static size_t MDL_iDecodeLines512(c
             p++;
         }
     }
+    at = p;
     return n;
 }
 
-// Whole pairs from p, 32 or 64 characters at a time, while at least 16 bytes are
+// Whole pairs from p, lines or 32 characters at a time, while at least 16 bytes are
 // still wanted; single other characters between pairs are skipped, and the
 // decoding stops before a pair that another character splits. Only the
 // characters before limit are read, none of which may be the terminator.
@@ -184,29 +210,8 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
 {
     size_t n = 0;
     while (limit - p >= 32 && count - n >= 16) {
-        // Lines of 64 digits and one character after each (a line break), as
-        // the arrays are written: two registers a line, and the character
-        // after it stepped over as one between pairs.
-        if (MDL_gHexSteps >= MDL_HEX_AVX512) {
-            n += MDL_iDecodeLines512(p, limit, count - n, target + n);
-            if (!*p) break;  // a NUL after a line
-        }
-        while (limit - p >= 65 && count - n >= 32) {
-            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-            if ((MDL_iHexDigits(v) & MDL_iHexDigits(next)) != 0xFFFFFFFFu) break;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n), MDL_iHexBytes(v));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n + 16), MDL_iHexBytes(next));
-            n += 32;
-            p += 64;
-            if (n < count && MDL_gHex.value[*p] < 0) {  // nothing is read past the last digit wanted
-                if (!*p) {  // a NUL ends the text
-                    *end = p;
-                    return n;
-                }
-                p++;
-            }
-        }
+        n += (MDL_gHexSteps >= MDL_HEX_AVX512 ? MDL_iDecodeLines512 : MDL_iDecodeLines256)(p, limit, count - n,
+                                                                                          target + n);
         if (limit - p < 32 || count - n < 16) break;
         if (MDL_gHex.value[*p] < 0) {  // a line break between pairs, mostly
             if (!*p) break;            // a NUL ends the text, even before the limit
@@ -214,18 +219,6 @@ __attribute__((target("arch=x86-64-v3"))) static size_t MDL_iDecodePairsWide(con
             continue;
         }
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        // 64 digits in a row, as the arrays are written (a line of 32 bytes,
-        // then one line break), two registers at a time.
-        if (limit - p >= 64 && count - n >= 32) {
-            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-            if ((MDL_iHexDigits(v) & MDL_iHexDigits(next)) == 0xFFFFFFFFu) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n), MDL_iHexBytes(v));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(target + n + 16), MDL_iHexBytes(next));
-                n += 32;
-                p += 64;
-                continue;
-            }
-        }
         // A byte of a pair that another character splits comes out wrong
         // here, but only the bytes before the first such character are kept.
         const unsigned mask = MDL_iHexDigits(v);

@@ -318,7 +318,11 @@ void MDL_MeshData::linkFaces(bool whole)
         const auto buckets = std::make_unique_for_overwrite<MDL_EdgeBucket[]>(most);
         std::vector<uint8_t> fill(most, 0);  // edges in the bucket, 9 once it overflowed
         std::vector<MDL_OverflowEdge> overflow;
-        const auto add = [&](uint32_t lo, uint32_t hi, uint32_t e) {
+        const auto spill = [&](uint32_t lo, uint32_t hi, uint32_t e) __attribute__((noinline)) {
+            fill[lo] = 9;
+            overflow.push_back({lo, hi, e});
+        };
+        const auto add = [&](uint32_t lo, uint32_t hi, uint32_t e) __attribute__((always_inline)) {
             const uint32_t n = fill[lo];
             if (n == 0) std::fill_n(buckets[lo].hi, 8, MDL_NO_PAIR);
             if (n < 8) {
@@ -326,14 +330,14 @@ void MDL_MeshData::linkFaces(bool whole)
                 buckets[lo].edge[n] = e;
                 fill[lo] = uint8_t(n + 1);
             } else {
-                fill[lo] = 9;
-                overflow.push_back({lo, hi, e});
+                spill(lo, hi, e);
             }
         };
         // The pass is written twice: with every vertex numbered up front a
         // corner's number is only read; numbering as met, its vertex may
         // still need one. A triangle whose corners are all there gets its
-        // normal from them directly.
+        // normal from them directly. Edges go into their buckets inline; only
+        // an overflowing bucket's edges take a call.
         const auto pass = [&](auto asMet) {
             for (uint32_t t = 0; t < triangles; t++) {
                 const uint32_t* ix = indices + 3 * size_t(t);
@@ -384,16 +388,7 @@ void MDL_MeshData::linkFaces(bool whole)
                         add(m, x, t << 2 | uint32_t(c));
                         add(m, y, t << 2 | uint32_t(before));
                     }
-                    const uint32_t lo = x < y ? x : y, hi = x < y ? y : x, e = t << 2 | uint32_t(after);
-                    const uint32_t k = fill[lo];
-                    if (k < 8) {
-                        if (k == 0) std::fill_n(buckets[lo].hi, 8, MDL_NO_PAIR);
-                        buckets[lo].hi[k] = hi;
-                        buckets[lo].edge[k] = e;
-                        fill[lo] = uint8_t(k + 1);
-                    } else {
-                        add(lo, hi, e);
-                    }
+                    add(x < y ? x : y, x < y ? y : x, t << 2 | uint32_t(after));
                 } else {
                     for (int k = 0; k < 3; k++) {
                         const uint32_t a = id[k], b = id[k == 2 ? 0 : k + 1];
